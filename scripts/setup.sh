@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs every package that building, testing and running Ostrelin needs.
+# Idempotent and quiet when everything is already there; needs root (or sudo).
+set -euo pipefail
+
+packages=(
+	build-essential cmake ninja-build pkg-config clang-format
+	libobs-dev libavcodec-dev libavutil-dev ffmpeg libx264-dev
+	libgtest-dev libgmock-dev libbenchmark-dev
+	xvfb xauth adb obs-studio
+	g++-mingw-w64-x86-64
+	python3 python3-websocket imagemagick iproute2 util-linux
+)
+
+missing=()
+for pkg in "${packages[@]}"; do
+	if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
+		missing+=("$pkg")
+	fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+	exit 0
+fi
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+	sudo="sudo"
+fi
+
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq </dev/null
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null

@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# Sets up the machine, builds Ostrelin three ways and runs every test:
+#   build/release  optimised, warnings as errors: all tests, the real-OBS test included
+#   build/asan     AddressSanitizer + UndefinedBehaviorSanitizer: all unit and libobs tests
+#   build/tsan     ThreadSanitizer: the tests labelled "threaded"
+# plus a compile check of the Windows platform layer and a format check.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/setup.sh
+
+jobs=$(nproc)
+failed=0
+passed_total=0
+failed_total=0
+
+configure_and_build() {
+	local dir=$1
+	shift
+	cmake -S . -B "$dir" -G Ninja -DOSTRELIN_WERROR=ON "$@" >/dev/null
+	cmake --build "$dir" -j "$jobs"
+}
+
+run_ctest() {
+	local dir=$1
+	shift
+	local log="$dir/ctest-summary.log"
+	if ctest --test-dir "$dir" -j "$jobs" --output-on-failure "$@" </dev/null | tee "$log"; then :; else failed=1; fi
+	local line
+	line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1 || true)
+	if [ -n "$line" ]; then
+		local total fails
+		total=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line")
+		fails=$(sed -E 's/.* ([0-9]+) tests failed.*/\1/' <<<"$line")
+		passed_total=$((passed_total + total - fails))
+		failed_total=$((failed_total + fails))
+	fi
+}
+
+check_step() {
+	local name=$1
+	shift
+	if "$@"; then
+		passed_total=$((passed_total + 1))
+		echo "$name: ok"
+	else
+		failed_total=$((failed_total + 1))
+		failed=1
+		echo "$name: FAILED"
+	fi
+}
+
+mingw_check() {
+	local f
+	for f in src/platform/net-win32.cpp src/platform/thread-win32.cpp; do
+		x86_64-w64-mingw32-g++ -std=c++20 -Wall -Wextra -Werror -fsyntax-only "$f" || return 1
+	done
+}
+
+format_check() {
+	git ls-files -- 'src/*.cpp' 'src/*.h' 'tools/*.cpp' 'tools/*.h' 'tests/*.cpp' 'tests/*.h' 'bench/*.cpp' |
+		xargs -r clang-format --dry-run --Werror
+}
+
+check_step "windows platform layer (mingw-w64)" mingw_check
+check_step "clang-format" format_check
+
+configure_and_build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+run_ctest build/release
+
+configure_and_build build/asan -DCMAKE_BUILD_TYPE=Debug -DOSTRELIN_SANITIZE=address,undefined -DOSTRELIN_BENCH=OFF
+ASAN_OPTIONS=${ASAN_OPTIONS:-} UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 run_ctest build/asan -LE real-obs
+
+configure_and_build build/tsan -DCMAKE_BUILD_TYPE=Debug -DOSTRELIN_SANITIZE=thread -DOSTRELIN_BENCH=OFF -DOSTRELIN_TOOLS=OFF
+TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1" run_ctest build/tsan -L threaded
+
+echo
+echo "all: ${passed_total} passed, ${failed_total} failed"
+exit $failed

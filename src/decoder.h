@@ -1,0 +1,19 @@
+#pragma once
+/* H.264 video decoder tuned for latency: one Annex B payload in, at most one
+ * picture out, whose planes the filled OBS frame points into (no copy).
+ *
+ * Calling order: create, any number of decode calls from one thread, then
+ * destroy after the last decode has returned. The planes of a filled frame
+ * stay valid until the next decode call or destroy. */
+
+#include <obs-module.h>
+
+#include <cstddef>
+#include <cstdint>
+
+struct VideoDecoder;
+
+MODULE_EXPORT VideoDecoder *ostrelin_decoder_create(void);
+MODULE_EXPORT bool ostrelin_decoder_decode(VideoDecoder *decoder, const uint8_t *data, size_t size, uint64_t timestamp,
+					   struct obs_source_frame *out);
+MODULE_EXPORT void ostrelin_decoder_destroy(VideoDecoder *decoder);

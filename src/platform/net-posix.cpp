@@ -1,0 +1,166 @@
+#include "net.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/select.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#ifdef MSG_NOSIGNAL
+static constexpr int send_flags = MSG_NOSIGNAL;
+#else
+static constexpr int send_flags = 0; /* macOS: SO_NOSIGPIPE is set on the socket instead */
+#endif
+
+bool nx_net_init(void)
+{
+	return true;
+}
+
+void nx_net_cleanup(void) {}
+
+nx_socket nx_socket_tcp(void)
+{
+	int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+#ifdef SO_NOSIGPIPE
+	if (s >= 0) {
+		int one = 1;
+		setsockopt(s, SOL_SOCKET, SO_NOSIGPIPE, &one, sizeof(one));
+	}
+#endif
+	return s;
+}
+
+void nx_socket_close(nx_socket s)
+{
+	if (s >= 0)
+		close(s);
+}
+
+void nx_socket_shutdown(nx_socket s)
+{
+	if (s >= 0)
+		shutdown(s, SHUT_RDWR);
+}
+
+bool nx_shutdown_wakes_receive(void)
+{
+#ifdef __linux__
+	return true;
+#else
+	return false;
+#endif
+}
+
+bool nx_socket_set_nonblocking(nx_socket s, bool on)
+{
+	int flags = fcntl(s, F_GETFL, 0);
+	if (flags < 0)
+		return false;
+	flags = on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
+	return fcntl(s, F_SETFL, flags) == 0;
+}
+
+bool nx_socket_set_nodelay(nx_socket s)
+{
+	int one = 1;
+	return setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one)) == 0;
+}
+
+static bool set_time_limit(nx_socket s, int option, int ms)
+{
+	timeval tv = {};
+	tv.tv_sec = ms / 1000;
+	tv.tv_usec = (ms % 1000) * 1000;
+	return setsockopt(s, SOL_SOCKET, option, &tv, sizeof(tv)) == 0;
+}
+
+bool nx_socket_set_recv_timeout(nx_socket s, int ms)
+{
+	return set_time_limit(s, SO_RCVTIMEO, ms);
+}
+
+bool nx_socket_set_send_timeout(nx_socket s, int ms)
+{
+	return set_time_limit(s, SO_SNDTIMEO, ms);
+}
+
+bool nx_parse_ipv4(const char *text, uint32_t *addr_be)
+{
+	in_addr addr = {};
+	if (!text || inet_pton(AF_INET, text, &addr) != 1)
+		return false;
+	*addr_be = addr.s_addr;
+	return true;
+}
+
+uint32_t nx_loopback_be(void)
+{
+	return htonl(INADDR_LOOPBACK);
+}
+
+bool nx_connect(nx_socket s, uint32_t addr_be, uint16_t port)
+{
+	sockaddr_in sa = {};
+	sa.sin_family = AF_INET;
+	sa.sin_port = htons(port);
+	sa.sin_addr.s_addr = addr_be;
+	return connect(s, reinterpret_cast<sockaddr *>(&sa), sizeof(sa)) == 0;
+}
+
+int nx_wait_writable(nx_socket s, int timeout_ms)
+{
+	fd_set writable;
+	FD_ZERO(&writable);
+	FD_SET(s, &writable);
+	timeval tv = {};
+	tv.tv_sec = timeout_ms / 1000;
+	tv.tv_usec = (timeout_ms % 1000) * 1000;
+	return select(s + 1, nullptr, &writable, nullptr, &tv);
+}
+
+int nx_socket_pending_error(nx_socket s)
+{
+	int err = 0;
+	socklen_t len = sizeof(err);
+	if (getsockopt(s, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
+		return -1;
+	return err;
+}
+
+long nx_send(nx_socket s, const void *buf, size_t len)
+{
+	ssize_t sent;
+	do {
+		sent = send(s, buf, len, send_flags);
+	} while (sent < 0 && errno == EINTR);
+	return (long)sent;
+}
+
+long nx_recv(nx_socket s, void *buf, size_t len)
+{
+	ssize_t got;
+	do {
+		got = recv(s, buf, len, 0);
+	} while (got < 0 && errno == EINTR);
+	return (long)got;
+}
+
+bool nx_last_error_is_timeout(void)
+{
+	return errno == EAGAIN || errno == EWOULDBLOCK;
+}
+
+bool nx_last_error_is_in_progress(void)
+{
+	return errno == EINPROGRESS;
+}
+
+int nx_last_error_code(void)
+{
+	return errno;
+}

@@ -1,0 +1,106 @@
+#pragma once
+/* The records of the stream between the phone app and the plug-in. Every
+ * integer is little-endian and every record packed; the sizes below are
+ * nowhere on the wire. Parsers take bytes and give records or verdicts, and
+ * never touch a socket.
+ *
+ * Handshake (12 bytes, phone -> plug-in, once, first):
+ *   0 magic "NRIX" | 4 version u8 | 5 codec u8 | 6 width u16 | 8 height u16 | 10 fps u8 | 11 reserved u8
+ * PacketHeader (13 bytes, before every packet):
+ *   0 flags u8 | 1 length u32 | 5 timestamp u64 (sender microseconds)
+ * ControlMessage (5 bytes, plug-in -> phone):
+ *   0 command u8 | 1 value i32
+ */
+
+#include "audio-decoder.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#define HANDSHAKE_SIZE 12
+#define PACKET_HEADER_SIZE 13
+#define CONTROL_MESSAGE_SIZE 5
+#define STREAM_PROTOCOL_VERSION 3
+#define STREAM_CODEC_H264 1
+#define STREAM_MAX_PAYLOAD 0x800000u
+#define CAPS_MAX_AWB_MODES 16
+
+#define PACKET_FLAG_CONFIG 0x01
+#define PACKET_FLAG_CAPS 0x04
+#define PACKET_FLAG_AUDIO 0x08
+
+#define CAPS_ZOOM 0x01
+#define CAPS_EV 0x02
+#define CAPS_TORCH 0x04
+#define CAPS_AE_LOCK 0x08
+
+struct Handshake {
+	uint8_t magic[4];
+	uint8_t version;
+	uint8_t codec;
+	uint16_t width;
+	uint16_t height;
+	uint8_t fps;
+	uint8_t reserved;
+};
+
+enum class HandshakeVerdict { accepted, wrong_magic, wrong_version, wrong_codec };
+
+struct PacketHeader {
+	uint8_t flags;
+	uint32_t length;
+	uint64_t timestamp;
+};
+
+enum class PacketKind { capabilities, audio_config, audio_data, video };
+
+struct CameraCaps {
+	uint8_t valid;
+	uint8_t flags;
+	int32_t zoom_min;
+	int32_t zoom_max;
+	int32_t ev_min;
+	int32_t ev_max;
+	int32_t ev_step;
+	int32_t awb_count;
+	int32_t awb_modes[CAPS_MAX_AWB_MODES];
+};
+
+enum ControlCommand : uint8_t {
+	CONTROL_ZOOM = 1,
+	CONTROL_EV = 2,
+	CONTROL_TORCH = 3,
+	CONTROL_AWB = 4,
+	CONTROL_AE_LOCK = 5,
+};
+
+struct ControlMessage {
+	uint8_t command;
+	int32_t value;
+};
+
+Handshake handshake_parse(const uint8_t bytes[HANDSHAKE_SIZE]);
+void handshake_write(const Handshake &hs, uint8_t out[HANDSHAKE_SIZE]);
+/* The checks run in the order magic, version, codec; the first that fails decides. */
+HandshakeVerdict handshake_check(const Handshake &hs);
+
+PacketHeader packet_header_parse(const uint8_t bytes[PACKET_HEADER_SIZE]);
+void packet_header_write(const PacketHeader &header, uint8_t out[PACKET_HEADER_SIZE]);
+PacketKind packet_kind(uint8_t flags);
+
+/* False (and *out untouched) for a payload that is too short. */
+bool camera_caps_parse(std::span<const uint8_t> payload, CameraCaps *out);
+/* Writes the wire form of caps (awb_count modes) and returns its size; out
+ * needs room for 22 + 4 * awb_count bytes. */
+size_t camera_caps_write(const CameraCaps &caps, uint8_t *out);
+
+/* False for a payload that is too short or announces more than 64 ASC bytes. */
+bool audio_config_parse(std::span<const uint8_t> payload, AudioConfig *out);
+size_t audio_config_write(const AudioConfig &config, uint8_t *out);
+bool audio_config_equal(const AudioConfig &a, const AudioConfig &b);
+
+void control_message_write(const ControlMessage &msg, uint8_t out[CONTROL_MESSAGE_SIZE]);
+ControlMessage control_message_parse(const uint8_t bytes[CONTROL_MESSAGE_SIZE]);
+/* Zoom factor to its wire value: factor x 1000, truncated toward zero. */
+int32_t control_zoom_value(double zoom);
