@@ -5,7 +5,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <sys/select.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -112,15 +112,14 @@ bool nx_connect(nx_socket s, uint32_t addr_be, uint16_t port)
 	return connect(s, reinterpret_cast<sockaddr *>(&sa), sizeof(sa)) == 0;
 }
 
+/* poll rather than select: a busy process (OBS with many sources) can hand out
+ * descriptors above FD_SETSIZE, which select cannot take. */
 int nx_wait_writable(nx_socket s, int timeout_ms)
 {
-	fd_set writable;
-	FD_ZERO(&writable);
-	FD_SET(s, &writable);
-	timeval tv = {};
-	tv.tv_sec = timeout_ms / 1000;
-	tv.tv_usec = (timeout_ms % 1000) * 1000;
-	return select(s + 1, nullptr, &writable, nullptr, &tv);
+	pollfd entry = {};
+	entry.fd = s;
+	entry.events = POLLOUT;
+	return poll(&entry, 1, timeout_ms);
 }
 
 int nx_socket_pending_error(nx_socket s)

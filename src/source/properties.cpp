@@ -1,0 +1,249 @@
+#include "properties.h"
+#include "adb-client.h"
+#include "i18n.h"
+#include "source-instance.h"
+
+#include <util/bmem.h>
+
+#include <cstdio>
+#include <cstring>
+
+struct LabelPair {
+	const char *property;
+	const char *text_key;
+};
+
+static const LabelPair relabel_table[] = {
+	{"conn_mode", "ConnMode"},
+	{"device", "Device"},
+	{"refresh", "Rescan"},
+	{"host", "Host"},
+	{"enabled", "Enabled"},
+	{"refresh_status", "RefreshStatus"},
+	{"ui_lang", "Language"},
+	{"camera", "CameraGroup"},
+	{"camera_hint", "CameraHint"},
+	{"zoom", "Zoom"},
+	{"torch", "Torch"},
+	{"ae_lock", "AELock"},
+	{"awb", "AWB"},
+};
+
+static const char *const awb_text_keys[] = {
+	"AWBOff",      "AWBAuto",   "AWBIncandescent", "AWBFluorescent", "AWBWarmFluorescent",
+	"AWBDaylight", "AWBCloudy", "AWBTwilight",     "AWBShade",
+};
+
+/* The locale files are checked to hold exactly the conversions passed here. */
+#ifdef __GNUC__
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+#pragma GCC diagnostic ignored "-Wformat-security"
+#endif
+
+static SourceInstance *instance_of(obs_properties_t *props)
+{
+	return static_cast<SourceInstance *>(obs_properties_get_param(props));
+}
+
+void status_text(const SourceInstance *inst, char out[STATUS_TEXT_SIZE])
+{
+	if (!inst) {
+		snprintf(out, STATUS_TEXT_SIZE, "%s", nx_text("StatusIdle"));
+	} else if (!inst->enabled) {
+		snprintf(out, STATUS_TEXT_SIZE, "%s", nx_text("StatusDisabled"));
+	} else if (!inst->connected) {
+		snprintf(out, STATUS_TEXT_SIZE, "%s", nx_text("StatusOff"));
+	} else {
+		char on[192];
+		char stats[128];
+		snprintf(on, sizeof(on), nx_text("StatusOn"), inst->width.load(), inst->height.load(),
+			 inst->stream_fps.load());
+		snprintf(stats, sizeof(stats), nx_text("StatusStats"), inst->stat_fps.load(),
+			 inst->stat_kbps.load() / 1000.0, (unsigned long long)inst->frames_decoded.load());
+		snprintf(out, STATUS_TEXT_SIZE, "%s%s", on, stats);
+	}
+}
+
+static void exposure_label(const CameraCaps &caps, char out[64])
+{
+	snprintf(out, 64, nx_text("ExposureStep"), caps.ev_step / 1000000.0);
+}
+
+static bool conn_mode_changed(obs_properties_t *props, obs_property_t *, obs_data_t *settings)
+{
+	bool usb = obs_data_get_int(settings, "conn_mode") == 0;
+	obs_data_set_bool(settings, "use_adb", usb);
+
+	obs_property_set_visible(obs_properties_get(props, "host"), !usb);
+	obs_property_set_visible(obs_properties_get(props, "device"), usb);
+	obs_property_set_visible(obs_properties_get(props, "refresh"), usb);
+	obs_property_t *port = obs_properties_get(props, "port");
+	obs_property_set_visible(port, true);
+	obs_property_set_description(port, nx_text(usb ? "PortUSB" : "PortWiFi"));
+	return true;
+}
+
+static bool refresh_devices(obs_properties_t *props, obs_property_t *, void *)
+{
+	obs_property_t *list = obs_properties_get(props, "device");
+	obs_property_list_clear(list);
+	obs_property_list_add_string(list, nx_text("DeviceAuto"), "");
+
+	AdbDevice *devices = nullptr;
+	int count = adb_list_devices(&devices);
+	for (int i = 0; i < count; i++) {
+		char label[192];
+		snprintf(label, sizeof(label), "%s (%s)", devices[i].serial, devices[i].state);
+		obs_property_list_add_string(list, label, devices[i].serial);
+	}
+	bfree(devices);
+	return true;
+}
+
+static bool refresh_status_cb(obs_properties_t *props, obs_property_t *, void *)
+{
+	obs_property_t *status = obs_properties_get(props, "status");
+	if (!status)
+		return false;
+	char text[STATUS_TEXT_SIZE];
+	status_text(instance_of(props), text);
+	obs_property_set_description(status, text);
+	return true;
+}
+
+static void relabel(obs_properties_t *props, obs_data_t *settings)
+{
+	SourceInstance *inst = instance_of(props);
+	for (const LabelPair &pair : relabel_table) {
+		obs_property_t *prop = obs_properties_get(props, pair.property);
+		if (prop)
+			obs_property_set_description(prop, nx_text(pair.text_key));
+	}
+
+	if (inst) {
+		CameraCaps caps = source_caps(inst);
+		obs_property_t *ev = obs_properties_get(props, "ev");
+		if (caps.valid && (caps.flags & CAPS_EV) && ev) {
+			char label[64];
+			exposure_label(caps, label);
+			obs_property_set_description(ev, label);
+		}
+	}
+
+	refresh_status_cb(props, nullptr, nullptr);
+	obs_property_set_long_description(obs_properties_get(props, "ui_lang"), nx_text("LanguageHint"));
+	if (settings)
+		conn_mode_changed(props, nullptr, settings);
+}
+
+static bool lang_changed(obs_properties_t *props, obs_property_t *, obs_data_t *settings)
+{
+	const char *code = obs_data_get_string(settings, "ui_lang");
+	if (!code || strcmp(code, nx_lang_get()) == 0)
+		return false;
+	nx_lang_set(code);
+	relabel(props, settings);
+	return true;
+}
+
+static void add_connection_properties(obs_properties_t *props, SourceInstance *inst)
+{
+	obs_property_t *mode = obs_properties_add_list(props, "conn_mode", nx_text("ConnMode"), OBS_COMBO_TYPE_LIST,
+						       OBS_COMBO_FORMAT_INT);
+	obs_property_list_add_int(mode, nx_text("ModeUSB"), 0);
+	obs_property_list_add_int(mode, nx_text("ModeWiFi"), 1);
+	obs_property_set_modified_callback(mode, conn_mode_changed);
+
+	obs_properties_add_list(props, "device", nx_text("Device"), OBS_COMBO_TYPE_LIST, OBS_COMBO_FORMAT_STRING);
+	refresh_devices(props, nullptr, nullptr);
+	obs_properties_add_button(props, "refresh", nx_text("Rescan"), refresh_devices);
+
+	obs_properties_add_text(props, "host", nx_text("Host"), OBS_TEXT_DEFAULT);
+	obs_properties_add_int(props, "port", nx_text("Port"), 1024, 65535, 1);
+	obs_properties_add_bool(props, "enabled", nx_text("Enabled"));
+
+	char status[STATUS_TEXT_SIZE];
+	status_text(inst, status);
+	obs_properties_add_text(props, "status", status, OBS_TEXT_INFO);
+	obs_properties_add_button(props, "refresh_status", nx_text("RefreshStatus"), refresh_status_cb);
+}
+
+static void add_awb_list(obs_properties_t *group, const CameraCaps &caps)
+{
+	obs_property_t *awb =
+		obs_properties_add_list(group, "awb", nx_text("AWB"), OBS_COMBO_TYPE_LIST, OBS_COMBO_FORMAT_INT);
+	for (int32_t i = 0; i < caps.awb_count && i < CAPS_MAX_AWB_MODES; i++) {
+		int32_t mode = caps.awb_modes[i];
+		if (mode >= 0 && mode < (int32_t)(sizeof(awb_text_keys) / sizeof(awb_text_keys[0]))) {
+			obs_property_list_add_int(awb, nx_text(awb_text_keys[mode]), mode);
+		} else {
+			char label[32];
+			snprintf(label, sizeof(label), nx_text("AWBMode"), mode);
+			obs_property_list_add_int(awb, label, mode);
+		}
+	}
+}
+
+static void add_camera_group(obs_properties_t *props, const CameraCaps &caps)
+{
+	obs_properties_t *group = obs_properties_create();
+	if (caps.flags & CAPS_ZOOM)
+		obs_properties_add_float_slider(group, "zoom", nx_text("Zoom"), caps.zoom_min / 1000.0,
+						caps.zoom_max / 1000.0, 0.1);
+	if (caps.flags & CAPS_EV) {
+		char label[64];
+		exposure_label(caps, label);
+		obs_properties_add_int_slider(group, "ev", label, caps.ev_min, caps.ev_max, 1);
+	}
+	if (caps.flags & CAPS_TORCH)
+		obs_properties_add_bool(group, "torch", nx_text("Torch"));
+	if (caps.flags & CAPS_AE_LOCK)
+		obs_properties_add_bool(group, "ae_lock", nx_text("AELock"));
+	if (caps.awb_count > 0)
+		add_awb_list(group, caps);
+	obs_properties_add_group(props, "camera", nx_text("CameraGroup"), OBS_GROUP_NORMAL, group);
+}
+
+static void add_language_list(obs_properties_t *props)
+{
+	obs_property_t *lang = obs_properties_add_list(props, "ui_lang", nx_text("Language"), OBS_COMBO_TYPE_LIST,
+						       OBS_COMBO_FORMAT_STRING);
+	obs_property_list_add_string(lang, nx_text("LanguageAuto"), "");
+	for (int i = 0; i < nx_lang_count; i++) {
+		char label[64];
+		snprintf(label, sizeof(label), "%s %s", nx_langs[i].flag, nx_langs[i].name);
+		obs_property_list_add_string(lang, label, nx_langs[i].code);
+	}
+	obs_property_set_modified_callback(lang, lang_changed);
+	obs_property_set_long_description(lang, nx_text("LanguageHint"));
+}
+
+obs_properties_t *ostrelin_properties(void *data)
+{
+	auto *inst = static_cast<SourceInstance *>(data);
+	obs_properties_t *props = obs_properties_create();
+	obs_properties_set_param(props, inst, nullptr);
+	add_connection_properties(props, inst);
+
+	if (inst) {
+		obs_data_t *settings = inst->source ? obs_source_get_settings(inst->source) : nullptr;
+		if (settings)
+			conn_mode_changed(props, nullptr, settings);
+
+		CameraCaps caps = source_caps(inst);
+		if (caps.valid)
+			add_camera_group(props, caps);
+		else
+			obs_properties_add_text(props, "camera_hint", nx_text("CameraHint"), OBS_TEXT_INFO);
+
+		if (settings) {
+			obs_data_set_string(settings, "ui_lang", nx_lang_get());
+			obs_data_release(settings);
+		}
+	} else {
+		obs_properties_add_text(props, "camera_hint", nx_text("CameraHint"), OBS_TEXT_INFO);
+	}
+
+	add_language_list(props);
+	return props;
+}

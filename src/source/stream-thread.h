@@ -1,0 +1,32 @@
+#pragma once
+/* The connection thread of one source: forward (USB mode), connect, check the
+ * handshake, stream, and after any end pause a second and try again, until
+ * the source is stopped. */
+
+#include "platform/net.h"
+
+#include <cstdint>
+
+struct SourceInstance;
+
+#define CONNECT_LIMIT_MS 3000
+#define RETRY_PAUSE_MS 1000
+#define SEND_LIMIT_MS 200
+#define ADB_SOCKET_NAME "nerix"
+
+/* Thread body; its argument is the SourceInstance. */
+void stream_thread(void *arg);
+
+/* Connects with a 3 s limit that a stop cuts short; on true the socket is
+ * back in blocking mode. The caller closes the socket after false. */
+bool connect_timeout(SourceInstance *inst, nx_socket sock, uint32_t addr_be, uint16_t port);
+
+/* The 30-second gate of the rate-limited log lines: open on the first attempt
+ * (last_report 0) and once more than 29,999,999,999 ns have passed. */
+bool report_gate_open(uint64_t last_report, uint64_t now);
+
+/* The address an attempt connects to: 127.0.0.1 in USB mode and for an empty
+ * host; otherwise the host as dotted IPv4 text (no name lookup). */
+bool stream_address(const SourceInstance *inst, uint32_t *addr_be);
+/* The host named in the cannot-connect line. */
+const char *stream_display_host(const SourceInstance *inst);
