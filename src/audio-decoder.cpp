@@ -1,0 +1,147 @@
+#include "audio-decoder.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/mem.h>
+}
+
+#include <util/bmem.h>
+
+#include <climits>
+#include <cstring>
+
+struct AudioDecoder {
+	const AVCodec *codec;
+	AVCodecContext *codec_ctx;
+	AVPacket *packet;
+	AVFrame *frame;
+	bool format_warned;
+};
+
+namespace {
+
+/* Frees a whole or half-built decoder; every member may still be null. */
+void release(AudioDecoder *decoder)
+{
+	if (decoder->frame)
+		av_frame_free(&decoder->frame);
+	if (decoder->packet)
+		av_packet_free(&decoder->packet);
+	if (decoder->codec_ctx)
+		avcodec_free_context(&decoder->codec_ctx); /* also frees the extradata */
+	bfree(decoder);
+}
+
+/* The AudioSpecificConfig goes in as extradata, zero-padded as libavcodec
+ * requires of every extradata buffer. */
+bool set_extradata(AVCodecContext *ctx, const AudioConfig *config)
+{
+	if (config->asc_len == 0)
+		return true;
+	auto *extradata = static_cast<uint8_t *>(av_mallocz(config->asc_len + AV_INPUT_BUFFER_PADDING_SIZE));
+	if (!extradata)
+		return false;
+	memcpy(extradata, config->asc, config->asc_len);
+	ctx->extradata = extradata;
+	ctx->extradata_size = config->asc_len;
+	return true;
+}
+
+bool open_context(AudioDecoder *decoder, const AudioConfig *config)
+{
+	decoder->codec = avcodec_find_decoder(AV_CODEC_ID_AAC);
+	if (!decoder->codec) {
+		blog(LOG_ERROR, "[ostrelin] 找不到 AAC 解碼器");
+		return false;
+	}
+
+	decoder->codec_ctx = avcodec_alloc_context3(decoder->codec);
+	if (!decoder->codec_ctx)
+		return false;
+
+	AVCodecContext *ctx = decoder->codec_ctx;
+	ctx->sample_rate = static_cast<int>(config->sample_rate);
+	av_channel_layout_default(&ctx->ch_layout, config->channels);
+	if (!set_extradata(ctx, config))
+		return false;
+
+	if (avcodec_open2(ctx, decoder->codec, nullptr) < 0) {
+		blog(LOG_ERROR, "[ostrelin] 開啟 AAC 解碼器失敗");
+		return false;
+	}
+	return true;
+}
+
+void fill_audio(const AVFrame *frame, uint32_t sample_rate, uint64_t timestamp, obs_source_audio *out)
+{
+	*out = {};
+	const int channels = frame->ch_layout.nb_channels;
+	for (int i = 0; i < channels && i < MAX_AV_PLANES; i++)
+		out->data[i] = frame->data[i];
+	out->frames = static_cast<uint32_t>(frame->nb_samples);
+	/* More than two channels are still announced as stereo: OBS takes the
+	 * first two. */
+	out->speakers = channels == 1 ? SPEAKERS_MONO : SPEAKERS_STEREO;
+	out->format = AUDIO_FORMAT_FLOAT_PLANAR;
+	out->samples_per_sec = sample_rate;
+	out->timestamp = timestamp;
+}
+
+} // namespace
+
+AudioDecoder *ostrelin_audio_decoder_create(const AudioConfig *config)
+{
+	if (!config || !config->valid)
+		return nullptr;
+
+	auto *decoder = static_cast<AudioDecoder *>(bzalloc(sizeof(AudioDecoder)));
+	if (!open_context(decoder, config)) {
+		release(decoder);
+		return nullptr;
+	}
+
+	decoder->packet = av_packet_alloc();
+	decoder->frame = decoder->packet ? av_frame_alloc() : nullptr;
+	if (!decoder->frame) {
+		release(decoder);
+		return nullptr;
+	}
+
+	blog(LOG_INFO, "[ostrelin] 音訊解碼器就緒 (AAC, %u Hz, %u 聲道)", config->sample_rate,
+	     static_cast<unsigned>(config->channels));
+	return decoder;
+}
+
+bool ostrelin_audio_decoder_decode(AudioDecoder *decoder, const uint8_t *data, size_t size, uint64_t timestamp,
+				   obs_source_audio *out)
+{
+	if (!decoder || !decoder->codec_ctx || !data || size == 0 || size > INT_MAX)
+		return false;
+
+	decoder->packet->data = const_cast<uint8_t *>(data);
+	decoder->packet->size = static_cast<int>(size);
+	/* A refused payload is dropped, whatever the reason: audio never waits. */
+	if (avcodec_send_packet(decoder->codec_ctx, decoder->packet) < 0)
+		return false;
+	if (avcodec_receive_frame(decoder->codec_ctx, decoder->frame) < 0)
+		return false;
+
+	if (decoder->frame->format != AV_SAMPLE_FMT_FLTP) {
+		if (!decoder->format_warned) {
+			decoder->format_warned = true;
+			blog(LOG_WARNING, "[ostrelin] 音訊格式不是 planar float (%d)，暫不支援",
+			     decoder->frame->format);
+		}
+		return false;
+	}
+
+	fill_audio(decoder->frame, static_cast<uint32_t>(decoder->codec_ctx->sample_rate), timestamp, out);
+	return true;
+}
+
+void ostrelin_audio_decoder_destroy(AudioDecoder *decoder)
+{
+	if (decoder)
+		release(decoder);
+}
