@@ -1,0 +1,217 @@
+#include "clock-sync.h"
+#include "stream-stats.h"
+#include "stream-thread.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+namespace {
+
+constexpr uint64_t ms = 1000000ull;
+constexpr uint64_t sec = 1000000000ull;
+
+/* Feeds pictures through both trackers at the test's own receive times. */
+struct Feed {
+	VideoClock video = {};
+	AudioClock audio = {};
+	uint64_t now = 1000 * sec;
+
+	uint64_t picture(uint64_t sender_ns, int64_t *re_anchor = nullptr, bool *re = nullptr)
+	{
+		uint64_t ts = sender_ns;
+		int64_t diff = transit_offset(now, ts);
+		int64_t delta = 0;
+		bool r = audio_clock_update(&audio, diff, now, &delta);
+		if (re)
+			*re = r;
+		if (re_anchor)
+			*re_anchor = delta;
+		return video_clock_pts(&video, ts, diff, now);
+	}
+};
+
+} // namespace
+
+TEST(VideoClock, FirstPictureGetsReceiveTime)
+{
+	Feed f;
+	EXPECT_EQ(f.picture(5 * sec), f.now);
+	EXPECT_TRUE(f.video.video_offset_valid);
+	EXPECT_TRUE(f.audio.clock_anchored);
+	EXPECT_EQ(f.audio.clock_offset, (int64_t)(f.now - 5 * sec));
+}
+
+TEST(VideoClock, FasterTransitStepsDownByAtMost8ms)
+{
+	Feed f;
+	uint64_t sender = 5 * sec;
+	f.picture(sender);
+	int64_t start = f.video.video_offset;
+
+	/* diff falls by 20 ms and stays: 8, 8, then the last 4 ms. */
+	int64_t expected[] = {start - 8 * (int64_t)ms, start - 16 * (int64_t)ms, start - 20 * (int64_t)ms,
+			      start - 20 * (int64_t)ms};
+	for (int64_t want : expected) {
+		sender += 33 * ms;
+		f.now += 33 * ms - 20 * ms;
+		uint64_t pts = f.picture(sender);
+		f.now += 20 * ms;
+		EXPECT_EQ(f.video.video_offset, want);
+		EXPECT_EQ(pts, sender + (uint64_t)want);
+	}
+}
+
+TEST(VideoClock, SlowerTransitRisesBy4msEvery2s)
+{
+	Feed f;
+	uint64_t sender = 5 * sec;
+	f.picture(sender);
+	int64_t start = f.video.video_offset;
+
+	/* diff sits 10 ms above the offset from now on. */
+	auto step = [&](uint64_t dt) {
+		sender += dt;
+		f.now += dt;
+		return f.picture(sender - 10 * ms);
+	};
+	step(1 * sec);
+	EXPECT_EQ(f.video.video_offset, start); /* less than 2 s: no step */
+	step(1 * sec + 1);
+	EXPECT_EQ(f.video.video_offset, start + 4 * (int64_t)ms);
+	step(2 * sec + 1);
+	EXPECT_EQ(f.video.video_offset, start + 8 * (int64_t)ms);
+	step(2 * sec + 1);
+	EXPECT_EQ(f.video.video_offset, start + 12 * (int64_t)ms); /* past diff now */
+	step(33 * ms);
+	EXPECT_EQ(f.video.video_offset, start + 10 * (int64_t)ms); /* taken back to diff */
+}
+
+TEST(VideoClock, JumpOfMoreThan500msResets)
+{
+	Feed f;
+	uint64_t sender = 5 * sec;
+	f.picture(sender);
+
+	/* The sender clock jumps forward by 600 ms: diff falls by 600 ms. */
+	sender += 33 * ms + 600 * ms;
+	f.now += 33 * ms;
+	EXPECT_EQ(f.picture(sender), f.now);
+	EXPECT_EQ(f.video.video_offset, transit_offset(f.now, sender));
+
+	/* Exactly 500 ms away is not a reset. */
+	sender += 33 * ms - 500 * ms;
+	f.now += 33 * ms;
+	int64_t before = f.video.video_offset;
+	uint64_t pts = f.picture(sender);
+	EXPECT_EQ(f.video.video_offset, before);
+	EXPECT_EQ(pts, sender + (uint64_t)before);
+}
+
+TEST(AudioClock, MovesAtMost4msPerWindowAndReAnchorsBeyond500ms)
+{
+	AudioClock c = {};
+	int64_t delta = 0;
+	const uint64_t t0 = 100 * sec;
+	EXPECT_FALSE(audio_clock_update(&c, 50 * ms, t0, &delta));
+	EXPECT_EQ(c.clock_offset, 50 * (int64_t)ms);
+
+	/* A window whose minimum is 30 ms lower moves the offset by only 4 ms,
+	 * and only once 2 s have passed. */
+	EXPECT_FALSE(audio_clock_update(&c, 20 * ms, t0 + 1 * sec, &delta));
+	EXPECT_FALSE(audio_clock_update(&c, 40 * ms, t0 + 2 * sec - 1, &delta));
+	EXPECT_EQ(c.clock_offset, 50 * (int64_t)ms);
+	EXPECT_FALSE(audio_clock_update(&c, 40 * ms, t0 + 2 * sec, &delta));
+	EXPECT_EQ(c.clock_offset, 46 * (int64_t)ms);
+	EXPECT_EQ(c.offset_min, INT64_MAX);
+
+	/* A minimum exactly 500 ms away does not re-anchor: it moves 4 ms. */
+	EXPECT_FALSE(audio_clock_update(&c, 546 * ms, t0 + 4 * sec, &delta));
+	EXPECT_EQ(c.clock_offset, 50 * (int64_t)ms);
+
+	/* 600 ms lower: a re-anchor with the signed difference. */
+	EXPECT_TRUE(audio_clock_update(&c, -550 * (int64_t)ms, t0 + 6 * sec, &delta));
+	EXPECT_EQ(delta, -600 * (int64_t)ms);
+	EXPECT_EQ(c.clock_offset, -550 * (int64_t)ms);
+	EXPECT_EQ(audio_clock_pts(&c, 10 * sec), 10 * sec - 550 * ms);
+}
+
+TEST(ClockSync, UntrustedTimestampsNeverOverflow)
+{
+	/* Timestamps far past 2^63/1000 microseconds: the arithmetic wraps and
+	 * the sanitizer build would stop on any signed overflow. */
+	Feed f;
+	uint64_t huge[] = {UINT64_MAX, UINT64_MAX / 2, (UINT64_MAX / 1000) + 1, 0, 1, UINT64_MAX - 12345};
+	for (uint64_t us : huge) {
+		f.now += 40 * ms;
+		f.picture(sender_time_ns(us));
+		f.now += 3 * sec;
+		f.picture(sender_time_ns(us) + 3 * sec);
+		(void)audio_clock_pts(&f.audio, sender_time_ns(us));
+	}
+	EXPECT_TRUE(f.video.video_offset_valid);
+	EXPECT_EQ(sender_time_ns(UINT64_MAX), UINT64_MAX * 1000u);
+}
+
+TEST(StreamStats, WindowFiguresAndLatencyRules)
+{
+	StreamStats s;
+	uint64_t start = 50 * sec;
+	stats_start(&s, start);
+	for (int i = 0; i < 150; i++) {
+		uint64_t t = start + (uint64_t)i * 33 * ms;
+		stats_add_picture(&s, 2 * ms, t, t - 40 * ms);
+		stats_add_bytes(&s, 25000);
+	}
+	/* Left out: a zero latency, a negative one and one of a second or more. */
+	stats_add_picture(&s, 6 * ms, start + sec, start + sec);
+	stats_add_picture(&s, 1 * ms, start + sec, start + 2 * sec);
+	stats_add_picture(&s, 1 * ms, start + 2 * sec, start + sec);
+
+	EXPECT_FALSE(stats_window_due(&s, start + 5 * sec - 1));
+	ASSERT_TRUE(stats_window_due(&s, start + 5 * sec));
+
+	StatsReport r = stats_report(&s, start + 5 * sec);
+	EXPECT_DOUBLE_EQ(r.fps, 153 / 5.0);
+	EXPECT_EQ(r.stat_fps, 31); /* 30.6 rounded */
+	EXPECT_DOUBLE_EQ(r.bits_per_sec, 150 * 25000 * 8 / 5.0);
+	EXPECT_EQ(r.stat_kbps, 6000);
+	EXPECT_NEAR(r.decode_avg_ms, (150 * 2 + 6 + 1 + 1) / 153.0, 1e-9);
+	EXPECT_DOUBLE_EQ(r.decode_max_ms, 6.0);
+	EXPECT_EQ(r.latency_count, 150u);
+	EXPECT_DOUBLE_EQ(r.latency_avg_ms, 40.0);
+	EXPECT_DOUBLE_EQ(r.latency_max_ms, 40.0);
+}
+
+TEST(StreamStats, EmptyWindowReportsZeroDecodeTime)
+{
+	StreamStats s;
+	stats_start(&s, 10 * sec);
+	stats_add_bytes(&s, 1000);
+	StatsReport r = stats_report(&s, 15 * sec + 1);
+	EXPECT_EQ(r.decode_avg_ms, 0.0);
+	EXPECT_EQ(r.stat_fps, 0);
+	EXPECT_EQ(r.latency_count, 0u);
+}
+
+TEST(ReportGate, OncePerThirtySecondsOverASimulatedMinute)
+{
+	/* Attempts every 4 s (3 s connect limit + 1 s pause) for 60 s. */
+	uint64_t last = 0;
+	int reported = 0;
+	std::vector<uint64_t> when;
+	for (uint64_t t = 1 * sec; t <= 61 * sec; t += 4 * sec) {
+		if (report_gate_open(last, t)) {
+			last = t;
+			reported++;
+			when.push_back(t);
+		}
+	}
+	ASSERT_EQ(reported, 2);
+	EXPECT_EQ(when[0], 1 * sec);
+	EXPECT_EQ(when[1], 33 * sec); /* the first attempt at least 30 s after the logged one */
+
+	EXPECT_TRUE(report_gate_open(0, 5));
+	EXPECT_FALSE(report_gate_open(10 * sec, 40 * sec - 1));
+	EXPECT_TRUE(report_gate_open(10 * sec, 40 * sec));
+}
