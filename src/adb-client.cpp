@@ -1,0 +1,294 @@
+#include "adb-client.h"
+#include "platform/net.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string_view>
+
+/* Host protocol, as this client speaks it:
+ *
+ *   request   "%04x" length of the text | text            e.g. 000chost:devices
+ *   status    "OKAY" | "FAIL"
+ *   after FAIL      "%04x" length | reason text
+ *   after OKAY to host:devices   "%04x" length | lines "serial\tstate\n"
+ *   after OKAY to a forward      up to 4 bytes, dropped if already there
+ */
+
+/* Every wait on the server (connect, each send, each read) ends after this
+ * long, so a server that accepts and then hangs cannot hold OBS's interface
+ * thread. */
+static constexpr int server_wait_ms = 2000;
+
+static std::atomic<uint16_t> g_server_port{5037};
+
+/* One text for the whole process; the lock keeps overlapping failures on
+ * several threads from mixing their texts. */
+static std::mutex g_error_lock;
+static char g_last_error[256];
+
+static void set_error(const char *format, ...)
+{
+	char text[sizeof(g_last_error)];
+	va_list args;
+	va_start(args, format);
+	vsnprintf(text, sizeof(text), format, args);
+	va_end(args);
+
+	std::lock_guard<std::mutex> guard(g_error_lock);
+	memcpy(g_last_error, text, sizeof(text));
+}
+
+/* The connection to the server for one request, closed on every way out. */
+class ServerSocket {
+public:
+	explicit ServerSocket(nx_socket s) : s_(s) {}
+	~ServerSocket() { nx_socket_close(s_); }
+	ServerSocket(const ServerSocket &) = delete;
+	ServerSocket &operator=(const ServerSocket &) = delete;
+
+	bool valid() const { return s_ != NX_INVALID_SOCKET; }
+	nx_socket get() const { return s_; }
+
+private:
+	nx_socket s_;
+};
+
+struct BFreeDeleter {
+	void operator()(void *p) const { bfree(p); }
+};
+
+/* Non-blocking connect, a bounded wait for it to complete, then back to
+ * blocking calls that each give up after server_wait_ms. */
+static bool connect_within_limit(nx_socket s, uint16_t port)
+{
+	if (!nx_socket_set_nonblocking(s, true))
+		return false;
+	if (!nx_connect(s, nx_loopback_be(), port)) {
+		if (!nx_last_error_is_in_progress())
+			return false;
+		if (nx_wait_writable(s, server_wait_ms) <= 0)
+			return false;
+		if (nx_socket_pending_error(s) != 0)
+			return false;
+	}
+	return nx_socket_set_nonblocking(s, false) && nx_socket_set_recv_timeout(s, server_wait_ms) &&
+	       nx_socket_set_send_timeout(s, server_wait_ms);
+}
+
+static nx_socket connect_server(void)
+{
+	nx_socket s = nx_socket_tcp();
+	if (s == NX_INVALID_SOCKET) {
+		set_error("建立 socket 失敗 (%d)", nx_last_error_code());
+		return NX_INVALID_SOCKET;
+	}
+	uint16_t port = g_server_port.load();
+	if (!connect_within_limit(s, port)) {
+		set_error("連不到 adb server (127.0.0.1:%d)。請確認 adb 有在跑，或先執行一次 adb devices", (int)port);
+		nx_socket_close(s);
+		return NX_INVALID_SOCKET;
+	}
+	return s;
+}
+
+static bool send_all(nx_socket s, const char *data, size_t len)
+{
+	while (len > 0) {
+		long sent = nx_send(s, data, len);
+		if (sent <= 0)
+			return false;
+		data += sent;
+		len -= (size_t)sent;
+	}
+	return true;
+}
+
+/* A failed send sets no error text. */
+static bool send_request(nx_socket s, const char *text)
+{
+	size_t len = strlen(text);
+	char prefix[5];
+	snprintf(prefix, sizeof(prefix), "%04x", (unsigned)len);
+	return send_all(s, prefix, 4) && send_all(s, text, len);
+}
+
+/* False when the connection ends, fails or runs out of time first. */
+static bool read_exact(nx_socket s, char *buf, size_t len)
+{
+	while (len > 0) {
+		long got = nx_recv(s, buf, len);
+		if (got <= 0)
+			return false;
+		buf += got;
+		len -= (size_t)got;
+	}
+	return true;
+}
+
+/* The server's four hexadecimal digits (either case); false when nothing
+ * converts. */
+static bool parse_length(const char digits[5], unsigned *length)
+{
+	return sscanf(digits, "%4x", length) == 1;
+}
+
+/* Reads the reason that follows "FAIL" into the last-error text. */
+static void read_status(nx_socket s)
+{
+	char digits[5] = {};
+	unsigned length = 0;
+	if (!read_exact(s, digits, 4) || !parse_length(digits, &length))
+		length = 0;
+
+	char reason[256] = {};
+	if (length < 1 || length > 255 || !read_exact(s, reason, length)) {
+		set_error("adb 回報失敗");
+		return;
+	}
+	set_error("adb: %s", reason);
+}
+
+static bool expect_okay(nx_socket s)
+{
+	char status[4];
+	if (!read_exact(s, status, sizeof(status))) {
+		set_error("adb server 沒有回應");
+		return false;
+	}
+	if (memcmp(status, "OKAY", 4) == 0)
+		return true;
+	if (memcmp(status, "FAIL", 4) == 0)
+		read_status(s);
+	else
+		set_error("adb 回應無法辨識");
+	return false;
+}
+
+/* A forward counts as made on its first OKAY. The server may follow it with
+ * more (a second status, a port); take what has already arrived without
+ * waiting, and drop it. */
+static void drop_pending_bytes(nx_socket s)
+{
+	char ignored[4];
+	if (nx_socket_set_nonblocking(s, true))
+		(void)nx_recv(s, ignored, sizeof(ignored));
+}
+
+static bool forward_command(const char *serial, const char *command)
+{
+	ServerSocket conn(connect_server());
+	if (!conn.valid())
+		return false;
+
+	char request[256];
+	if (serial && *serial)
+		snprintf(request, sizeof(request), "host-serial:%s:%s", serial, command);
+	else
+		snprintf(request, sizeof(request), "host:%s", command);
+
+	if (!send_request(conn.get(), request) || !expect_okay(conn.get()))
+		return false;
+	drop_pending_bytes(conn.get());
+	return true;
+}
+
+bool adb_forward(const char *serial, int local_port, const char *socket_name)
+{
+	char command[256];
+	snprintf(command, sizeof(command), "forward:tcp:%d;localabstract:%s", local_port,
+		 socket_name ? socket_name : "");
+	return forward_command(serial, command);
+}
+
+bool adb_forward_remove(const char *serial, int local_port)
+{
+	char command[128];
+	snprintf(command, sizeof(command), "killforward:tcp:%d", local_port);
+	return forward_command(serial, command);
+}
+
+/* The NUL-terminated payload of a host:devices reply (bmalloc'ed), or null
+ * with the last-error text set. */
+static char *fetch_device_list(void)
+{
+	ServerSocket conn(connect_server());
+	if (!conn.valid())
+		return nullptr;
+	if (!send_request(conn.get(), "host:devices") || !expect_okay(conn.get()))
+		return nullptr;
+
+	char digits[5] = {};
+	unsigned length = 0;
+	std::unique_ptr<char, BFreeDeleter> payload;
+	if (read_exact(conn.get(), digits, 4) && parse_length(digits, &length) && length <= 0xffff)
+		payload.reset(static_cast<char *>(bmalloc(length + 1)));
+	if (!payload || !read_exact(conn.get(), payload.get(), length)) {
+		set_error("讀取裝置清單失敗");
+		return nullptr;
+	}
+	payload.get()[length] = '\0';
+	return payload.release();
+}
+
+int adb_list_devices(AdbDevice **out)
+{
+	*out = nullptr;
+	std::unique_ptr<char, BFreeDeleter> payload(fetch_device_list());
+	if (!payload)
+		return -1;
+
+	auto *devices = static_cast<AdbDevice *>(bmalloc(sizeof(AdbDevice) * ADB_MAX_DEVICES));
+	int count = adb_parse_device_list(payload.get(), devices);
+	*out = devices;
+	return count;
+}
+
+static void copy_cut(char *dst, size_t size, std::string_view text)
+{
+	size_t n = std::min(text.size(), size - 1);
+	memcpy(dst, text.data(), n);
+	dst[n] = '\0';
+}
+
+int adb_parse_device_list(const char *payload, AdbDevice devices[ADB_MAX_DEVICES])
+{
+	memset(devices, 0, sizeof(AdbDevice) * ADB_MAX_DEVICES);
+
+	std::string_view rest(payload);
+	int count = 0;
+	while (!rest.empty() && count < ADB_MAX_DEVICES) {
+		size_t end = rest.find('\n');
+		std::string_view line = rest.substr(0, end);
+		rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+
+		size_t tab = line.find('\t');
+		if (tab == std::string_view::npos)
+			continue;
+		AdbDevice &device = devices[count++];
+		copy_cut(device.serial, sizeof(device.serial), line.substr(0, tab));
+		copy_cut(device.state, sizeof(device.state), line.substr(tab + 1));
+	}
+	return count;
+}
+
+/* The text is copied out under the lock into a buffer of the calling thread,
+ * valid until that thread calls here again. */
+const char *adb_last_error(void)
+{
+	thread_local char copy[sizeof(g_last_error)];
+	std::lock_guard<std::mutex> guard(g_error_lock);
+	if (g_last_error[0] == '\0')
+		return nullptr;
+	memcpy(copy, g_last_error, sizeof(copy));
+	return copy;
+}
+
+void adb_set_server_port(uint16_t port)
+{
+	g_server_port.store(port);
+}
