@@ -1,0 +1,249 @@
+#pragma once
+/* A stand-in for the adb server on 127.0.0.1 (port 0 for a free one, or 5037):
+ * it reads each framed request ("%04x" length + text), records it, and answers
+ * with the bytes the test chooses, written in small pieces so that the client
+ * has to put its reads together. Every connection is served on its own thread,
+ * so a reply that holds its connection open does not block the others. */
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+struct FakeAdbReply {
+	std::string bytes;      /* written after the request has been read whole */
+	bool hold_open = false; /* then keep the connection until the client closes it */
+
+	static FakeAdbReply okay(std::string more = "") { return {"OKAY" + more}; }
+	static FakeAdbReply fail(const std::string &reason) { return {"FAIL" + hex4(reason.size()) + reason}; }
+	static FakeAdbReply devices(const std::string &payload) { return okay(hex4(payload.size()) + payload); }
+	/* Reads the request and never answers. */
+	static FakeAdbReply silence() { return {"", true}; }
+	/* Reads the request and closes without a word. */
+	static FakeAdbReply hang_up() { return {""}; }
+
+	static std::string hex4(size_t n)
+	{
+		char text[16];
+		snprintf(text, sizeof(text), "%04zx", n);
+		return text;
+	}
+};
+
+using FakeAdbResponder = std::function<FakeAdbReply(const std::string &request)>;
+
+/* An adb server without devices whose forwards all succeed. */
+inline FakeAdbReply fake_adb_default_reply(const std::string &request)
+{
+	if (request == "host:devices")
+		return FakeAdbReply::devices("");
+	if (request.find("forward:") != std::string::npos)
+		return FakeAdbReply::okay();
+	return FakeAdbReply::fail("unknown host service");
+}
+
+class FakeAdbServer {
+public:
+	/* Throws std::runtime_error when the port cannot be had. */
+	explicit FakeAdbServer(uint16_t port = 0, FakeAdbResponder responder = fake_adb_default_reply)
+		: responder_(std::move(responder))
+	{
+		listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+		if (listener_ < 0)
+			throw std::runtime_error("fake adb server: socket failed");
+		int one = 1;
+		setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+		sockaddr_in sa = {};
+		sa.sin_family = AF_INET;
+		sa.sin_port = htons(port);
+		sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+		if (bind(listener_, reinterpret_cast<sockaddr *>(&sa), sizeof(sa)) != 0 || listen(listener_, 64) != 0) {
+			int err = errno;
+			close(listener_);
+			throw std::runtime_error("fake adb server: cannot listen on 127.0.0.1:" + std::to_string(port) +
+						 " (" + strerror(err) + ")");
+		}
+		socklen_t len = sizeof(sa);
+		getsockname(listener_, reinterpret_cast<sockaddr *>(&sa), &len);
+		port_ = ntohs(sa.sin_port);
+		acceptor_ = std::thread([this] { accept_loop(); });
+	}
+
+	~FakeAdbServer() { stop(); }
+	FakeAdbServer(const FakeAdbServer &) = delete;
+	FakeAdbServer &operator=(const FakeAdbServer &) = delete;
+
+	uint16_t port() const { return port_; }
+
+	/* Request texts (without the length prefix), in the order they were read. */
+	std::vector<std::string> requests() const
+	{
+		std::lock_guard<std::mutex> guard(lock_);
+		return requests_;
+	}
+
+	/* Each request's bytes exactly as they arrived, length prefix included. */
+	std::vector<std::string> raw_requests() const
+	{
+		std::lock_guard<std::mutex> guard(lock_);
+		return raw_requests_;
+	}
+
+	/* Connections whose client closed its end while the server held it open. */
+	int closed_by_client() const { return closed_by_client_.load(); }
+
+	/* True once `text` has been received, false when timeout_ms pass first. */
+	bool wait_for_request(const std::string &text, int timeout_ms) const
+	{
+		std::unique_lock<std::mutex> guard(lock_);
+		return changed_.wait_for(guard, std::chrono::milliseconds(timeout_ms), [&] {
+			return std::find(requests_.begin(), requests_.end(), text) != requests_.end();
+		});
+	}
+
+	/* Closes the listener and ends every connection; the port is free afterwards. */
+	void stop()
+	{
+		if (stopping_.exchange(true))
+			return;
+		acceptor_.join();
+		close(listener_);
+		std::vector<std::thread> connections;
+		{
+			std::lock_guard<std::mutex> guard(lock_);
+			connections.swap(connections_);
+		}
+		for (auto &t : connections)
+			t.join();
+	}
+
+private:
+	static constexpr int poll_ms = 20;
+
+	void accept_loop()
+	{
+		while (!stopping_) {
+			if (!wait_readable(listener_))
+				continue;
+			int conn = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+			if (conn < 0)
+				continue;
+			std::lock_guard<std::mutex> guard(lock_);
+			connections_.emplace_back([this, conn] { serve(conn); });
+		}
+	}
+
+	bool wait_readable(int fd) const
+	{
+		pollfd entry = {fd, POLLIN, 0};
+		return poll(&entry, 1, poll_ms) > 0;
+	}
+
+	/* Reads exactly n bytes, waiting as long as the server runs. */
+	bool read_exact(int fd, char *buf, size_t n) const
+	{
+		while (n > 0) {
+			if (stopping_)
+				return false;
+			if (!wait_readable(fd))
+				continue;
+			ssize_t got = recv(fd, buf, n, 0);
+			if (got <= 0)
+				return false;
+			buf += got;
+			n -= (size_t)got;
+		}
+		return true;
+	}
+
+	bool read_request(int fd, std::string *raw, std::string *text) const
+	{
+		char prefix[5] = {};
+		if (!read_exact(fd, prefix, 4))
+			return false;
+		*raw = prefix;
+		unsigned length = 0;
+		if (sscanf(prefix, "%4x", &length) != 1)
+			return false;
+		text->assign(length, '\0');
+		if (length > 0 && !read_exact(fd, text->data(), length))
+			return false;
+		*raw += *text;
+		return true;
+	}
+
+	/* Pieces of 1, 2, 3, 5, ... bytes with short pauses between them. */
+	void write_in_pieces(int fd, const std::string &bytes) const
+	{
+		static const size_t pieces[] = {1, 2, 3, 5, 64, 1000};
+		size_t at = 0;
+		for (size_t i = 0; at < bytes.size() && !stopping_; i++) {
+			size_t n = std::min(pieces[i % std::size(pieces)], bytes.size() - at);
+			if (send(fd, bytes.data() + at, n, MSG_NOSIGNAL) != (ssize_t)n)
+				return;
+			at += n;
+			std::this_thread::sleep_for(std::chrono::milliseconds(1));
+		}
+	}
+
+	void hold_until_client_closes(int fd)
+	{
+		char scrap[256];
+		while (!stopping_) {
+			if (!wait_readable(fd))
+				continue;
+			if (recv(fd, scrap, sizeof(scrap), 0) <= 0) {
+				closed_by_client_++;
+				return;
+			}
+		}
+	}
+
+	void serve(int fd)
+	{
+		int one = 1;
+		setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+		std::string raw, text;
+		if (read_request(fd, &raw, &text)) {
+			{
+				std::lock_guard<std::mutex> guard(lock_);
+				raw_requests_.push_back(raw);
+				requests_.push_back(text);
+			}
+			changed_.notify_all();
+			FakeAdbReply reply = responder_(text);
+			write_in_pieces(fd, reply.bytes);
+			if (reply.hold_open)
+				hold_until_client_closes(fd);
+		}
+		close(fd);
+	}
+
+	FakeAdbResponder responder_;
+	int listener_ = -1;
+	uint16_t port_ = 0;
+	std::atomic<bool> stopping_{false};
+	std::atomic<int> closed_by_client_{0};
+	std::thread acceptor_;
+	mutable std::mutex lock_;
+	mutable std::condition_variable changed_;
+	std::vector<std::string> requests_;
+	std::vector<std::string> raw_requests_;
+	std::vector<std::thread> connections_;
+};
