@@ -1,0 +1,374 @@
+#include "adb-client.h"
+#include "fake-adb-server.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string last_error()
+{
+	const char *text = adb_last_error();
+	return text ? text : "(null)";
+}
+
+std::string connection_error(uint16_t port)
+{
+	return "連不到 adb server (127.0.0.1:" + std::to_string(port) +
+	       ")。請確認 adb 有在跑，或先執行一次 adb devices";
+}
+
+/* The device array of one call, freed with bfree as every caller must. */
+struct DeviceList {
+	AdbDevice *devices = nullptr;
+	int count = 0;
+	DeviceList() { count = adb_list_devices(&devices); }
+	~DeviceList() { bfree(devices); }
+};
+
+bool forward()
+{
+	return adb_forward(nullptr, 27183, "nerix");
+}
+bool remove_forward()
+{
+	return adb_forward_remove(nullptr, 27183);
+}
+
+/* Waits (bounded, so a fault cannot hang the test) until pred holds. */
+template<typename Pred> bool eventually(Pred pred)
+{
+	for (int i = 0; i < 500; i++) {
+		if (pred())
+			return true;
+		std::this_thread::sleep_for(std::chrono::milliseconds(10));
+	}
+	return pred();
+}
+
+class AdbClient : public ::testing::Test {
+protected:
+	void serve(FakeAdbResponder responder = fake_adb_default_reply)
+	{
+		server_ = std::make_unique<FakeAdbServer>(0, std::move(responder));
+		adb_set_server_port(server_->port());
+	}
+	void serve_reply(const FakeAdbReply &reply)
+	{
+		serve([reply](const std::string &) { return reply; });
+	}
+	void serve_bytes(const std::string &bytes) { serve_reply({bytes}); }
+
+	std::unique_ptr<FakeAdbServer> server_;
+};
+
+} // namespace
+
+/* ---- requests as they go out -------------------------------------------- */
+
+TEST_F(AdbClient, DeviceListRequestIsSixteenBytes)
+{
+	serve();
+	DeviceList list;
+	EXPECT_EQ(list.count, 0);
+	ASSERT_EQ(server_->raw_requests().size(), 1u);
+	EXPECT_EQ(server_->raw_requests()[0], "000c"
+					      "host:devices");
+}
+
+TEST_F(AdbClient, ForwardWithoutSerialUsesHostPrefix)
+{
+	serve();
+	EXPECT_TRUE(adb_forward(nullptr, 27183, "nerix"));
+	EXPECT_TRUE(adb_forward("", 27183, "nerix")); /* empty serial: same request */
+	std::vector<std::string> raw = server_->raw_requests();
+	ASSERT_EQ(raw.size(), 2u);
+	const std::string expected = "002a" /* 42 bytes follow */
+				     "host:forward:tcp:27183;localabstract:nerix";
+	EXPECT_EQ(raw[0], expected);
+	EXPECT_EQ(raw[1], expected);
+}
+
+TEST_F(AdbClient, ForwardWithSerialCountsTheWholeText)
+{
+	serve();
+	EXPECT_TRUE(adb_forward("emulator-5554", 27183, "nerix"));
+	EXPECT_TRUE(adb_forward("192.168.1.5:5555", 27183, "nerix")); /* colon inserted verbatim */
+	std::vector<std::string> raw = server_->raw_requests();
+	ASSERT_EQ(raw.size(), 2u);
+	EXPECT_EQ(raw[0], "003f" /* 12 + 13 + 1 + 37 */
+			  "host-serial:emulator-5554:forward:tcp:27183;localabstract:nerix");
+	EXPECT_EQ(raw[1], "0042" /* 12 + 16 + 1 + 37 */
+			  "host-serial:192.168.1.5:5555:forward:tcp:27183;localabstract:nerix");
+}
+
+TEST_F(AdbClient, RemovalRequests)
+{
+	serve();
+	EXPECT_TRUE(adb_forward_remove(nullptr, 27183));
+	EXPECT_TRUE(adb_forward_remove("emulator-5554", 8080));
+	std::vector<std::string> raw = server_->raw_requests();
+	ASSERT_EQ(raw.size(), 2u);
+	EXPECT_EQ(raw[0], "001a"
+			  "host:killforward:tcp:27183");
+	EXPECT_EQ(raw[1], "002e" /* 12 + 13 + 1 + 20 */
+			  "host-serial:emulator-5554:killforward:tcp:8080");
+}
+
+/* ---- device list over the wire ------------------------------------------ */
+
+TEST_F(AdbClient, DeviceListFromASplitReply)
+{
+	serve_reply(FakeAdbReply::devices("emulator-5554\tdevice\nR58M12ABCDE\tunauthorized\n"));
+	DeviceList list;
+	ASSERT_EQ(list.count, 2);
+	ASSERT_NE(list.devices, nullptr);
+	EXPECT_STREQ(list.devices[0].serial, "emulator-5554");
+	EXPECT_STREQ(list.devices[0].state, "device");
+	EXPECT_STREQ(list.devices[1].serial, "R58M12ABCDE");
+	EXPECT_STREQ(list.devices[1].state, "unauthorized");
+	EXPECT_STREQ(list.devices[2].serial, "");
+}
+
+TEST_F(AdbClient, EmptyDeviceListStillHandsOutSixteenZeroEntries)
+{
+	serve_bytes("OKAY0000");
+	DeviceList list;
+	EXPECT_EQ(list.count, 0);
+	ASSERT_NE(list.devices, nullptr);
+	static const AdbDevice zero = {};
+	for (int i = 0; i < ADB_MAX_DEVICES; i++)
+		EXPECT_EQ(memcmp(&list.devices[i], &zero, sizeof(zero)), 0) << "entry " << i;
+}
+
+TEST_F(AdbClient, DeviceLinesOverTheWireFollowTheParserRules)
+{
+	std::string payload = "\nno tab\n";
+	for (int i = 0; i < 20; i++)
+		payload += "dev" + std::to_string(i) + "\tdevice\n";
+	serve_reply(FakeAdbReply::devices(payload));
+	DeviceList twenty;
+	ASSERT_EQ(twenty.count, 16);
+	EXPECT_STREQ(twenty.devices[15].serial, "dev15");
+
+	serve_reply(FakeAdbReply::devices(std::string(200, 's') + "\ta\tb\n\nlast\t" + std::string(40, 't')));
+	DeviceList cut;
+	ASSERT_EQ(cut.count, 2);
+	EXPECT_EQ(std::string(cut.devices[0].serial), std::string(127, 's'));
+	EXPECT_STREQ(cut.devices[0].state, "a\tb");
+	EXPECT_STREQ(cut.devices[1].serial, "last");
+	EXPECT_EQ(std::string(cut.devices[1].state), std::string(31, 't'));
+}
+
+TEST_F(AdbClient, LargestPayloadWithUpperCaseLength)
+{
+	std::string payload = "one\tdevice\ntwo\tdevice\n";
+	payload += std::string(0xffff - payload.size(), 'x');
+	serve_bytes("OKAYFFFF" + payload);
+	DeviceList list;
+	EXPECT_EQ(list.count, 2);
+	EXPECT_STREQ(list.devices[1].serial, "two");
+}
+
+/* ---- status after a forward or a removal -------------------------------- */
+
+TEST_F(AdbClient, FirstOkayCountsEvenWhenFailFollows)
+{
+	serve_bytes("OKAYFAIL0004oops");
+	EXPECT_TRUE(forward());
+	EXPECT_TRUE(remove_forward());
+}
+
+TEST_F(AdbClient, OkayWithNothingAfterItReturnsAndCloses)
+{
+	serve_reply({"OKAY", true}); /* the server keeps the connection open, silent */
+	EXPECT_TRUE(forward());
+	EXPECT_TRUE(eventually([&] { return server_->closed_by_client() == 1; }));
+}
+
+/* ---- failures and their texts ------------------------------------------- */
+
+TEST_F(AdbClient, FailWithReasonGivesTheReason)
+{
+	serve_bytes("FAIL0005xxxxx");
+	EXPECT_FALSE(forward());
+	EXPECT_EQ(last_error(), "adb: xxxxx");
+
+	serve_reply(FakeAdbReply::fail("device 'abc' not found"));
+	EXPECT_FALSE(remove_forward());
+	EXPECT_EQ(last_error(), "adb: device 'abc' not found");
+
+	serve_reply(FakeAdbReply::fail("no devices/emulators found"));
+	DeviceList list;
+	EXPECT_EQ(list.count, -1);
+	EXPECT_EQ(list.devices, nullptr);
+	EXPECT_EQ(last_error(), "adb: no devices/emulators found");
+}
+
+TEST_F(AdbClient, LongestReasonIsCutToTheTextLimit)
+{
+	std::string reason(255, 'r');
+	serve_reply(FakeAdbReply::fail(reason));
+	EXPECT_FALSE(forward());
+	EXPECT_EQ(last_error(), "adb: " + std::string(250, 'r')); /* 255 bytes in all */
+}
+
+TEST_F(AdbClient, FailWithoutUsableReasonGivesTheGenericText)
+{
+	const std::vector<std::string> replies = {
+		"FAIL0000",                         /* empty reason, as the real server sends */
+		"FAIL0100" + std::string(256, 'r'), /* above 255 */
+		"FAILffff" + std::string(300, 'r'), /* far above */
+		"FAILzzzz",                         /* length does not convert */
+		"FAIL-001",                         /* a sign is no length either */
+		"FAIL0010short",                    /* reason ends early */
+		"FAIL00",                           /* length ends early */
+	};
+	for (const std::string &reply : replies) {
+		SCOPED_TRACE(reply);
+		serve_bytes(reply);
+		EXPECT_FALSE(forward());
+		EXPECT_EQ(last_error(), "adb 回報失敗");
+	}
+}
+
+TEST_F(AdbClient, UnrecognisedStatusClosesTheConnection)
+{
+	serve_reply({"HUH?0000", true});
+	EXPECT_FALSE(forward());
+	EXPECT_EQ(last_error(), "adb 回應無法辨識");
+	DeviceList list;
+	EXPECT_EQ(list.count, -1);
+	EXPECT_EQ(list.devices, nullptr);
+	EXPECT_EQ(last_error(), "adb 回應無法辨識");
+	EXPECT_TRUE(eventually([&] { return server_->closed_by_client() == 2; }));
+}
+
+TEST_F(AdbClient, ServerClosingBeforeTheStatusIsNoAnswer)
+{
+	for (const std::string &reply : {std::string(), std::string("OK")}) {
+		SCOPED_TRACE(reply);
+		serve_bytes(reply);
+		EXPECT_FALSE(forward());
+		EXPECT_EQ(last_error(), "adb server 沒有回應");
+		DeviceList list;
+		EXPECT_EQ(list.count, -1);
+		EXPECT_EQ(last_error(), "adb server 沒有回應");
+	}
+}
+
+TEST_F(AdbClient, BadDeviceListLengthOrShortPayload)
+{
+	const std::vector<std::string> replies = {
+		"OKAY",             /* no length */
+		"OKAY00",           /* half a length */
+		"OKAYzzzz",         /* not hexadecimal */
+		"OKAY-001",         /* converts to a huge number */
+		"OKAY0010abc",      /* payload ends early */
+		"OKAY0010abc\td\n", /* still short by a few bytes */
+	};
+	for (const std::string &reply : replies) {
+		SCOPED_TRACE(reply);
+		serve_bytes(reply);
+		DeviceList list;
+		EXPECT_EQ(list.count, -1);
+		EXPECT_EQ(list.devices, nullptr);
+		EXPECT_EQ(last_error(), "讀取裝置清單失敗");
+	}
+}
+
+/* ---- a server that never answers, and one that is not there -------------- */
+
+TEST_F(AdbClient, SilentServerMakesEveryCallFailInsteadOfHanging)
+{
+	serve_reply(FakeAdbReply::silence());
+	DeviceList list;
+	EXPECT_EQ(list.count, -1);
+	EXPECT_EQ(last_error(), "adb server 沒有回應");
+	EXPECT_FALSE(forward());
+	EXPECT_EQ(last_error(), "adb server 沒有回應");
+	EXPECT_FALSE(remove_forward());
+	EXPECT_EQ(last_error(), "adb server 沒有回應");
+	EXPECT_EQ(server_->requests().size(), 3u);
+}
+
+TEST_F(AdbClient, DeviceListStallingAfterOkayFails)
+{
+	serve_reply({"OKAY0020dev\tdevice\n", true}); /* promises 32 bytes, sends 11 */
+	DeviceList list;
+	EXPECT_EQ(list.count, -1);
+	EXPECT_EQ(last_error(), "讀取裝置清單失敗");
+}
+
+TEST_F(AdbClient, NothingListeningGivesTheConnectionText)
+{
+	uint16_t port;
+	{
+		FakeAdbServer gone;
+		port = gone.port();
+	}
+	adb_set_server_port(port);
+	DeviceList list;
+	EXPECT_EQ(list.count, -1);
+	EXPECT_EQ(list.devices, nullptr);
+	EXPECT_EQ(last_error(), connection_error(port));
+	EXPECT_FALSE(forward());
+	EXPECT_EQ(last_error(), connection_error(port));
+	EXPECT_FALSE(remove_forward());
+	EXPECT_EQ(last_error(), connection_error(port));
+}
+
+/* A listener whose accept queue is full drops new connection attempts, so
+ * the connect itself never completes. */
+TEST_F(AdbClient, ConnectThatNeverCompletesGivesTheConnectionText)
+{
+	int listener = socket(AF_INET, SOCK_STREAM, 0);
+	sockaddr_in sa = {};
+	sa.sin_family = AF_INET;
+	sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+	socklen_t len = sizeof(sa);
+	ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&sa), sizeof(sa)), 0);
+	ASSERT_EQ(listen(listener, 0), 0);
+	getsockname(listener, reinterpret_cast<sockaddr *>(&sa), &len);
+	int filler = socket(AF_INET, SOCK_STREAM, 0);
+	ASSERT_EQ(connect(filler, reinterpret_cast<sockaddr *>(&sa), sizeof(sa)), 0);
+
+	uint16_t port = ntohs(sa.sin_port);
+	adb_set_server_port(port);
+	EXPECT_FALSE(forward());
+	EXPECT_EQ(last_error(), connection_error(port));
+	close(filler);
+	close(listener);
+}
+
+/* The connect wait must work for any descriptor number, also above the 1024
+ * that select's fixed sets can hold. */
+TEST_F(AdbClient, WorksWithDescriptorsAboveOneThousandTwentyFour)
+{
+	rlimit limit = {};
+	ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+	if (limit.rlim_max < 1200)
+		GTEST_SKIP() << "the descriptor limit is below 1200";
+	rlimit raised = limit;
+	raised.rlim_cur = std::max<rlim_t>(limit.rlim_cur, 1200);
+	ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &raised), 0);
+
+	serve_reply(FakeAdbReply::devices("abc\tdevice\n"));
+	std::vector<int> fillers;
+	while (fillers.empty() || (fillers.back() >= 0 && fillers.back() < 1100))
+		fillers.push_back(open("/dev/null", O_RDONLY));
+	ASSERT_GE(fillers.back(), 1100);
+	{
+		DeviceList list;
+		EXPECT_EQ(list.count, 1);
+	}
+	for (int fd : fillers)
+		close(fd);
+	setrlimit(RLIMIT_NOFILE, &limit);
+}
