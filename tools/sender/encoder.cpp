@@ -1,0 +1,178 @@
+#include "encoder.h"
+#include "pattern.h"
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+}
+
+#include <cmath>
+#include <cstdio>
+#include <numbers>
+#include <string>
+
+static void report(const char *what, int err)
+{
+	char text[AV_ERROR_MAX_STRING_SIZE] = {};
+	av_strerror(err, text, sizeof(text));
+	fprintf(stderr, "ostrelin-sender: %s: %s\n", what, text);
+}
+
+/* Sends one frame (or null to drain) and collects every packet ready. */
+static bool encode_and_collect(AVCodecContext *ctx, AVFrame *frame, AVPacket *packet, std::vector<EncodedUnit> *out)
+{
+	int err = avcodec_send_frame(ctx, frame);
+	if (err < 0) {
+		report("encoding failed", err);
+		return false;
+	}
+	for (;;) {
+		err = avcodec_receive_packet(ctx, packet);
+		if (err == AVERROR(EAGAIN) || err == AVERROR_EOF)
+			return true;
+		if (err < 0) {
+			report("encoding failed", err);
+			return false;
+		}
+		EncodedUnit unit;
+		unit.data.assign(packet->data, packet->data + packet->size);
+		unit.pts = packet->pts;
+		unit.keyframe = (packet->flags & AV_PKT_FLAG_KEY) != 0;
+		out->push_back(std::move(unit));
+		av_packet_unref(packet);
+	}
+}
+
+VideoEncoder video_encoder_open(int width, int height, int fps, int gop, int crf)
+{
+	VideoEncoder enc;
+	const AVCodec *codec = avcodec_find_encoder_by_name("libx264");
+	if (!codec) {
+		fprintf(stderr, "ostrelin-sender: this FFmpeg has no libx264 encoder\n");
+		return enc;
+	}
+	CodecContextPtr ctx(avcodec_alloc_context3(codec));
+	FramePtr frame(av_frame_alloc());
+	PacketPtr packet(av_packet_alloc());
+	if (!ctx || !frame || !packet)
+		return enc;
+
+	ctx->width = width;
+	ctx->height = height;
+	ctx->pix_fmt = AV_PIX_FMT_YUV420P;
+	ctx->time_base = AVRational{1, fps};
+	ctx->framerate = AVRational{fps, 1};
+	ctx->gop_size = gop;
+	ctx->max_b_frames = 0;
+	ctx->thread_count = 1;
+	ctx->color_range = AVCOL_RANGE_MPEG;
+	ctx->colorspace = AVCOL_SPC_BT709;
+	ctx->color_primaries = AVCOL_PRI_BT709;
+	ctx->color_trc = AVCOL_TRC_BT709;
+	/* No AV_CODEC_FLAG_GLOBAL_HEADER: SPS and PPS stay in the stream, in
+	 * front of every keyframe, as a receiver without side data needs. */
+	av_opt_set(ctx->priv_data, "preset", "ultrafast", 0);
+	av_opt_set(ctx->priv_data, "tune", "zerolatency", 0);
+	av_opt_set(ctx->priv_data, "crf", std::to_string(crf).c_str(), 0);
+	av_opt_set(ctx->priv_data, "forced-idr", "1", 0);
+	av_opt_set(ctx->priv_data, "x264-params", "repeat-headers=1:annexb=1", 0);
+
+	int err = avcodec_open2(ctx.get(), codec, nullptr);
+	if (err < 0) {
+		report("cannot open libx264", err);
+		return enc;
+	}
+	frame->format = AV_PIX_FMT_YUV420P;
+	frame->width = width;
+	frame->height = height;
+	if ((err = av_frame_get_buffer(frame.get(), 0)) < 0) {
+		report("cannot allocate a picture", err);
+		return enc;
+	}
+	enc.ctx = std::move(ctx);
+	enc.frame = std::move(frame);
+	enc.packet = std::move(packet);
+	return enc;
+}
+
+bool video_encoder_encode(VideoEncoder &enc, int64_t frame_number, bool force_keyframe, std::vector<EncodedUnit> *out)
+{
+	AVFrame *frame = enc.frame.get();
+	if (av_frame_make_writable(frame) < 0)
+		return false;
+	YuvPlanes planes = {{frame->data[0], frame->data[1], frame->data[2]},
+			    {frame->linesize[0], frame->linesize[1], frame->linesize[2]},
+			    frame->width,
+			    frame->height};
+	pattern_draw(planes, frame_number);
+	frame->pts = frame_number;
+	frame->pict_type = force_keyframe ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+	return encode_and_collect(enc.ctx.get(), frame, enc.packet.get(), out);
+}
+
+AudioEncoder audio_encoder_open(int tone_hz)
+{
+	AudioEncoder enc;
+	enc.tone_hz = tone_hz;
+	enc.next_sample = 0;
+	const AVCodec *codec = avcodec_find_encoder_by_name("aac");
+	if (!codec) {
+		fprintf(stderr, "ostrelin-sender: this FFmpeg has no aac encoder\n");
+		return enc;
+	}
+	CodecContextPtr ctx(avcodec_alloc_context3(codec));
+	FramePtr frame(av_frame_alloc());
+	PacketPtr packet(av_packet_alloc());
+	if (!ctx || !frame || !packet)
+		return enc;
+
+	ctx->sample_fmt = AV_SAMPLE_FMT_FLTP;
+	ctx->sample_rate = audio_sample_rate;
+	av_channel_layout_default(&ctx->ch_layout, audio_channels);
+	ctx->bit_rate = 128000;
+	ctx->time_base = AVRational{1, audio_sample_rate};
+	/* Asks for the AudioSpecificConfig in extradata; access units stay raw. */
+	ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+
+	int err = avcodec_open2(ctx.get(), codec, nullptr);
+	if (err < 0) {
+		report("cannot open the aac encoder", err);
+		return enc;
+	}
+	frame->format = AV_SAMPLE_FMT_FLTP;
+	frame->sample_rate = audio_sample_rate;
+	frame->nb_samples = ctx->frame_size;
+	if ((err = av_channel_layout_copy(&frame->ch_layout, &ctx->ch_layout)) < 0 ||
+	    (err = av_frame_get_buffer(frame.get(), 0)) < 0) {
+		report("cannot allocate an audio frame", err);
+		return enc;
+	}
+	enc.ctx = std::move(ctx);
+	enc.frame = std::move(frame);
+	enc.packet = std::move(packet);
+	return enc;
+}
+
+int audio_encoder_frame_size(const AudioEncoder &enc)
+{
+	return enc.ctx->frame_size;
+}
+
+bool audio_encoder_encode(AudioEncoder &enc, std::vector<EncodedUnit> *out)
+{
+	AVFrame *frame = enc.frame.get();
+	if (av_frame_make_writable(frame) < 0)
+		return false;
+	/* The phase is taken modulo one second so that it stays exact however
+	 * long the connection runs. */
+	for (int i = 0; i < frame->nb_samples; i++) {
+		int64_t n = (enc.next_sample + i) % audio_sample_rate;
+		float value =
+			(float)(0.5 * std::sin(2.0 * std::numbers::pi * enc.tone_hz * (double)n / audio_sample_rate));
+		for (int ch = 0; ch < audio_channels; ch++)
+			((float *)frame->extended_data[ch])[i] = value;
+	}
+	frame->pts = enc.next_sample;
+	enc.next_sample += frame->nb_samples;
+	return encode_and_collect(enc.ctx.get(), frame, enc.packet.get(), out);
+}

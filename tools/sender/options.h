@@ -1,0 +1,50 @@
+#pragma once
+/* Command-line options of the reference sender: what it serves, and how it
+ * misbehaves on purpose so that a receiver's error handling can be tried. */
+
+#include "stream-protocol.h"
+
+#include <cstdint>
+#include <string>
+
+struct SenderOptions {
+	std::string listen_addr = "127.0.0.1";
+	int port = 27183;
+	int width = 640;
+	int height = 360;
+	int fps = 30;
+	int gop = 0; /* frames between keyframes; 0 means two seconds */
+	int crf = 20;
+	int tone_hz = 1000;
+	uint8_t reserved = 0;
+	uint8_t video_flags = 0x00;
+	CameraCaps caps = {};
+	long connections = 0;  /* 0: no limit */
+	double duration_s = 0; /* 0: until SIGINT or SIGTERM */
+
+	/* Misbehaviour. */
+	bool bad_magic = false;
+	int bad_version = -1; /* -1: send the right value */
+	int bad_codec = -1;
+	bool oversize = false;
+	bool exact_max = false;
+	int stall_header_ms = 0;
+	int stall_payload_ms = 0;
+	bool close_mid_packet = false;
+	long clock_jump_ms = 0;
+	double clock_jump_after_s = 1.0;
+	bool zero_length = false;
+	bool malformed_caps = false;
+	bool malformed_audio_config = false;
+	bool no_audio = false;
+	bool no_caps = false;
+	int stall_handshake_ms = 0;
+	bool handshake_only = false;
+};
+
+enum class ParseResult { run, exit_ok, exit_error };
+
+/* Fills opts from argv. Prints --help to stdout (exit_ok) or an error and a
+ * hint to stderr (exit_error). */
+ParseResult sender_parse_options(int argc, char **argv, SenderOptions *opts);
+void sender_print_help(const char *program);

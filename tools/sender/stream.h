@@ -1,0 +1,11 @@
+#pragma once
+/* What the sender writes on one connection: handshake, capabilities, audio
+ * configuration, then live video and audio paced in real time, with the
+ * misbehaviour the options ask for. */
+
+#include "connection.h"
+#include "options.h"
+
+/* Returns when the peer leaves, the sender closes on purpose, an encoder
+ * fails or the run ends. */
+void stream_serve(Connection &conn, const SenderOptions &opts);
