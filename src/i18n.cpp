@@ -1,0 +1,176 @@
+#include "i18n.h"
+
+#include <util/base.h>
+#include <util/bmem.h>
+#include <util/platform.h>
+#include <util/text-lookup.h>
+
+#include <cstdio>
+#include <cstring>
+
+extern "C" {
+const LanguageEntry nx_langs[] = {
+	{"zh-TW", "\U0001F1F9\U0001F1FC", "繁體中文"},  /* flag: regional indicators TW */
+	{"en-US", "\U0001F1FA\U0001F1F8", "English"},   /* flag: regional indicators US */
+	{"zh-CN", "\U0001F1E8\U0001F1F3", "简体中文"},  /* flag: regional indicators CN */
+	{"ja-JP", "\U0001F1EF\U0001F1F5", "日本語"},    /* flag: regional indicators JP */
+	{"ko-KR", "\U0001F1F0\U0001F1F7", "한국어"},    /* flag: regional indicators KR */
+	{"es-ES", "\U0001F1EA\U0001F1F8", "Español"},   /* flag: regional indicators ES */
+	{"pt-BR", "\U0001F1E7\U0001F1F7", "Português"}, /* flag: regional indicators BR */
+};
+const int nx_lang_count = 7;
+}
+
+static_assert(sizeof(nx_langs) / sizeof(nx_langs[0]) == 7);
+
+static char g_code[16];
+static lookup_t *g_lookup;
+/* Full path of language.txt, filled anew before each read or write. */
+static char path[512];
+
+/* Cuts `text` at the later of its last '/' and last '\\', leaving the folder
+ * part. False (text unchanged) when it holds neither separator. */
+bool nx_cut_to_folder(char *text)
+{
+	char *cut = nullptr;
+	for (char *c = text; *c; c++)
+		if (*c == '/' || *c == '\\')
+			cut = c;
+	if (!cut)
+		return false;
+	*cut = '\0';
+	return true;
+}
+
+static bool fill_config_path(void)
+{
+	char *config = obs_module_get_config_path(obs_current_module(), "language.txt");
+	if (!config)
+		return false;
+	snprintf(path, sizeof(path), "%s", config);
+	bfree(config);
+	return true;
+}
+
+static void load_lookup(void)
+{
+	if (g_lookup) {
+		text_lookup_destroy(g_lookup);
+		g_lookup = nullptr;
+	}
+	if (!g_code[0])
+		return;
+
+	char name[64];
+	snprintf(name, sizeof(name), "locale/%s.ini", g_code);
+	char *file = obs_find_module_file(obs_current_module(), name);
+	if (!file) {
+		blog(LOG_WARNING, "[ostrelin] 找不到語言檔 %s，改用 OBS 的語言", name);
+		return;
+	}
+	g_lookup = text_lookup_create(file);
+	if (!g_lookup)
+		blog(LOG_WARNING, "[ostrelin] 語言檔 %s 讀不起來", file);
+	bfree(file);
+}
+
+static bool is_known_code(const char *code)
+{
+	for (int i = 0; i < nx_lang_count; i++)
+		if (strcmp(code, nx_langs[i].code) == 0)
+			return true;
+	return false;
+}
+
+static void drop_line_ends(char *text)
+{
+	size_t len = strlen(text);
+	while (len > 0 && (text[len - 1] == '\r' || text[len - 1] == '\n'))
+		text[--len] = '\0';
+}
+
+/* Reads the first line of language.txt, at most 15 characters, without its
+ * line ends; empty when the file is missing or holds nothing. */
+static void read_stored_code(char (&text)[16])
+{
+	memset(text, 0, sizeof(text));
+	FILE *file = os_fopen(path, "rb");
+	if (!file)
+		return;
+	if (!fgets(text, sizeof(text), file))
+		text[0] = '\0';
+	fclose(file);
+	drop_line_ends(text);
+}
+
+void nx_lang_init(void)
+{
+	/* The library stays mapped when OBS unloads the module, so a later load
+	 * in the same process starts from a clean state here. */
+	g_code[0] = '\0';
+	load_lookup();
+
+	if (!fill_config_path())
+		return;
+
+	char text[16];
+	read_stored_code(text);
+	if (!text[0])
+		return;
+
+	if (!is_known_code(text)) {
+		blog(LOG_WARNING, "[ostrelin] 設定檔裡的語言 \"%s\" 不認得，改用 OBS 的語言", text);
+		return;
+	}
+	snprintf(g_code, sizeof(g_code), "%s", text);
+	load_lookup();
+	blog(LOG_INFO, "[ostrelin] 介面語言：%s", g_code);
+}
+
+void nx_lang_free(void)
+{
+	if (g_lookup) {
+		text_lookup_destroy(g_lookup);
+		g_lookup = nullptr;
+	}
+}
+
+const char *nx_text(const char *key)
+{
+	const char *text = nullptr;
+	if (g_lookup && text_lookup_getstr(g_lookup, key, &text))
+		return text;
+	return obs_module_text(key);
+}
+
+const char *nx_lang_get(void)
+{
+	return g_code;
+}
+
+void nx_lang_set(const char *code)
+{
+	if (!code)
+		code = "";
+	if (strcmp(code, g_code) == 0)
+		return;
+
+	snprintf(g_code, sizeof(g_code), "%s", code);
+	load_lookup();
+
+	if (!fill_config_path())
+		return;
+
+	char folder[sizeof(path)];
+	memcpy(folder, path, sizeof(path));
+	if (nx_cut_to_folder(folder))
+		os_mkdirs(folder);
+
+	FILE *file = os_fopen(path, "wb");
+	if (!file) {
+		blog(LOG_WARNING, "[ostrelin] 語言選擇存不進 %s", path);
+		return;
+	}
+	fputs(g_code, file);
+	fclose(file);
+}
