@@ -1,0 +1,81 @@
+/* The entry points OBS looks up in the module, written out by hand rather than
+ * with OBS_DECLARE_MODULE so that obs_module_ver reports the API version the
+ * module was built for (32.2.1), not the one of the headers at hand. */
+
+#include "i18n.h"
+#include "ostrelin-source.h"
+#include "platform/net.h"
+
+#include <obs-module.h>
+#include <util/base.h>
+#include <util/text-lookup.h>
+
+static obs_module_t *module_pointer;
+
+extern "C" {
+EXPORT lookup_t *obs_module_lookup = nullptr;
+}
+
+MODULE_EXPORT void obs_module_set_pointer(obs_module_t *module)
+{
+	module_pointer = module;
+}
+
+MODULE_EXPORT obs_module_t *obs_current_module(void)
+{
+	return module_pointer;
+}
+
+MODULE_EXPORT uint32_t obs_module_ver(void)
+{
+	return 0x20020001; /* 32.2.1: major in the top byte, minor next, patch below */
+}
+
+MODULE_EXPORT void obs_module_set_locale(const char *locale)
+{
+	if (obs_module_lookup)
+		text_lookup_destroy(obs_module_lookup);
+	obs_module_lookup = obs_module_load_locale(obs_current_module(), "en-US", locale);
+}
+
+MODULE_EXPORT void obs_module_free_locale(void)
+{
+	text_lookup_destroy(obs_module_lookup);
+	obs_module_lookup = nullptr;
+}
+
+MODULE_EXPORT const char *obs_module_text(const char *key)
+{
+	const char *text = nullptr;
+	if (text_lookup_getstr(obs_module_lookup, key, &text))
+		return text;
+	return key;
+}
+
+MODULE_EXPORT bool obs_module_get_string(const char *key, const char **text)
+{
+	return text_lookup_getstr(obs_module_lookup, key, text);
+}
+
+MODULE_EXPORT const char *obs_module_description(void)
+{
+	return "Ostrelin - low latency phone camera source";
+}
+
+MODULE_EXPORT bool obs_module_load(void)
+{
+	if (!nx_net_init()) {
+		blog(LOG_ERROR, "[ostrelin] 網路子系統初始化失敗");
+		return false;
+	}
+	nx_lang_init();
+	obs_register_source_s(&ostrelin_source_info, sizeof(struct obs_source_info));
+	blog(LOG_INFO, "[ostrelin] plugin 載入完成");
+	return true;
+}
+
+MODULE_EXPORT void obs_module_unload(void)
+{
+	nx_lang_free();
+	nx_net_cleanup();
+}
