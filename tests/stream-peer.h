@@ -1,0 +1,234 @@
+#pragma once
+/* The phone's side of a stream for tests: a loopback listener and a
+ * connection that writes the stream's records, whole or split. */
+
+#include "stream-protocol.h"
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+namespace peer {
+
+using Bytes = std::vector<uint8_t>;
+
+inline Bytes handshake(uint16_t width = 80, uint16_t height = 48, uint8_t fps = 30, uint8_t version = 3,
+		       uint8_t codec = 1, const char *magic = "NRIX")
+{
+	Handshake hs = {};
+	memcpy(hs.magic, magic, 4);
+	hs.version = version;
+	hs.codec = codec;
+	hs.width = width;
+	hs.height = height;
+	hs.fps = fps;
+	Bytes out(HANDSHAKE_SIZE);
+	handshake_write(hs, out.data());
+	return out;
+}
+
+inline Bytes packet(uint8_t flags, uint64_t timestamp_us, const Bytes &payload, uint32_t length)
+{
+	Bytes out(PACKET_HEADER_SIZE);
+	packet_header_write({flags, length, timestamp_us}, out.data());
+	out.insert(out.end(), payload.begin(), payload.end());
+	return out;
+}
+
+inline Bytes packet(uint8_t flags, uint64_t timestamp_us, const Bytes &payload)
+{
+	return packet(flags, timestamp_us, payload, (uint32_t)payload.size());
+}
+
+inline Bytes caps_packet(const CameraCaps &caps)
+{
+	Bytes payload(22 + 4 * CAPS_MAX_AWB_MODES);
+	payload.resize(camera_caps_write(caps, payload.data()));
+	return packet(PACKET_FLAG_CAPS, 0, payload);
+}
+
+inline Bytes audio_config_packet(uint32_t rate, uint8_t channels, const Bytes &asc)
+{
+	Bytes payload = {0, 0, 0, 0, channels, (uint8_t)asc.size()};
+	for (int i = 0; i < 4; i++)
+		payload[i] = (uint8_t)(rate >> (8 * i));
+	payload.insert(payload.end(), asc.begin(), asc.end());
+	return packet(PACKET_FLAG_AUDIO | PACKET_FLAG_CONFIG, 0, payload);
+}
+
+/* Microseconds of a monotonic clock, as a phone would stamp its packets. */
+inline uint64_t now_us()
+{
+	return (uint64_t)std::chrono::duration_cast<std::chrono::microseconds>(
+		       std::chrono::steady_clock::now().time_since_epoch())
+		.count();
+}
+
+class Connection {
+public:
+	explicit Connection(int fd = -1) : fd_(fd) {}
+	~Connection() { close(); }
+	Connection(Connection &&other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+	Connection &operator=(Connection &&other) noexcept
+	{
+		close();
+		fd_ = other.fd_;
+		other.fd_ = -1;
+		return *this;
+	}
+
+	bool valid() const { return fd_ >= 0; }
+	int fd() const { return fd_; }
+
+	bool send(const Bytes &bytes) { return send(bytes.data(), bytes.size()); }
+	bool send(const uint8_t *data, size_t size)
+	{
+		while (size > 0) {
+			ssize_t n = ::send(fd_, data, size, MSG_NOSIGNAL);
+			if (n <= 0)
+				return false;
+			data += n;
+			size -= (size_t)n;
+		}
+		return true;
+	}
+
+	/* Sends in pieces of `piece` bytes with a short pause between them, so the
+	 * receiver sees partial reads. */
+	bool send_split(const Bytes &bytes, size_t piece)
+	{
+		for (size_t at = 0; at < bytes.size(); at += piece) {
+			if (!send(bytes.data() + at, std::min(piece, bytes.size() - at)))
+				return false;
+			std::this_thread::sleep_for(std::chrono::milliseconds(2));
+		}
+		return true;
+	}
+
+	/* Reads exactly n bytes within timeout_ms; empty on failure. */
+	Bytes read(size_t n, int timeout_ms)
+	{
+		Bytes out(n);
+		size_t got = 0;
+		auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+		while (got < n) {
+			int left = (int)std::chrono::duration_cast<std::chrono::milliseconds>(
+					   deadline - std::chrono::steady_clock::now())
+					   .count();
+			pollfd p = {fd_, POLLIN, 0};
+			if (left <= 0 || poll(&p, 1, left) <= 0)
+				return {};
+			ssize_t r = ::recv(fd_, out.data() + got, n - got, 0);
+			if (r <= 0)
+				return {};
+			got += (size_t)r;
+		}
+		return out;
+	}
+
+	/* True once the other side has closed (or reset) the connection. */
+	bool wait_closed(int timeout_ms)
+	{
+		auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+		while (std::chrono::steady_clock::now() < deadline) {
+			pollfd p = {fd_, POLLIN, 0};
+			if (poll(&p, 1, 20) > 0) {
+				uint8_t b[256];
+				ssize_t r = ::recv(fd_, b, sizeof(b), MSG_DONTWAIT);
+				if (r <= 0)
+					return true;
+			}
+		}
+		return false;
+	}
+
+	void close()
+	{
+		if (fd_ >= 0)
+			::close(fd_);
+		fd_ = -1;
+	}
+
+private:
+	int fd_;
+};
+
+class Listener {
+public:
+	explicit Listener(int backlog = 8)
+	{
+		fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+		int one = 1;
+		setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+		sockaddr_in sa = {};
+		sa.sin_family = AF_INET;
+		sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+		if (bind(fd_, (sockaddr *)&sa, sizeof(sa)) != 0 || listen(fd_, backlog) != 0)
+			throw std::runtime_error("listen failed");
+		socklen_t len = sizeof(sa);
+		getsockname(fd_, (sockaddr *)&sa, &len);
+		port_ = ntohs(sa.sin_port);
+	}
+	~Listener()
+	{
+		if (fd_ >= 0)
+			::close(fd_);
+	}
+	Listener(const Listener &) = delete;
+	Listener &operator=(const Listener &) = delete;
+
+	uint16_t port() const { return port_; }
+
+	Connection accept(int timeout_ms)
+	{
+		pollfd p = {fd_, POLLIN, 0};
+		if (poll(&p, 1, timeout_ms) <= 0)
+			return Connection();
+		return Connection(::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC));
+	}
+
+private:
+	int fd_ = -1;
+	uint16_t port_ = 0;
+};
+
+/* A port on which nothing listens: bound, then released. */
+inline uint16_t unused_port()
+{
+	Listener l;
+	return l.port();
+}
+
+/* Open file descriptors and threads of this process, to check nothing is left behind. */
+inline int count_entries(const char *dir_path)
+{
+	int n = 0;
+	if (DIR *dir = opendir(dir_path)) {
+		while (readdir(dir))
+			n++;
+		closedir(dir);
+	}
+	return n - 2;
+}
+
+inline int open_fds()
+{
+	return count_entries("/proc/self/fd") - 1; /* the directory stream itself */
+}
+
+inline int threads()
+{
+	return count_entries("/proc/self/task");
+}
+
+} // namespace peer

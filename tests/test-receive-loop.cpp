@@ -1,0 +1,304 @@
+#include "log-capture.h"
+#include "media-fixtures.h"
+#include "obs-env.h"
+#include "obs-probe.h"
+#include "receive-loop.h"
+#include "source-instance.h"
+#include "stream-peer.h"
+
+#include <gtest/gtest.h>
+#include <util/bmem.h>
+#include <util/platform.h>
+
+#include <atomic>
+#include <memory>
+#include <regex>
+#include <thread>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+CameraCaps full_caps()
+{
+	CameraCaps caps = {};
+	caps.flags = 0x0F;
+	caps.zoom_min = 1000;
+	caps.zoom_max = 8000;
+	caps.ev_min = -12;
+	caps.ev_max = 12;
+	caps.ev_step = 166667;
+	caps.awb_count = 3;
+	caps.awb_modes[0] = 1;
+	caps.awb_modes[1] = 5;
+	caps.awb_modes[2] = 42;
+	return caps;
+}
+
+class ReceiveLoopTest : public ::testing::Test {
+protected:
+	void SetUp() override
+	{
+		env = std::make_unique<ObsEnv>();
+		probe::register_types();
+		sink = obs_source_create("ostrelin_test_sink", "sink", nullptr, nullptr);
+		ASSERT_NE(sink, nullptr);
+		attachment = std::make_unique<probe::Attachment>(sink, &recorder);
+
+		inst = std::make_unique<SourceInstance>();
+		inst->source = sink;
+		inst->video_decoder = ostrelin_decoder_create();
+		ASSERT_NE(inst->video_decoder, nullptr);
+
+		nx_socket s = nx_socket_tcp();
+		ASSERT_TRUE(nx_connect(s, nx_loopback_be(), listener.port()));
+		nx_socket_set_recv_timeout(s, RECEIVE_TIMEOUT_MS);
+		nx_socket_set_nodelay(s);
+		phone = listener.accept(2000);
+		ASSERT_TRUE(phone.valid());
+		inst->sock = s;
+		inst->running = true;
+		loop = std::thread([this] {
+			receive_loop(inst.get());
+			loop_ended = true;
+		});
+	}
+
+	void TearDown() override
+	{
+		inst->running = false;
+		nx_socket_shutdown(inst->sock);
+		if (loop.joinable())
+			loop.join();
+		nx_socket_close(inst->sock);
+		ostrelin_decoder_destroy(inst->video_decoder);
+		ostrelin_audio_decoder_destroy(inst->audio_decoder);
+		bfree(inst->packet_buf);
+		inst.reset();
+		attachment.reset();
+		obs_source_release(sink);
+		env.reset();
+	}
+
+	bool wait_ended(std::chrono::milliseconds limit)
+	{
+		auto end = std::chrono::steady_clock::now() + limit;
+		while (!loop_ended && std::chrono::steady_clock::now() < end)
+			std::this_thread::sleep_for(5ms);
+		return loop_ended;
+	}
+
+	/* A capabilities packet is answered by a log line: a marker that every
+	 * packet sent before it has been handled. */
+	void sync_with_caps()
+	{
+		size_t before = log.count_prefix("[ostrelin] 相機能力");
+		ASSERT_TRUE(phone.send(peer::caps_packet(full_caps())));
+		ASSERT_TRUE(log.wait_for_prefix("[ostrelin] 相機能力", before + 1, 5000ms));
+	}
+
+	bool send_video(const media::Bytes &au, uint64_t ts_us) { return phone.send(peer::packet(0x00, ts_us, au)); }
+	bool send_audio(const media::Bytes &au, uint64_t ts_us) { return phone.send(peer::packet(0x08, ts_us, au)); }
+
+	LogCapture log;
+	std::unique_ptr<ObsEnv> env;
+	obs_source_t *sink = nullptr;
+	probe::Recorder recorder;
+	std::unique_ptr<probe::Attachment> attachment;
+	std::unique_ptr<SourceInstance> inst;
+	peer::Listener listener;
+	peer::Connection phone;
+	std::thread loop;
+	std::atomic<bool> loop_ended = false;
+
+	std::vector<media::Bytes> video = media::access_unit_payloads(media::read_fixture("yuv420.h264"));
+	std::vector<media::Bytes> audio = media::read_aac_access_units("aac-stereo");
+	media::Bytes asc = media::read_fixture("aac-stereo.asc");
+};
+
+} // namespace
+
+TEST_F(ReceiveLoopTest, PicturesAndAudioReachObsOnItsClock)
+{
+	ASSERT_EQ(video.size(), 5u);
+	ASSERT_GE(audio.size(), 8u);
+
+	ASSERT_TRUE(phone.send(peer::audio_config_packet(48000, 2, asc)));
+	ASSERT_TRUE(phone.send(peer::audio_config_packet(48000, 2, asc))); /* identical: kept */
+	/* Audio before the first video packet has nothing to be timed against. */
+	ASSERT_TRUE(send_audio(audio[0], peer::now_us()));
+	sync_with_caps();
+	EXPECT_EQ(log.count(LOG_INFO, "[ostrelin] 音訊解碼器就緒 (AAC, 48000 Hz, 2 聲道)"), 1u);
+	EXPECT_EQ(inst->audio_packets, 0u);
+	EXPECT_EQ(log.count(LOG_INFO,
+			    "[ostrelin] 相機能力：變焦 1.0–8.0×，曝光 -12–12 級，手電筒 有，AE 鎖 有，白平衡 3 種"),
+		  1u);
+	CameraCaps caps = source_caps(inst.get());
+	EXPECT_EQ(caps.valid, 1);
+	EXPECT_EQ(caps.awb_modes[2], 42);
+
+	uint64_t first_sent = os_gettime_ns();
+	for (size_t i = 0; i < video.size(); i++) {
+		ASSERT_TRUE(send_video(video[i], peer::now_us()));
+		ASSERT_TRUE(send_audio(audio[1 + i], peer::now_us()));
+		std::this_thread::sleep_for(33ms);
+	}
+	ASSERT_TRUE(recorder.wait_frames(5, 5000ms));
+	ASSERT_TRUE(recorder.wait_audio(1, 5000ms));
+
+	auto frames = recorder.frames();
+	EXPECT_EQ(inst->frames_decoded, 5u);
+	EXPECT_EQ(inst->audio_packets, 5u);
+	for (size_t i = 0; i < frames.size(); i++) {
+		EXPECT_EQ(frames[i].width, 80u);
+		EXPECT_EQ(frames[i].height, 48u);
+		EXPECT_EQ(frames[i].format, VIDEO_FORMAT_I420);
+		/* On OBS's clock: after the packet left, before OBS saw the frame. */
+		EXPECT_GE(frames[i].timestamp, first_sent);
+		EXPECT_LE(frames[i].timestamp, frames[i].received_at);
+		if (i > 0)
+			EXPECT_GT(frames[i].timestamp, frames[i - 1].timestamp);
+	}
+	/* The first block of the known picture sequence: Y = 40 + 3n. */
+	EXPECT_EQ(frames[0].first_sample[0], 40);
+	EXPECT_EQ(frames[4].first_sample[0], 52);
+	for (auto &block : recorder.audio())
+		EXPECT_GT(block.frames, 0u);
+
+	/* A configuration that differs in one byte rebuilds the decoder. */
+	media::Bytes other = asc;
+	other[1] ^= 0x08; /* stereo -> mono channel configuration */
+	ASSERT_TRUE(phone.send(peer::audio_config_packet(48000, 1, other)));
+	sync_with_caps();
+	EXPECT_EQ(log.count(LOG_INFO, "[ostrelin] 音訊解碼器就緒 (AAC, 48000 Hz, 1 聲道)"), 1u);
+}
+
+TEST_F(ReceiveLoopTest, ZeroLengthPacketsAreSkippedAndTheSizeLimitIsInclusive)
+{
+	ASSERT_TRUE(phone.send(peer::packet(0x04, 0, {}, 0)));
+	ASSERT_TRUE(phone.send(peer::packet(0x09, 0, {}, 0)));
+	ASSERT_TRUE(phone.send(peer::packet(0x00, 0, {}, 0)));
+	ASSERT_TRUE(phone.send(peer::packet(0x08, 0, {}, 0)));
+	sync_with_caps();
+	EXPECT_EQ(log.count_prefix("[ostrelin] 相機能力"), 1u); /* only the real one */
+	EXPECT_EQ(inst->audio_decoder, nullptr);
+	EXPECT_EQ(inst->packet_buf_size, 22u + 4 * 3);
+
+	/* Exactly 8 MiB is read and processed; the buffer grows to exactly that. */
+	media::Bytes max_payload(STREAM_MAX_PAYLOAD, 0);
+	ASSERT_TRUE(phone.send(peer::packet(0x00, peer::now_us(), max_payload)));
+	sync_with_caps();
+	EXPECT_EQ(inst->packet_buf_size, (uint64_t)STREAM_MAX_PAYLOAD);
+	EXPECT_FALSE(loop_ended);
+
+	/* One byte more ends the stream with the error line. */
+	ASSERT_TRUE(phone.send(peer::packet(0x00, 0, {}, STREAM_MAX_PAYLOAD + 1)));
+	ASSERT_TRUE(wait_ended(5000ms));
+	EXPECT_TRUE(log.contains(LOG_ERROR, "[ostrelin] 封包大小不合理 (8388609)，中斷連線"));
+}
+
+TEST_F(ReceiveLoopTest, NineReceiveTimeoutsAreToleratedTheTenthEndsTheStream)
+{
+	media::Bytes caps = peer::caps_packet(full_caps());
+	ASSERT_TRUE(phone.send(caps.data(), 5)); /* part of a header */
+	std::this_thread::sleep_for(4700ms);     /* nine 500 ms waits */
+	ASSERT_FALSE(loop_ended);
+	ASSERT_TRUE(phone.send(caps.data() + 5, caps.size() - 5));
+	ASSERT_TRUE(log.wait_for_prefix("[ostrelin] 相機能力", 1, 3000ms));
+
+	/* Now nothing at all: ten waits in a row end the stream. */
+	ASSERT_TRUE(wait_ended(8000ms));
+	EXPECT_TRUE(phone.valid());
+}
+
+TEST_F(ReceiveLoopTest, PeerCloseEndsTheStream)
+{
+	sync_with_caps();
+	phone.close();
+	ASSERT_TRUE(wait_ended(3000ms));
+}
+
+TEST_F(ReceiveLoopTest, StatisticsEveryFiveSecondsWithTrueFigures)
+{
+	ASSERT_TRUE(phone.send(peer::audio_config_packet(48000, 2, asc)));
+	size_t bytes = 0;
+	auto start = std::chrono::steady_clock::now();
+	for (size_t i = 0; std::chrono::steady_clock::now() - start < 5600ms; i++) {
+		const auto &au = video[i % video.size()];
+		ASSERT_TRUE(send_video(au, peer::now_us()));
+		ASSERT_TRUE(send_audio(audio[i % audio.size()], peer::now_us()));
+		bytes += au.size();
+		std::this_thread::sleep_for(33ms);
+	}
+	ASSERT_TRUE(log.wait_for_prefix("[ostrelin]   送出→交給OBS", 1, 3000ms));
+
+	std::regex first(
+		R"(\[ostrelin\] (\d+\.\d) fps, (\d+\.\d) Mbps, 解碼 (\d+\.\d\d) ms \(最慢 (\d+\.\d\d)\), 累計 (\d+) 張)");
+	std::regex audio_line(R"(\[ostrelin\]   音訊 (\d+) 個封包，時鐘位移 -?\d+\.\d ms)");
+	std::regex latency(R"(\[ostrelin\]   送出→交給OBS: 平均 (\d+\.\d\d) ms, 最慢 (\d+\.\d\d) ms \((\d+) 張\))");
+	auto lines = log.plugin_lines();
+	size_t at = 0;
+	while (at < lines.size() && !std::regex_match(lines[at].text, first))
+		at++;
+	ASSERT_LT(at + 2, lines.size()) << "no statistics report";
+	std::smatch m;
+	ASSERT_TRUE(std::regex_match(lines[at].text, m, first));
+	EXPECT_EQ(lines[at].level, LOG_INFO);
+	double fps = std::stod(m[1]);
+	EXPECT_GT(fps, 15.0); /* paced at about 30 per second */
+	EXPECT_LT(fps, 35.0);
+	EXPECT_LE(std::stod(m[3]), std::stod(m[4])); /* average <= slowest */
+	uint64_t total = std::stoull(m[5]);
+	EXPECT_GE(total, 75u);
+	EXPECT_LE(total, inst->frames_decoded.load());
+	EXPECT_NEAR(inst->stat_fps.load(), fps, 1.0);
+	/* The bit rate covers the video payload bytes of the window (the tiny
+	 * test pictures make it a few kbit/s, shown as 0.0 Mbps). */
+	double sent_kbps = bytes * 8 / 5.6 / 1000;
+	EXPECT_EQ(std::stod(m[2]), 0.0);
+	EXPECT_GT(inst->stat_kbps, sent_kbps * 0.5);
+	EXPECT_LT(inst->stat_kbps, sent_kbps * 1.5);
+
+	ASSERT_TRUE(std::regex_match(lines[at + 1].text, m, audio_line)) << lines[at + 1].text;
+	EXPECT_GT(std::stoull(m[1]), 0u);
+	ASSERT_TRUE(std::regex_match(lines[at + 2].text, m, latency)) << lines[at + 2].text;
+	EXPECT_GT(std::stoull(m[3]), 0u);
+}
+
+TEST_F(ReceiveLoopTest, SenderClockJumpResetsVideoAndReAnchorsAudio)
+{
+	uint64_t base = peer::now_us();
+	auto sent = std::chrono::steady_clock::now();
+	size_t i = 0;
+	auto send_for = [&](std::chrono::milliseconds span, int64_t shift_us) {
+		auto end = std::chrono::steady_clock::now() + span;
+		while (std::chrono::steady_clock::now() < end) {
+			uint64_t elapsed = (uint64_t)std::chrono::duration_cast<std::chrono::microseconds>(
+						   std::chrono::steady_clock::now() - sent)
+						   .count();
+			ASSERT_TRUE(send_video(video[i++ % video.size()], base + elapsed + shift_us));
+			std::this_thread::sleep_for(33ms);
+		}
+	};
+	send_for(500ms, 0);
+	ASSERT_TRUE(recorder.wait_frames(5, 3000ms));
+	size_t before_jump = recorder.frames().size();
+	send_for(2600ms, 600000); /* the phone's clock jumps 600 ms ahead */
+	ASSERT_TRUE(log.wait_for_prefix("[ostrelin] 時鐘基準改變，重新錨定（差 ", 1, 3000ms));
+
+	/* The first picture after the jump is timed at its arrival. */
+	auto frames = recorder.frames();
+	ASSERT_GT(frames.size(), before_jump + 1);
+	const auto &reset = frames[before_jump];
+	EXPECT_LE(reset.timestamp, reset.received_at);
+	EXPECT_LT(reset.received_at - reset.timestamp, 100000000u);
+
+	std::regex anchor(R"(\[ostrelin\] 時鐘基準改變，重新錨定（差 (-?\d+) ms）)");
+	for (auto &line : log.plugin_lines()) {
+		std::smatch m;
+		if (std::regex_match(line.text, m, anchor)) {
+			EXPECT_EQ(line.level, LOG_INFO);
+			EXPECT_NEAR(std::stod(m[1]), -600.0, 30.0);
+		}
+	}
+}
