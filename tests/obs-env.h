@@ -54,7 +54,8 @@ public:
 	ObsEnv &operator=(const ObsEnv &) = delete;
 
 	/* Opens and initialises the built module as OBS does; null on failure. */
-	obs_module_t *load_module(const char *module_path = OSTRELIN_MODULE_PATH, const char *data_dir = OSTRELIN_DATA_DIR)
+	obs_module_t *load_module(const char *module_path = OSTRELIN_MODULE_PATH,
+				  const char *data_dir = OSTRELIN_DATA_DIR)
 	{
 		obs_module_t *module = nullptr;
 		if (obs_open_module(&module, module_path, data_dir) != MODULE_SUCCESS)
