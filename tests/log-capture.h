@@ -65,6 +65,11 @@ public:
 		return wait_until([&] { return contains(level, text); }, limit);
 	}
 
+	bool wait_until_count(int level, const std::string &text, size_t n, std::chrono::milliseconds limit) const
+	{
+		return wait_until([&] { return count(level, text) >= n; }, limit);
+	}
+
 	bool wait_for_prefix(const std::string &prefix, size_t n, std::chrono::milliseconds limit) const
 	{
 		return wait_until([&] { return count_prefix(prefix) >= n; }, limit);

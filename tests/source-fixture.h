@@ -1,0 +1,126 @@
+#pragma once
+/* A camera source created through libobs, with the plug-in's code linked into
+ * the test (so the sanitizers see all of it), and a loopback phone. */
+
+#include "adb-client.h"
+#include "fake-adb-server.h"
+#include "log-capture.h"
+#include "media-fixtures.h"
+#include "obs-env.h"
+#include "obs-probe.h"
+#include "ostrelin-source.h"
+#include "source-instance.h"
+#include "stream-peer.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+class SourceTest : public ::testing::Test {
+protected:
+	void SetUp() override
+	{
+		env = std::make_unique<ObsEnv>();
+		probe::register_types();
+		obs_register_source(&ostrelin_source_info);
+		/* No adb server unless a test brings its own. */
+		adb_set_server_port(peer::unused_port());
+	}
+
+	void TearDown() override
+	{
+		for (obs_source_t *s : sources)
+			obs_source_release(s);
+		sources.clear();
+		env.reset();
+	}
+
+	obs_data_t *wifi_settings(uint16_t port, const char *host = "127.0.0.1")
+	{
+		obs_data_t *s = obs_data_create();
+		obs_data_set_int(s, "conn_mode", 1);
+		obs_data_set_string(s, "host", host);
+		obs_data_set_int(s, "port", port);
+		return s;
+	}
+
+	obs_source_t *create(obs_data_t *settings)
+	{
+		obs_source_t *source = obs_source_create("ostrelin_source", "camera", settings, nullptr);
+		if (source)
+			sources.push_back(source);
+		return source;
+	}
+
+	obs_source_t *create_wifi(uint16_t port, const char *host = "127.0.0.1")
+	{
+		obs_data_t *settings = wifi_settings(port, host);
+		obs_source_t *source = create(settings);
+		obs_data_release(settings);
+		return source;
+	}
+
+	static SourceInstance *instance(obs_source_t *source)
+	{
+		return static_cast<SourceInstance *>(obs_obj_get_data(source));
+	}
+
+	/* Changes settings as the properties panel does. */
+	template<typename F> static void change(obs_source_t *source, F edit)
+	{
+		obs_data_t *settings = obs_data_create();
+		edit(settings);
+		obs_source_update(source, settings);
+		obs_data_release(settings);
+	}
+
+	void release(obs_source_t *source)
+	{
+		std::erase(sources, source);
+		obs_source_release(source);
+	}
+
+	/* Accepts the plug-in's connection and sends the handshake. */
+	peer::Connection accept_phone(int timeout_ms = 5000)
+	{
+		peer::Connection phone = listener.accept(timeout_ms);
+		if (phone.valid())
+			phone.send(peer::handshake());
+		return phone;
+	}
+
+	static CameraCaps all_caps()
+	{
+		CameraCaps caps = {};
+		caps.flags = CAPS_ZOOM | CAPS_EV | CAPS_TORCH | CAPS_AE_LOCK;
+		caps.zoom_min = 1000;
+		caps.zoom_max = 8000;
+		caps.ev_min = -12;
+		caps.ev_max = 12;
+		caps.ev_step = 333333;
+		caps.awb_count = 3;
+		caps.awb_modes[0] = 1;
+		caps.awb_modes[1] = 5;
+		caps.awb_modes[2] = 42;
+		return caps;
+	}
+
+	static bool wait_until(const std::function<bool()> &pred, std::chrono::milliseconds limit)
+	{
+		auto end = std::chrono::steady_clock::now() + limit;
+		while (!pred()) {
+			if (std::chrono::steady_clock::now() > end)
+				return false;
+			std::this_thread::sleep_for(std::chrono::milliseconds(5));
+		}
+		return true;
+	}
+
+	LogCapture log;
+	std::unique_ptr<ObsEnv> env;
+	peer::Listener listener;
+	std::vector<obs_source_t *> sources;
+	std::vector<media::Bytes> video = media::access_unit_payloads(media::read_fixture("yuv420.h264"));
+};

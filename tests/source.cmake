@@ -1,0 +1,1 @@
+ostrelin_test(test-stream-thread SOURCES test-stream-thread.cpp XVFB LABELS threaded)

@@ -1,0 +1,143 @@
+#include "source-fixture.h"
+
+#include <string>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string cannot_connect_line(const std::string &host, int port)
+{
+	return "[ostrelin] 連不上 " + host + ":" + std::to_string(port) + "，手機端 app 開了嗎？（每 30 秒回報一次）";
+}
+
+std::string disconnect_line(unsigned long long frames)
+{
+	return "[ostrelin] 連線中斷，1000 ms 後重試（已解 " + std::to_string(frames) + " 張）";
+}
+
+} // namespace
+
+class StreamThreadTest : public SourceTest {};
+
+TEST_F(StreamThreadTest, WrongMagicIsRejected)
+{
+	create_wifi(listener.port());
+	peer::Connection phone = listener.accept(5000);
+	ASSERT_TRUE(phone.valid());
+	ASSERT_TRUE(phone.send(peer::handshake(80, 48, 30, 3, 1, "NRIx")));
+	ASSERT_TRUE(log.wait_for(LOG_INFO, disconnect_line(0), 3000ms));
+	EXPECT_TRUE(log.contains(LOG_ERROR, "[ostrelin] 對面回的不是 Ostrelin 串流"));
+	EXPECT_TRUE(phone.wait_closed(2000));
+}
+
+TEST_F(StreamThreadTest, VersionErrorEveryAttemptDisconnectLineGated)
+{
+	create_wifi(listener.port());
+	for (int attempt = 0; attempt < 3; attempt++) {
+		peer::Connection phone = listener.accept(5000);
+		ASSERT_TRUE(phone.valid());
+		ASSERT_TRUE(phone.send(peer::handshake(80, 48, 30, 2, 9)));
+		ASSERT_TRUE(phone.wait_closed(3000));
+	}
+	ASSERT_TRUE(log.wait_until_count(LOG_ERROR, "[ostrelin] 協定版本不合：手機端 2，plugin 端 3", 3, 3000ms));
+	EXPECT_EQ(log.count(LOG_INFO, disconnect_line(0)), 1u);
+	EXPECT_EQ(log.count_prefix("[ostrelin] 不支援的編碼"), 0u); /* the codec check is not reached */
+}
+
+TEST_F(StreamThreadTest, WrongCodecIsRejected)
+{
+	create_wifi(listener.port());
+	peer::Connection phone = listener.accept(5000);
+	ASSERT_TRUE(phone.valid());
+	ASSERT_TRUE(phone.send(peer::handshake(80, 48, 30, 3, 7)));
+	ASSERT_TRUE(log.wait_for(LOG_ERROR, "[ostrelin] 不支援的編碼 7", 3000ms));
+}
+
+TEST_F(StreamThreadTest, UnreachablePhoneIsReportedOncePerThirtySeconds)
+{
+	uint16_t port = peer::unused_port();
+	obs_source_t *source = create_wifi(port);
+	/* Refused at once, so an attempt is made about every second. */
+	std::this_thread::sleep_for(3500ms);
+	EXPECT_EQ(log.count(LOG_INFO, cannot_connect_line("127.0.0.1", port)), 1u);
+	EXPECT_FALSE(instance(source)->connected);
+}
+
+TEST_F(StreamThreadTest, HostNamesAreNotLookedUp)
+{
+	peer::Listener other;
+	create_wifi(other.port(), "localhost");
+	ASSERT_TRUE(log.wait_for(LOG_INFO, cannot_connect_line("localhost", other.port()), 3000ms));
+	EXPECT_FALSE(other.accept(300).valid());
+}
+
+TEST_F(StreamThreadTest, StreamIsAnnouncedAndReconnectsAfterTheDrop)
+{
+	obs_source_t *source = create_wifi(listener.port());
+	SourceInstance *inst = instance(source);
+	{
+		peer::Connection phone = accept_phone();
+		ASSERT_TRUE(phone.valid());
+		ASSERT_TRUE(log.wait_for(LOG_INFO, "[ostrelin] 串流已連上 80x48 @ 30 fps", 3000ms));
+		for (auto &au : video)
+			ASSERT_TRUE(phone.send(peer::packet(0, peer::now_us(), au)));
+		ASSERT_TRUE(wait_until([&] { return inst->frames_decoded == 5; }, 3000ms));
+		EXPECT_TRUE(inst->connected);
+		EXPECT_EQ(inst->width, 80u);
+		EXPECT_EQ(inst->stream_fps, 30u);
+	}
+	/* The phone hung up: logged at once, then a new connection. */
+	ASSERT_TRUE(log.wait_for(LOG_INFO, disconnect_line(5), 3000ms));
+	peer::Connection again = accept_phone();
+	ASSERT_TRUE(again.valid());
+	ASSERT_TRUE(log.wait_until_count(LOG_INFO, "[ostrelin] 串流已連上 80x48 @ 30 fps", 2, 3000ms));
+}
+
+TEST_F(StreamThreadTest, SilentPhoneIsDroppedAfterAboutFiveSeconds)
+{
+	create_wifi(listener.port());
+	peer::Connection phone = listener.accept(5000);
+	ASSERT_TRUE(phone.valid());
+	ASSERT_TRUE(phone.send(peer::handshake().data(), 7)); /* part of a handshake, then silence */
+	EXPECT_FALSE(phone.wait_closed(4000));
+	EXPECT_TRUE(phone.wait_closed(4000));
+	EXPECT_TRUE(log.wait_for(LOG_INFO, disconnect_line(0), 2000ms));
+}
+
+TEST_F(StreamThreadTest, UsbModeConnectsToLoopbackAndWarnsWithoutAdb)
+{
+	uint16_t adb_port = peer::unused_port();
+	adb_set_server_port(adb_port);
+	obs_data_t *settings = obs_data_create();
+	obs_data_set_int(settings, "conn_mode", 0);
+	obs_data_set_string(settings, "host", "192.0.2.1"); /* a Wi-Fi address left behind is ignored */
+	obs_data_set_int(settings, "port", listener.port());
+	create(settings);
+	obs_data_release(settings);
+
+	peer::Connection phone = accept_phone();
+	EXPECT_TRUE(phone.valid());
+	std::string warning = "[ostrelin] 建立 adb forward 失敗：連不到 adb server (127.0.0.1:" +
+			      std::to_string(adb_port) + ")。請確認 adb 有在跑，或先執行一次 adb devices";
+	EXPECT_TRUE(log.wait_for(LOG_WARNING, warning, 3000ms));
+	EXPECT_TRUE(log.wait_for(LOG_INFO, "[ostrelin] 串流已連上 80x48 @ 30 fps", 3000ms));
+}
+
+TEST_F(StreamThreadTest, UsbModeAsksForTheForwardBeforeEachAttempt)
+{
+	FakeAdbServer adb;
+	adb_set_server_port(adb.port());
+	obs_data_t *settings = obs_data_create();
+	obs_data_set_int(settings, "conn_mode", 0);
+	obs_data_set_string(settings, "device", "R58M123");
+	obs_data_set_int(settings, "port", listener.port());
+	create(settings);
+	obs_data_release(settings);
+
+	std::string forward =
+		"host-serial:R58M123:forward:tcp:" + std::to_string(listener.port()) + ";localabstract:nerix";
+	EXPECT_TRUE(adb.wait_for_request(forward, 3000));
+	EXPECT_TRUE(accept_phone().valid());
+	EXPECT_EQ(log.count_prefix("[ostrelin] 建立 adb forward 失敗"), 0u);
+}
