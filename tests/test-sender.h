@@ -1,0 +1,312 @@
+#pragma once
+/* The reference sender as a child process, and the receiving end of its
+ * stream over loopback, for the sender's tests. */
+
+#include "stream-protocol.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+extern char **environ;
+
+namespace sender_test {
+
+using Bytes = std::vector<uint8_t>;
+
+inline int64_t monotonic_us()
+{
+	timespec ts;
+	clock_gettime(CLOCK_MONOTONIC, &ts);
+	return (int64_t)ts.tv_sec * 1000000 + ts.tv_nsec / 1000;
+}
+
+/* ostrelin-sender started with --port 0 and the given options; its stdout is
+ * read line by line. Stopped with SIGTERM when the test did not stop it. */
+class SenderProcess {
+public:
+	explicit SenderProcess(std::vector<std::string> args)
+	{
+		args.insert(args.begin(), {OSTRELIN_SENDER_PATH, "--port", "0"});
+		int fds[2];
+		if (pipe2(fds, O_CLOEXEC) != 0)
+			return;
+		posix_spawn_file_actions_t actions;
+		posix_spawn_file_actions_init(&actions);
+		posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+		std::vector<char *> argv;
+		for (std::string &arg : args)
+			argv.push_back(arg.data());
+		argv.push_back(nullptr);
+		if (posix_spawn(&pid_, OSTRELIN_SENDER_PATH, &actions, nullptr, argv.data(), environ) != 0)
+			pid_ = -1;
+		posix_spawn_file_actions_destroy(&actions);
+		close(fds[1]);
+		out_ = fds[0];
+		std::string first = next_line(5000);
+		const std::string prefix = "listening on 127.0.0.1:";
+		if (first.rfind(prefix, 0) == 0)
+			port_ = (uint16_t)std::stoi(first.substr(prefix.size()));
+	}
+
+	~SenderProcess()
+	{
+		if (pid_ > 0)
+			stop(SIGTERM);
+		if (out_ >= 0)
+			close(out_);
+	}
+
+	SenderProcess(const SenderProcess &) = delete;
+	SenderProcess &operator=(const SenderProcess &) = delete;
+
+	/* 0 when the sender did not print its "listening on" line. */
+	uint16_t port() const { return port_; }
+
+	/* The next whole line of its stdout, or "" after timeout_ms or at its end. */
+	std::string next_line(int timeout_ms)
+	{
+		int64_t deadline = monotonic_us() + (int64_t)timeout_ms * 1000;
+		for (;;) {
+			size_t newline = buffer_.find('\n');
+			if (newline != std::string::npos) {
+				std::string line = buffer_.substr(0, newline);
+				buffer_.erase(0, newline + 1);
+				lines_.push_back(line);
+				return line;
+			}
+			int64_t left_ms = (deadline - monotonic_us()) / 1000;
+			pollfd pfd = {out_, POLLIN, 0};
+			if (left_ms <= 0 || poll(&pfd, 1, (int)left_ms) <= 0)
+				return "";
+			char chunk[512];
+			ssize_t n = read(out_, chunk, sizeof(chunk));
+			if (n <= 0)
+				return "";
+			buffer_.append(chunk, (size_t)n);
+		}
+	}
+
+	/* Reads lines until one equals `line`; false when it did not come. */
+	bool wait_for_line(const std::string &line, int timeout_ms = 5000)
+	{
+		int64_t deadline = monotonic_us() + (int64_t)timeout_ms * 1000;
+		while (monotonic_us() < deadline) {
+			std::string next = next_line((int)((deadline - monotonic_us()) / 1000) + 1);
+			if (next == line)
+				return true;
+			if (next.empty() && buffer_.empty())
+				return false;
+		}
+		return false;
+	}
+
+	const std::vector<std::string> &lines() const { return lines_; }
+
+	/* Sends sig and waits for the exit: its exit status, or -1 when it did
+	 * not exit normally within 5 s. */
+	int stop(int sig)
+	{
+		if (pid_ > 0)
+			kill(pid_, sig);
+		return wait_exit(5000);
+	}
+
+	/* Waits for the process to end on its own: its exit status, or -1. */
+	int wait_exit(int timeout_ms)
+	{
+		if (pid_ <= 0)
+			return -1;
+		int64_t deadline = monotonic_us() + (int64_t)timeout_ms * 1000;
+		int status = 0;
+		for (;;) {
+			pid_t done = waitpid(pid_, &status, WNOHANG);
+			if (done == pid_)
+				break;
+			if (monotonic_us() >= deadline) {
+				kill(pid_, SIGKILL);
+				waitpid(pid_, &status, 0);
+				pid_ = -1;
+				return -1;
+			}
+			usleep(10 * 1000);
+		}
+		pid_ = -1;
+		return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+	}
+
+private:
+	pid_t pid_ = -1;
+	int out_ = -1;
+	uint16_t port_ = 0;
+	std::string buffer_;
+	std::vector<std::string> lines_;
+};
+
+struct Packet {
+	PacketHeader header;
+	Bytes payload;
+	size_t header_first_read; /* bytes the first receive of the header gave */
+	size_t payload_first_read;
+};
+
+/* The receiving end: exact reads with a 5 s limit per receive. */
+class StreamClient {
+public:
+	explicit StreamClient(uint16_t port)
+	{
+		fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+		sockaddr_in addr = {};
+		addr.sin_family = AF_INET;
+		addr.sin_port = htons(port);
+		addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+		if (connect(fd_, (sockaddr *)&addr, sizeof(addr)) != 0) {
+			close(fd_);
+			fd_ = -1;
+			return;
+		}
+		timeval tv = {5, 0};
+		setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
+	}
+
+	~StreamClient() { close_now(); }
+
+	StreamClient(const StreamClient &) = delete;
+	StreamClient &operator=(const StreamClient &) = delete;
+
+	bool connected() const { return fd_ >= 0; }
+
+	void close_now()
+	{
+		if (fd_ >= 0)
+			close(fd_);
+		fd_ = -1;
+	}
+
+	/* Exactly size bytes; false at the end of the stream or after 5 s of
+	 * silence. *first_read gets what the first receive gave. */
+	bool read_exact(void *data, size_t size, size_t *first_read = nullptr)
+	{
+		uint8_t *p = (uint8_t *)data;
+		size_t have = 0;
+		while (have < size) {
+			ssize_t n = recv(fd_, p + have, size - have, 0);
+			if (n < 0 && errno == EINTR)
+				continue;
+			if (n <= 0)
+				return false;
+			if (have == 0 && first_read)
+				*first_read = (size_t)n;
+			have += (size_t)n;
+		}
+		return true;
+	}
+
+	std::optional<Handshake> read_handshake(size_t *first_read = nullptr)
+	{
+		uint8_t bytes[HANDSHAKE_SIZE];
+		if (!read_exact(bytes, sizeof(bytes), first_read))
+			return std::nullopt;
+		return handshake_parse(bytes);
+	}
+
+	bool read_header(Packet *packet)
+	{
+		uint8_t bytes[PACKET_HEADER_SIZE];
+		packet->header_first_read = 0;
+		if (!read_exact(bytes, sizeof(bytes), &packet->header_first_read))
+			return false;
+		packet->header = packet_header_parse(bytes);
+		return true;
+	}
+
+	bool read_packet(Packet *packet)
+	{
+		if (!read_header(packet))
+			return false;
+		packet->payload.resize(packet->header.length);
+		packet->payload_first_read = 0;
+		return packet->header.length == 0 ||
+		       read_exact(packet->payload.data(), packet->payload.size(), &packet->payload_first_read);
+	}
+
+	/* The next packet of a kind; others before it are skipped. */
+	bool read_until(PacketKind kind, Packet *packet, int limit = 1000)
+	{
+		for (int i = 0; i < limit; i++) {
+			if (!read_packet(packet))
+				return false;
+			if (packet->header.length > 0 && packet_kind(packet->header.flags) == kind)
+				return true;
+		}
+		return false;
+	}
+
+	bool send_bytes(const void *data, size_t size) { return send(fd_, data, size, MSG_NOSIGNAL) == (ssize_t)size; }
+
+	/* True when nothing arrives within ms. */
+	bool silent_for(int ms)
+	{
+		pollfd pfd = {fd_, POLLIN, 0};
+		return poll(&pfd, 1, ms) == 0;
+	}
+
+	/* Reads and drops everything up to the end of the stream: the number of
+	 * bytes before the peer closed, or -1 when a receive failed or timed out. */
+	long count_to_end()
+	{
+		uint8_t chunk[65536];
+		long total = 0;
+		for (;;) {
+			ssize_t n = recv(fd_, chunk, sizeof(chunk), 0);
+			if (n == 0)
+				return total;
+			if (n > 0)
+				total += n;
+			else if (errno != EINTR)
+				return -1;
+		}
+	}
+
+private:
+	int fd_ = -1;
+};
+
+/* The types of the NAL units of an Annex B access unit, in order. */
+inline std::vector<int> nal_types(const Bytes &au)
+{
+	std::vector<int> types;
+	for (size_t i = 0; i + 3 < au.size(); i++) {
+		if (au[i] == 0 && au[i + 1] == 0 && au[i + 2] == 1) {
+			types.push_back(au[i + 3] & 0x1F);
+			i += 3;
+		}
+	}
+	return types;
+}
+
+inline bool contains(const std::vector<int> &values, int value)
+{
+	for (int v : values)
+		if (v == value)
+			return true;
+	return false;
+}
+
+} // namespace sender_test
