@@ -24,9 +24,9 @@
 #     yuvj444.h264         4:4:4 full range (decodes as yuvj444p)
 #     yuv420p10.h264       10-bit 4:2:0 (decodes as yuv420p10le)
 #
-# Audio: 48 kHz AAC-LC, 0.25 s of sine tones at amplitude 1/8, one frequency
-# per channel: mono 1000 Hz; stereo FL 1000, FR 2000 Hz; 5.1 FL 1000,
-# FR 2000, FC 1500, LFE 100, BL 3000, BR 2500 Hz. Each stream is muxed into
+# Audio: AAC-LC, 0.25 s of sine tones at amplitude 1/8, one frequency per
+# channel: mono 1000 Hz at 44.1 kHz; stereo FL 1000, FR 2000 Hz at 48 kHz;
+# 5.1 FL 1000, FR 2000, FC 1500, LFE 100, BL 3000, BR 2500 Hz at 48 kHz. Each stream is muxed into
 # MP4 (which keeps raw access units and the encoder's AudioSpecificConfig),
 # then ffprobe dumps the packets and the extradata, and they are written as
 #     aac-<name>.raw    the raw access units (no ADTS), one after another
@@ -103,15 +103,15 @@ open(prefix + ".sizes", "w").write("".join(f"{len(u)}\n" for u in units))
 EOF
 }
 
-# encode_audio NAME LAYOUT BITRATE FREQUENCY...
+# encode_audio NAME LAYOUT SAMPLE_RATE BITRATE FREQUENCY...
 encode_audio() {
-	local name=$1 layout=$2 bitrate=$3
-	shift 3
+	local name=$1 layout=$2 rate=$3 bitrate=$4
+	shift 4
 	local inputs=() map="" i=0
 	local channels=(FL FR FC LFE BL BR)
 	[ "$layout" = mono ] && channels=(FC)
 	for frequency in "$@"; do
-		inputs+=(-f lavfi -i "sine=frequency=$frequency:sample_rate=48000:duration=0.25")
+		inputs+=(-f lavfi -i "sine=frequency=$frequency:sample_rate=$rate:duration=0.25")
 		map+="${map:+|}$i.0-${channels[$i]}"
 		i=$((i + 1))
 	done
@@ -121,8 +121,8 @@ encode_audio() {
 	extract_aac "$work/$name.m4a" "$name"
 }
 
-encode_audio mono mono 64k 1000
-encode_audio stereo stereo 128k 1000 2000
-encode_audio 51 5.1 256k 1000 2000 1500 100 3000 2500
+encode_audio mono mono 44100 64k 1000
+encode_audio stereo stereo 48000 128k 1000 2000
+encode_audio 51 5.1 48000 256k 1000 2000 1500 100 3000 2500
 
 ls -l "$out"

@@ -1,0 +1,143 @@
+#pragma once
+/* Reads the committed test media in tests/fixtures (made by
+ * scripts/make-fixtures.sh): whole files, H.264 Annex B streams split into NAL
+ * units or access units, and AAC access units listed in a .sizes file. */
+
+#include <cstddef>
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace media {
+
+using Bytes = std::vector<uint8_t>;
+
+inline std::string fixture_path(const std::string &name)
+{
+	return std::string(OSTRELIN_FIXTURES_DIR) + "/" + name;
+}
+
+/* The whole file, or nothing when it cannot be read. */
+inline Bytes read_file(const std::string &path)
+{
+	std::ifstream file(path, std::ios::binary);
+	if (!file)
+		return {};
+	return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+inline Bytes read_fixture(const std::string &name)
+{
+	return read_file(fixture_path(name));
+}
+
+/* One NAL unit with its own start code, so that units can be joined again
+ * into an Annex B payload. */
+struct NalUnit {
+	int type = 0;
+	Bytes bytes;
+	size_t start_code = 0; /* 3 or 4 */
+
+	const uint8_t *payload() const { return bytes.data() + start_code; }
+	size_t payload_size() const { return bytes.size() - start_code; }
+	bool is_slice() const { return type >= 1 && type <= 5; }
+	/* first_mb_in_slice is ue(v) right after the header byte; it is 0
+	 * exactly when its first bit is 1. */
+	bool starts_picture() const { return is_slice() && payload_size() > 1 && (payload()[1] & 0x80); }
+};
+
+/* Splits an Annex B stream at its start codes (00 00 01, or 00 00 00 01). */
+inline std::vector<NalUnit> split_nal_units(const Bytes &stream)
+{
+	std::vector<size_t> starts; /* offsets of the start codes */
+	std::vector<size_t> lengths;
+	for (size_t i = 0; i + 3 <= stream.size(); i++) {
+		if (stream[i] == 0 && stream[i + 1] == 0 && stream[i + 2] == 1) {
+			bool four = i > 0 && stream[i - 1] == 0;
+			starts.push_back(four ? i - 1 : i);
+			lengths.push_back(four ? 4 : 3);
+			i += 2;
+		}
+	}
+
+	std::vector<NalUnit> units;
+	for (size_t n = 0; n < starts.size(); n++) {
+		size_t end = n + 1 < starts.size() ? starts[n + 1] : stream.size();
+		NalUnit unit;
+		unit.bytes.assign(stream.begin() + static_cast<ptrdiff_t>(starts[n]),
+				  stream.begin() + static_cast<ptrdiff_t>(end));
+		unit.start_code = lengths[n];
+		unit.type = unit.payload_size() > 0 ? unit.payload()[0] & 0x1f : 0;
+		units.push_back(std::move(unit));
+	}
+	return units;
+}
+
+inline Bytes join(const std::vector<NalUnit> &units)
+{
+	Bytes out;
+	for (const auto &unit : units)
+		out.insert(out.end(), unit.bytes.begin(), unit.bytes.end());
+	return out;
+}
+
+/* Groups NAL units into access units, each one whole picture with the
+ * parameter sets and SEI that come before it. A new access unit starts at an
+ * AUD, SEI, SPS, PPS or reserved 14-18 unit, or at the first slice of a
+ * picture, once the current one holds a slice. */
+inline std::vector<std::vector<NalUnit>> split_access_units(const std::vector<NalUnit> &units)
+{
+	std::vector<std::vector<NalUnit>> access_units;
+	std::vector<NalUnit> current;
+	bool has_slice = false;
+	for (const auto &unit : units) {
+		bool opens_unit = (unit.type >= 6 && unit.type <= 9) || (unit.type >= 14 && unit.type <= 18) ||
+				  unit.starts_picture();
+		if (has_slice && opens_unit) {
+			access_units.push_back(std::move(current));
+			current.clear();
+			has_slice = false;
+		}
+		has_slice = has_slice || unit.is_slice();
+		current.push_back(unit);
+	}
+	if (!current.empty())
+		access_units.push_back(std::move(current));
+	return access_units;
+}
+
+/* A stream as the payloads a sender puts on the wire: one access unit each. */
+inline std::vector<Bytes> access_unit_payloads(const Bytes &stream)
+{
+	std::vector<Bytes> payloads;
+	for (const auto &access_unit : split_access_units(split_nal_units(stream)))
+		payloads.push_back(join(access_unit));
+	return payloads;
+}
+
+/* Raw AAC access units from "<prefix>.raw" cut at the sizes listed one per
+ * line in "<prefix>.sizes"; nothing when the two do not agree. */
+inline std::vector<Bytes> read_aac_access_units(const std::string &prefix)
+{
+	Bytes raw = read_fixture(prefix + ".raw");
+	Bytes size_list = read_fixture(prefix + ".sizes");
+	std::istringstream sizes(std::string(size_list.begin(), size_list.end()));
+	std::vector<Bytes> units;
+	size_t offset = 0;
+	size_t size = 0;
+	while (sizes >> size) {
+		if (offset + size > raw.size())
+			return {};
+		units.emplace_back(raw.begin() + static_cast<ptrdiff_t>(offset),
+				   raw.begin() + static_cast<ptrdiff_t>(offset + size));
+		offset += size;
+	}
+	if (offset != raw.size())
+		return {};
+	return units;
+}
+
+} // namespace media
