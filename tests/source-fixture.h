@@ -67,13 +67,24 @@ protected:
 		return static_cast<SourceInstance *>(obs_obj_get_data(source));
 	}
 
-	/* Changes settings as the properties panel does. */
+	/* Changes settings as the properties panel does. libobs applies the
+	 * change on its video thread at the next tick: wait until it has. */
 	template<typename F> static void change(obs_source_t *source, F edit)
 	{
 		obs_data_t *settings = obs_data_create();
 		edit(settings);
 		obs_source_update(source, settings);
 		obs_data_release(settings);
+		wait_video_ticks(2);
+	}
+
+	static void wait_video_ticks(int n)
+	{
+		for (int i = 0; i < n; i++) {
+			uint64_t frame = obs_get_video_frame_time();
+			wait_until([&] { return obs_get_video_frame_time() != frame; },
+				   std::chrono::milliseconds(2000));
+		}
 	}
 
 	void release(obs_source_t *source)

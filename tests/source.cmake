@@ -1,1 +1,2 @@
 ostrelin_test(test-stream-thread SOURCES test-stream-thread.cpp XVFB LABELS threaded)
+ostrelin_test(test-lifecycle SOURCES test-lifecycle.cpp XVFB LABELS threaded)

@@ -1,0 +1,221 @@
+#include "lifecycle.h"
+#include "source-fixture.h"
+
+#include <cstring>
+#include <string>
+
+using namespace std::chrono_literals;
+
+class LifecycleTest : public SourceTest {
+protected:
+	/* A connected phone that has announced its capabilities. */
+	peer::Connection connect_with_caps(obs_source_t *source, const CameraCaps &caps)
+	{
+		peer::Connection phone = accept_phone();
+		EXPECT_TRUE(phone.valid());
+		phone.send(peer::caps_packet(caps));
+		EXPECT_TRUE(wait_until([&] { return source_caps(instance(source)).valid == 1; }, 3000ms));
+		return phone;
+	}
+
+	static std::vector<ControlMessage> read_controls(peer::Connection &phone, size_t n)
+	{
+		std::vector<ControlMessage> out;
+		for (size_t i = 0; i < n; i++) {
+			media::Bytes b = phone.read(CONTROL_MESSAGE_SIZE, 2000);
+			if (b.size() != CONTROL_MESSAGE_SIZE)
+				break;
+			out.push_back(control_message_parse(b.data()));
+		}
+		return out;
+	}
+};
+
+TEST_F(LifecycleTest, DefaultsAndModeReconciliation)
+{
+	obs_data_t *defaults = obs_data_create();
+	ostrelin_defaults(defaults);
+	EXPECT_EQ(obs_data_get_int(defaults, "port"), 27183);
+	EXPECT_TRUE(obs_data_get_bool(defaults, "use_adb"));
+	EXPECT_EQ(obs_data_get_int(defaults, "conn_mode"), 0);
+	EXPECT_TRUE(obs_data_get_bool(defaults, "enabled"));
+	EXPECT_STREQ(obs_data_get_string(defaults, "host"), "127.0.0.1");
+	EXPECT_DOUBLE_EQ(obs_data_get_double(defaults, "zoom"), 1.0);
+	EXPECT_EQ(obs_data_get_int(defaults, "awb"), 1);
+	EXPECT_FALSE(obs_data_has_user_value(defaults, "conn_mode"));
+	obs_data_release(defaults);
+	EXPECT_STREQ(ostrelin_get_name(nullptr), "Ostrelin");
+
+	/* A new source with defaults: USB mode, and "conn_mode" now leads. */
+	obs_source_t *fresh = create(nullptr);
+	ASSERT_NE(fresh, nullptr);
+	obs_data_t *s = obs_source_get_settings(fresh);
+	EXPECT_TRUE(obs_data_has_user_value(s, "conn_mode"));
+	EXPECT_EQ(obs_data_get_int(s, "conn_mode"), 0);
+	EXPECT_TRUE(instance(fresh)->use_adb);
+	EXPECT_EQ(instance(fresh)->port, 27183);
+	EXPECT_TRUE(nx_thread_running(&instance(fresh)->thread));
+	obs_data_release(s);
+
+	/* Older settings with only "use_adb" false: Wi-Fi, and "conn_mode" 1 is written. */
+	obs_data_t *old = obs_data_create();
+	obs_data_set_bool(old, "use_adb", false);
+	obs_data_set_bool(old, "enabled", false);
+	obs_source_t *legacy = create(old);
+	obs_data_release(old);
+	s = obs_source_get_settings(legacy);
+	EXPECT_EQ(obs_data_get_int(s, "conn_mode"), 1);
+	EXPECT_FALSE(instance(legacy)->use_adb);
+	EXPECT_FALSE(nx_thread_running(&instance(legacy)->thread));
+	obs_data_release(s);
+
+	/* Both present and disagreeing: "conn_mode" wins and "use_adb" is rewritten. */
+	obs_data_t *both = obs_data_create();
+	obs_data_set_int(both, "conn_mode", 1);
+	obs_data_set_bool(both, "use_adb", true);
+	obs_data_set_bool(both, "enabled", false);
+	obs_source_t *mixed = create(both);
+	obs_data_release(both);
+	s = obs_source_get_settings(mixed);
+	EXPECT_FALSE(obs_data_get_bool(s, "use_adb"));
+	EXPECT_FALSE(instance(mixed)->use_adb);
+	obs_data_release(s);
+}
+
+TEST_F(LifecycleTest, PortAndTextRules)
+{
+	std::string long_host(200, 'h');
+	obs_data_t *settings = wifi_settings(0, long_host.c_str());
+	obs_data_set_string(settings, "device", std::string(300, 'd').c_str());
+	obs_source_t *source = create(settings);
+	obs_data_release(settings);
+	SourceInstance *inst = instance(source);
+	EXPECT_EQ(inst->port, 27183);
+	EXPECT_EQ(strlen(inst->host), 127u);
+	EXPECT_EQ(strlen(inst->serial), 127u);
+
+	/* Port 27183 spelled out is the same connection: no restart. The long
+	 * texts are compared as stored, so restate them cut. */
+	void *thread_before = inst->thread.handle;
+	change(source, [&](obs_data_t *s) {
+		obs_data_set_int(s, "port", 27183);
+		obs_data_set_string(s, "host", std::string(127, 'h').c_str());
+		obs_data_set_string(s, "device", std::string(127, 'd').c_str());
+	});
+	EXPECT_EQ(inst->thread.handle, thread_before);
+
+	/* A negative port is 27183 too. */
+	change(source, [&](obs_data_t *s) { obs_data_set_int(s, "port", -5); });
+	EXPECT_EQ(inst->thread.handle, thread_before);
+
+	/* "device" changes restart the connection even in Wi-Fi mode. */
+	change(source, [&](obs_data_t *s) { obs_data_set_string(s, "device", "other"); });
+	EXPECT_STREQ(inst->serial, "other");
+	EXPECT_TRUE(nx_thread_running(&inst->thread));
+}
+
+TEST_F(LifecycleTest, ControlsGoOutInOrderWithoutReconnecting)
+{
+	obs_source_t *source = create_wifi(listener.port());
+	peer::Connection phone = connect_with_caps(source, all_caps());
+
+	change(source, [](obs_data_t *s) {
+		obs_data_set_double(s, "zoom", 2.5);
+		obs_data_set_int(s, "ev", -3);
+		obs_data_set_bool(s, "torch", true);
+		obs_data_set_bool(s, "ae_lock", false);
+		obs_data_set_int(s, "awb", 5);
+	});
+	auto controls = read_controls(phone, 5);
+	ASSERT_EQ(controls.size(), 5u);
+	EXPECT_EQ(controls[0].command, CONTROL_ZOOM);
+	EXPECT_EQ(controls[0].value, 2500);
+	EXPECT_EQ(controls[1].command, CONTROL_EV);
+	EXPECT_EQ(controls[1].value, -3);
+	EXPECT_EQ(controls[2].command, CONTROL_TORCH);
+	EXPECT_EQ(controls[2].value, 1);
+	EXPECT_EQ(controls[3].command, CONTROL_AE_LOCK); /* AE lock before white balance */
+	EXPECT_EQ(controls[3].value, 0);
+	EXPECT_EQ(controls[4].command, CONTROL_AWB);
+	EXPECT_EQ(controls[4].value, 5);
+
+	/* Every update sends every applicable control, changed or not. */
+	change(source, [](obs_data_t *s) { obs_data_set_double(s, "zoom", 1.9999); });
+	controls = read_controls(phone, 5);
+	ASSERT_EQ(controls.size(), 5u);
+	EXPECT_EQ(controls[0].value, 1999);
+	EXPECT_EQ(log.count_prefix("[ostrelin] 連線中斷"), 0u);
+	EXPECT_FALSE(listener.accept(200).valid());
+}
+
+TEST_F(LifecycleTest, OnlyAdvertisedControlsAreSent)
+{
+	obs_source_t *source = create_wifi(listener.port());
+	CameraCaps caps = {};
+	caps.flags = CAPS_TORCH; /* torch only, no white-balance modes */
+	peer::Connection phone = connect_with_caps(source, caps);
+	change(source, [](obs_data_t *s) { obs_data_set_bool(s, "torch", true); });
+	auto controls = read_controls(phone, 1);
+	ASSERT_EQ(controls.size(), 1u);
+	EXPECT_EQ(controls[0].command, CONTROL_TORCH);
+	EXPECT_TRUE(phone.read(1, 300).empty());
+}
+
+TEST_F(LifecycleTest, NothingIsSentBeforeCapabilitiesOrBetweenConnections)
+{
+	obs_source_t *source = create_wifi(listener.port());
+	peer::Connection phone = accept_phone();
+	ASSERT_TRUE(log.wait_for(LOG_INFO, "[ostrelin] 串流已連上 80x48 @ 30 fps", 3000ms));
+	change(source, [](obs_data_t *s) { obs_data_set_double(s, "zoom", 3.0); });
+	EXPECT_TRUE(phone.read(1, 300).empty());
+
+	/* Capabilities known, but the phone gone: nothing is queued for later. */
+	phone.send(peer::caps_packet(all_caps()));
+	ASSERT_TRUE(wait_until([&] { return source_caps(instance(source)).valid == 1; }, 3000ms));
+	phone.close();
+	ASSERT_TRUE(wait_until([&] { return !instance(source)->connected; }, 3000ms));
+	change(source, [](obs_data_t *s) { obs_data_set_double(s, "zoom", 4.0); });
+	peer::Connection again = accept_phone();
+	ASSERT_TRUE(again.valid());
+	EXPECT_TRUE(again.read(1, 300).empty());
+}
+
+TEST_F(LifecycleTest, DisablingStopsTheThreadAndClosesTheSocket)
+{
+	obs_source_t *source = create_wifi(listener.port());
+	peer::Connection phone = accept_phone();
+	ASSERT_TRUE(log.wait_for(LOG_INFO, "[ostrelin] 串流已連上 80x48 @ 30 fps", 3000ms));
+	int fds_streaming = peer::open_fds();
+	int threads_streaming = peer::threads();
+
+	change(source, [](obs_data_t *s) { obs_data_set_bool(s, "enabled", false); });
+	SourceInstance *inst = instance(source);
+	EXPECT_FALSE(nx_thread_running(&inst->thread));
+	EXPECT_EQ(inst->sock, NX_INVALID_SOCKET);
+	EXPECT_FALSE(inst->connected);
+	EXPECT_TRUE(phone.wait_closed(1000));
+	EXPECT_EQ(peer::threads(), threads_streaming - 1); /* the connection thread */
+	EXPECT_EQ(peer::open_fds(), fds_streaming - 1);    /* its socket */
+
+	/* Enabled again: a new thread and a new connection. */
+	change(source, [](obs_data_t *s) { obs_data_set_bool(s, "enabled", true); });
+	EXPECT_TRUE(nx_thread_running(&inst->thread));
+	EXPECT_TRUE(accept_phone().valid());
+}
+
+TEST_F(LifecycleTest, RemovalAsksTheAdbServerToDropTheForward)
+{
+	FakeAdbServer adb;
+	adb_set_server_port(adb.port());
+	obs_data_t *settings = wifi_settings(listener.port());
+	obs_data_set_string(settings, "device", "R58M123");
+	obs_source_t *with_serial = create(settings);
+	obs_data_release(settings);
+	obs_source_t *without_serial = create_wifi(listener.port() + 1);
+
+	release(with_serial);
+	release(without_serial);
+	EXPECT_TRUE(
+		adb.wait_for_request("host-serial:R58M123:killforward:tcp:" + std::to_string(listener.port()), 3000));
+	EXPECT_TRUE(adb.wait_for_request("host:killforward:tcp:" + std::to_string(listener.port() + 1), 3000));
+}
