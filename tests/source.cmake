@@ -1,2 +1,3 @@
 ostrelin_test(test-stream-thread SOURCES test-stream-thread.cpp XVFB LABELS threaded)
 ostrelin_test(test-lifecycle SOURCES test-lifecycle.cpp XVFB LABELS threaded)
+ostrelin_test(test-source-stop SOURCES test-source-stop.cpp XVFB LABELS threaded)

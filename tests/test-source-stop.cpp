@@ -1,0 +1,129 @@
+#include "lifecycle.h"
+#include "source-fixture.h"
+
+#include <sys/socket.h>
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+/* Disabling, reconfiguring or removing a source must never wait out the
+ * thread's connect limit (3 s) or retry pause (1 s): every wait of the
+ * thread ends as soon as the stop is signalled, and the stop then waits for
+ * the thread to end. */
+class SourceStopTest : public SourceTest {
+protected:
+	/* Calls the update callback as OBS would, with "enabled" off, and
+	 * returns how long it took. */
+	static double disable_ms(obs_source_t *source)
+	{
+		obs_data_t *settings = obs_source_get_settings(source);
+		obs_data_set_bool(settings, "enabled", false);
+		auto start = Clock::now();
+		ostrelin_update(instance(source), settings);
+		double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+		obs_data_release(settings);
+		return ms;
+	}
+
+	static void expect_stopped(obs_source_t *source, double ms, const char *state)
+	{
+		SourceInstance *inst = instance(source);
+		EXPECT_FALSE(nx_thread_running(&inst->thread)) << state;
+		EXPECT_EQ(inst->sock, NX_INVALID_SOCKET) << state;
+		/* Generous for sanitizer builds, yet far below the 1 s pause and
+		 * the 3 s connect limit that an uninterruptible wait would cost. */
+		EXPECT_LT(ms, 500.0) << state;
+		printf("stop while %s: %.1f ms\n", state, ms);
+	}
+};
+
+TEST_F(SourceStopTest, WhileConnecting)
+{
+	/* A listener whose accept queue is full leaves a connect hanging. */
+	peer::Listener full(0);
+	std::vector<int> fillers;
+	for (int i = 0; i < 4; i++) {
+		int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+		sockaddr_in sa = {};
+		sa.sin_family = AF_INET;
+		sa.sin_port = htons(full.port());
+		sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+		connect(fd, (sockaddr *)&sa, sizeof(sa));
+		fillers.push_back(fd);
+	}
+	std::this_thread::sleep_for(100ms);
+	obs_source_t *source = create_wifi(full.port());
+	std::this_thread::sleep_for(400ms); /* inside the 3 s connect wait */
+	EXPECT_EQ(log.count_prefix("[ostrelin] 連不上"), 0u);
+	expect_stopped(source, disable_ms(source), "connecting");
+	for (int fd : fillers)
+		close(fd);
+}
+
+TEST_F(SourceStopTest, WhileAwaitingTheHandshake)
+{
+	obs_source_t *source = create_wifi(listener.port());
+	peer::Connection phone = listener.accept(3000);
+	ASSERT_TRUE(phone.valid());
+	std::this_thread::sleep_for(200ms);
+	expect_stopped(source, disable_ms(source), "awaiting the handshake");
+	EXPECT_TRUE(phone.wait_closed(1000));
+	/* Stopped while reading the handshake: no rejection, no disconnect line. */
+	EXPECT_EQ(log.count_prefix("[ostrelin] 連線中斷"), 0u);
+}
+
+TEST_F(SourceStopTest, WhileStreaming)
+{
+	obs_source_t *source = create_wifi(listener.port());
+	peer::Connection phone = accept_phone();
+	ASSERT_TRUE(log.wait_for(LOG_INFO, "[ostrelin] 串流已連上 80x48 @ 30 fps", 3000ms));
+	for (auto &au : video)
+		phone.send(peer::packet(0, peer::now_us(), au));
+	ASSERT_TRUE(wait_until([&] { return instance(source)->frames_decoded == 5; }, 3000ms));
+	expect_stopped(source, disable_ms(source), "streaming");
+	EXPECT_EQ(log.count_prefix("[ostrelin] 連線中斷"), 0u);
+}
+
+TEST_F(SourceStopTest, WhilePausingBeforeTheNextAttempt)
+{
+	obs_source_t *source = create_wifi(peer::unused_port());
+	ASSERT_TRUE(log.wait_for_prefix("[ostrelin] 連不上", 1, 3000ms));
+	std::this_thread::sleep_for(50ms); /* in the 1 s pause now */
+	expect_stopped(source, disable_ms(source), "pausing");
+}
+
+TEST_F(SourceStopTest, WhileAnAdbRequestHangs)
+{
+	/* A server that accepts and never answers: the request ends within the
+	 * adb client's own limit of about 2 s, then the thread stops at once. */
+	FakeAdbServer adb(0, [](const std::string &) { return FakeAdbReply::silence(); });
+	adb_set_server_port(adb.port());
+	obs_data_t *settings = obs_data_create();
+	obs_data_set_int(settings, "conn_mode", 0);
+	obs_data_set_int(settings, "port", listener.port());
+	obs_source_t *source = create(settings);
+	obs_data_release(settings);
+	ASSERT_TRUE(adb.wait_for_request("host:forward:tcp:" + std::to_string(listener.port()) + ";localabstract:nerix",
+					 3000));
+	double ms = disable_ms(source);
+	EXPECT_FALSE(nx_thread_running(&instance(source)->thread));
+	EXPECT_LT(ms, 3000.0);
+	printf("stop during a hung adb request: %.1f ms\n", ms);
+}
+
+TEST_F(SourceStopTest, RemovalEndsTheThreadPromptly)
+{
+	int threads_before = peer::threads();
+	obs_source_t *source = create_wifi(peer::unused_port());
+	ASSERT_TRUE(log.wait_for_prefix("[ostrelin] 連不上", 1, 3000ms));
+	int threads_running = peer::threads();
+	ASSERT_GT(threads_running, threads_before);
+
+	auto start = Clock::now();
+	release(source);
+	/* libobs destroys sources on a task thread of its own; wait for ours to go. */
+	ASSERT_TRUE(wait_until([&] { return peer::threads() <= threads_running - 1; }, 3000ms));
+	double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+	EXPECT_LT(ms, 500.0);
+	printf("removal while pausing: %.1f ms\n", ms);
+}
