@@ -33,7 +33,8 @@ AudioConfig make_config(uint32_t sample_rate, uint8_t channels, const media::Byt
 	config.sample_rate = sample_rate;
 	config.channels = channels;
 	config.asc_len = static_cast<uint8_t>(asc.size());
-	memcpy(config.asc, asc.data(), asc.size());
+	if (!asc.empty())
+		memcpy(config.asc, asc.data(), asc.size());
 	return config;
 }
 
