@@ -71,7 +71,7 @@ run_ctest build/release
 configure_and_build build/asan -DCMAKE_BUILD_TYPE=Debug -DOSTRELIN_SANITIZE=address,undefined -DOSTRELIN_BENCH=OFF
 ASAN_OPTIONS=${ASAN_OPTIONS:-} UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 run_ctest build/asan -LE real-obs
 
-configure_and_build build/tsan -DCMAKE_BUILD_TYPE=Debug -DOSTRELIN_SANITIZE=thread -DOSTRELIN_BENCH=OFF -DOSTRELIN_TOOLS=OFF
+configure_and_build build/tsan -DCMAKE_BUILD_TYPE=Debug -DOSTRELIN_SANITIZE=thread -DOSTRELIN_BENCH=OFF
 TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1" run_ctest build/tsan -L threaded
 
 echo
