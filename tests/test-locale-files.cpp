@@ -3,6 +3,7 @@
  * holds a stray '%', and libobs reads each file as this test does. */
 
 #include "i18n.h"
+#include "locale-file.h"
 
 #include <util/text-lookup.h>
 
@@ -113,47 +114,6 @@ bool is_double_conversion(const std::string &c)
 bool is_int_conversion(const std::string &c)
 {
 	return c == "d" || c == "i";
-}
-
-struct LocaleFile {
-	std::string code;
-	std::map<std::string, std::string> texts; /* key -> text, "\n" and "\"" unescaped */
-	std::vector<std::string> problems;        /* malformed lines and repeated keys */
-};
-
-std::string unescape(const std::string &raw)
-{
-	std::string out;
-	for (size_t i = 0; i < raw.size(); i++) {
-		if (raw[i] == '\\' && i + 1 < raw.size() && (raw[i + 1] == 'n' || raw[i + 1] == '"')) {
-			out += raw[i + 1] == 'n' ? '\n' : '"';
-			i++;
-		} else {
-			out += raw[i];
-		}
-	}
-	return out;
-}
-
-LocaleFile read_locale(const fs::path &file)
-{
-	LocaleFile out;
-	out.code = file.stem().string();
-	std::ifstream in(file, std::ios::binary);
-	static const std::regex entry(R"re(^([A-Za-z][A-Za-z0-9]*)="(.*)"$)re");
-	std::string line;
-	while (std::getline(in, line)) {
-		if (line.empty() || line[0] == '#' || line[0] == ';')
-			continue;
-		std::smatch m;
-		if (!std::regex_match(line, m, entry)) {
-			out.problems.push_back("malformed line: " + line);
-			continue;
-		}
-		if (!out.texts.emplace(m[1].str(), unescape(m[2].str())).second)
-			out.problems.push_back("repeated key: " + m[1].str());
-	}
-	return out;
 }
 
 std::vector<LocaleFile> all_locales()
