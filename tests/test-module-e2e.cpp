@@ -1,0 +1,376 @@
+/* The built module loaded into a real libobs as OBS loads it, aimed at the
+ * reference sender over loopback: OBS shows the sender's test picture and
+ * plays its tone, camera controls reach the phone in their order, disabling
+ * ends the connection thread and the socket, and removing the source asks the
+ * adb server to drop the port forward. */
+
+#include "fake-adb-server.h"
+#include "log-capture.h"
+#include "obs-env.h"
+#include "obs-probe.h"
+#include "test-sender.h"
+
+#include <graphics/graphics.h>
+#include <graphics/vec4.h>
+#include <obs.h>
+#include <util/bmem.h>
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+using sender_test::SenderProcess;
+
+namespace {
+
+bool wait_until(const std::function<bool()> &pred, std::chrono::milliseconds limit)
+{
+	auto end = std::chrono::steady_clock::now() + limit;
+	while (!pred()) {
+		if (std::chrono::steady_clock::now() > end)
+			return false;
+		std::this_thread::sleep_for(5ms);
+	}
+	return true;
+}
+
+/* The ids of this process's threads. */
+std::set<long> thread_ids()
+{
+	std::set<long> ids;
+	if (DIR *dir = opendir("/proc/self/task")) {
+		while (dirent *entry = readdir(dir))
+			if (entry->d_name[0] != '.')
+				ids.insert(strtol(entry->d_name, nullptr, 10));
+		closedir(dir);
+	}
+	return ids;
+}
+
+std::set<long> minus(const std::set<long> &a, const std::set<long> &b)
+{
+	std::set<long> out;
+	std::set_difference(a.begin(), a.end(), b.begin(), b.end(), std::inserter(out, out.end()));
+	return out;
+}
+
+struct Rgba {
+	int r, g, b, a;
+};
+
+struct Picture {
+	uint32_t width = 0;
+	uint32_t height = 0;
+	std::vector<uint8_t> rgba;
+
+	Rgba at(uint32_t x, uint32_t y) const
+	{
+		const uint8_t *p = &rgba[((size_t)y * width + x) * 4];
+		return {p[0], p[1], p[2], p[3]};
+	}
+};
+
+/* The source drawn as OBS draws it, at its own size, read back from the GPU. */
+std::optional<Picture> render(obs_source_t *source)
+{
+	uint32_t width = obs_source_get_width(source);
+	uint32_t height = obs_source_get_height(source);
+	if (width == 0 || height == 0)
+		return std::nullopt;
+
+	std::optional<Picture> picture;
+	obs_enter_graphics();
+	gs_texrender_t *target = gs_texrender_create(GS_RGBA, GS_ZS_NONE);
+	gs_stagesurf_t *stage = gs_stagesurface_create(width, height, GS_RGBA);
+	if (target && stage && gs_texrender_begin(target, width, height)) {
+		vec4 clear;
+		vec4_zero(&clear);
+		gs_clear(GS_CLEAR_COLOR, &clear, 0.0f, 0);
+		gs_ortho(0.0f, (float)width, 0.0f, (float)height, -100.0f, 100.0f);
+		gs_blend_state_push();
+		gs_blend_function(GS_BLEND_ONE, GS_BLEND_ZERO);
+		obs_source_video_render(source);
+		gs_blend_state_pop();
+		gs_texrender_end(target);
+
+		gs_stage_texture(stage, gs_texrender_get_texture(target));
+		uint8_t *data = nullptr;
+		uint32_t linesize = 0;
+		if (gs_stagesurface_map(stage, &data, &linesize)) {
+			Picture p;
+			p.width = width;
+			p.height = height;
+			p.rgba.resize((size_t)width * height * 4);
+			for (uint32_t y = 0; y < height; y++)
+				memcpy(&p.rgba[(size_t)y * width * 4], data + (size_t)y * linesize, (size_t)width * 4);
+			gs_stagesurface_unmap(stage);
+			picture = std::move(p);
+		}
+	}
+	gs_stagesurface_destroy(stage);
+	gs_texrender_destroy(target);
+	obs_leave_graphics();
+	return picture;
+}
+
+/* Pixels of a box that are further than `tolerance` from the colour in any
+ * channel, or not opaque. */
+int pixels_off(const Picture &p, uint32_t x0, uint32_t y0, uint32_t x1, uint32_t y1, Rgba want, int tolerance)
+{
+	int off = 0;
+	for (uint32_t y = y0; y < y1; y++) {
+		for (uint32_t x = x0; x < x1; x++) {
+			Rgba c = p.at(x, y);
+			off += std::abs(c.r - want.r) > tolerance || std::abs(c.g - want.g) > tolerance ||
+			       std::abs(c.b - want.b) > tolerance || c.a != 255;
+		}
+	}
+	return off;
+}
+
+/* The frame counter of the sender's picture: 16 blocks of side s at the top
+ * of the right half, most significant bit first, white for 1. */
+int frame_counter(const Picture &p)
+{
+	uint32_t s = std::max(2u, (p.width / 2 / 16) & ~1u);
+	int n = 0;
+	for (uint32_t i = 0; i < 16; i++) {
+		Rgba c = p.at(p.width / 2 + i * s + s / 2, s / 2);
+		n = n * 2 + (c.r + c.g + c.b > 3 * 128 ? 1 : 0);
+	}
+	return n;
+}
+
+class ModuleE2E : public testing::Test {
+protected:
+	void SetUp() override
+	{
+		env = std::make_unique<ObsEnv>();
+		probe::register_types();
+		ASSERT_NE(env->load_module(), nullptr);
+	}
+
+	void TearDown() override
+	{
+		for (obs_source_t *s : sources)
+			obs_source_release(s);
+		sources.clear();
+		env.reset();
+		/* Every allocation the module made through libobs is back. */
+		EXPECT_EQ(bnum_allocs(), 0);
+	}
+
+	obs_source_t *create_wifi(uint16_t port, const char *device = "")
+	{
+		obs_data_t *settings = obs_data_create();
+		obs_data_set_int(settings, "conn_mode", 1);
+		obs_data_set_string(settings, "host", "127.0.0.1");
+		obs_data_set_int(settings, "port", port);
+		obs_data_set_string(settings, "device", device);
+		obs_source_t *source = obs_source_create("ostrelin_source", "phone", settings, nullptr);
+		obs_data_release(settings);
+		if (source)
+			sources.push_back(source);
+		return source;
+	}
+
+	void release(obs_source_t *source)
+	{
+		std::erase(sources, source);
+		obs_source_release(source);
+	}
+
+	/* As the properties panel changes settings. libobs applies the change on
+	 * its video thread at the next tick: wait until it has. */
+	static void change(obs_source_t *source, const std::function<void(obs_data_t *)> &edit)
+	{
+		obs_data_t *settings = obs_data_create();
+		edit(settings);
+		obs_source_update(source, settings);
+		obs_data_release(settings);
+		for (int i = 0; i < 2; i++) {
+			uint64_t frame = obs_get_video_frame_time();
+			wait_until([&] { return obs_get_video_frame_time() != frame; }, 2000ms);
+		}
+	}
+
+	/* The next n lines the sender prints. */
+	static std::vector<std::string> next_lines(SenderProcess &sender, int n)
+	{
+		std::vector<std::string> lines;
+		for (int i = 0; i < n; i++)
+			lines.push_back(sender.next_line(5000));
+		return lines;
+	}
+
+	LogCapture log;
+	std::unique_ptr<ObsEnv> env;
+	std::vector<obs_source_t *> sources;
+};
+
+} // namespace
+
+TEST_F(ModuleE2E, ShowsTheSendersPictureAndPlaysItsTone)
+{
+	SenderProcess sender({});
+	ASSERT_NE(sender.port(), 0);
+	obs_source_t *source = create_wifi(sender.port());
+	ASSERT_NE(source, nullptr);
+	probe::Recorder recorder;
+	probe::Attachment attachment(source, &recorder);
+
+	ASSERT_TRUE(sender.wait_for_line("connected"));
+	ASSERT_TRUE(log.wait_for(LOG_INFO, "[ostrelin] 串流已連上 640x360 @ 30 fps", 5000ms));
+	ASSERT_TRUE(recorder.wait_frames(30, 10000ms));
+	ASSERT_TRUE(recorder.wait_audio(20, 10000ms));
+
+	auto frames = recorder.frames();
+	for (size_t i = 0; i < frames.size(); i++) {
+		SCOPED_TRACE(i);
+		EXPECT_EQ(frames[i].width, 640u);
+		EXPECT_EQ(frames[i].height, 360u);
+		if (i > 0) {
+			EXPECT_GT(frames[i].timestamp, frames[i - 1].timestamp);
+		}
+	}
+	float peak = 0;
+	for (auto &block : recorder.audio())
+		peak = std::max(peak, block.peak);
+	EXPECT_GT(peak, 0.2f); /* the sender's tone has amplitude 0.5 */
+
+	std::optional<Picture> first;
+	ASSERT_TRUE(wait_until(
+		[&] {
+			first = render(source);
+			return first && first->width == 640 && first->at(0, 0).a == 255;
+		},
+		5000ms));
+	const uint32_t w = first->width, h = first->height;
+	const uint32_t counter_rows = 20; /* 640 wide: blocks of 20 pixels */
+	/* Inside each quarter, away from the edges where the codec blurs colours. */
+	EXPECT_EQ(pixels_off(*first, 8, 8, w / 2 - 8, h / 2 - 8, {255, 0, 0, 255}, 6), 0);
+	EXPECT_EQ(pixels_off(*first, w / 2 + 8, counter_rows + 8, w - 8, h / 2 - 8, {0, 0, 255, 255}, 6), 0);
+	Rgba red = first->at(w / 4, h / 4);
+	Rgba blue = first->at(3 * w / 4, h / 4);
+	EXPECT_TRUE(red.r >= 250 && red.g <= 4 && red.b <= 4) << red.r << "," << red.g << "," << red.b;
+	EXPECT_TRUE(blue.r <= 4 && blue.g <= 4 && blue.b >= 250) << blue.r << "," << blue.g << "," << blue.b;
+
+	/* A live picture: the frame counter moves on. */
+	int counter = frame_counter(*first);
+	EXPECT_TRUE(wait_until(
+		[&] {
+			auto later = render(source);
+			return later && frame_counter(*later) > counter;
+		},
+		5000ms));
+	attachment.detach();
+}
+
+TEST_F(ModuleE2E, CameraControlsReachThePhoneInTheirOrder)
+{
+	SenderProcess sender({"--caps-flags", "0x0F", "--awb", "1,2,3,5,6"});
+	ASSERT_NE(sender.port(), 0);
+	obs_source_t *source = create_wifi(sender.port());
+	ASSERT_TRUE(sender.wait_for_line("connected"));
+	ASSERT_TRUE(log.wait_for_prefix("[ostrelin] 相機能力", 1, 5000ms));
+
+	change(source, [](obs_data_t *s) {
+		obs_data_set_double(s, "zoom", 2.5);
+		obs_data_set_int(s, "ev", -3);
+		obs_data_set_bool(s, "torch", true);
+		obs_data_set_bool(s, "ae_lock", true);
+		obs_data_set_int(s, "awb", 5);
+	});
+	EXPECT_EQ(next_lines(sender, 5),
+		  (std::vector<std::string>{"control zoom 2500", "control ev -3", "control torch 1",
+					    "control ae_lock 1", "control awb 5"}));
+
+	/* Every update sends all of them again, on the same connection. */
+	change(source, [](obs_data_t *s) { obs_data_set_double(s, "zoom", 1.0); });
+	EXPECT_EQ(next_lines(sender, 5),
+		  (std::vector<std::string>{"control zoom 1000", "control ev -3", "control torch 1",
+					    "control ae_lock 1", "control awb 5"}));
+
+	change(source, [](obs_data_t *s) {
+		obs_data_set_bool(s, "torch", false);
+		obs_data_set_bool(s, "ae_lock", false);
+		obs_data_set_int(s, "ev", 12);
+	});
+	EXPECT_EQ(next_lines(sender, 5),
+		  (std::vector<std::string>{"control zoom 1000", "control ev 12", "control torch 0",
+					    "control ae_lock 0", "control awb 5"}));
+	EXPECT_EQ(std::count(sender.lines().begin(), sender.lines().end(), "connected"), 1);
+}
+
+TEST_F(ModuleE2E, DisablingEndsTheConnectionThreadAndClosesTheSocket)
+{
+	SenderProcess sender({});
+	ASSERT_NE(sender.port(), 0);
+	std::set<long> before = thread_ids();
+	obs_source_t *source = create_wifi(sender.port());
+	ASSERT_TRUE(sender.wait_for_line("connected"));
+	ASSERT_TRUE(log.wait_for_prefix("[ostrelin] 串流已連上", 1, 5000ms));
+	std::set<long> running = thread_ids();
+	std::set<long> started = minus(running, before);
+	ASSERT_FALSE(started.empty());
+
+	change(source, [](obs_data_t *s) { obs_data_set_bool(s, "enabled", false); });
+	EXPECT_TRUE(sender.wait_for_line("disconnected"));
+	std::set<long> ended;
+	EXPECT_TRUE(wait_until(
+		[&] {
+			ended = minus(running, thread_ids());
+			return !ended.empty();
+		},
+		3000ms));
+	EXPECT_EQ(ended.size(), 1u);
+	for (long id : ended) {
+		EXPECT_TRUE(started.count(id)) << "thread " << id << " was there before the source";
+	}
+
+	/* On again: a new connection. */
+	change(source, [](obs_data_t *s) { obs_data_set_bool(s, "enabled", true); });
+	EXPECT_TRUE(sender.wait_for_line("connected"));
+	EXPECT_TRUE(log.wait_for_prefix("[ostrelin] 串流已連上", 2, 5000ms));
+}
+
+TEST_F(ModuleE2E, RemovalAsksTheAdbServerToDropTheForward)
+{
+	std::unique_ptr<FakeAdbServer> adb;
+	try {
+		adb = std::make_unique<FakeAdbServer>(5037);
+	} catch (const std::exception &e) {
+		FAIL() << e.what();
+	}
+	SenderProcess sender({});
+	ASSERT_NE(sender.port(), 0);
+	const std::string port = std::to_string(sender.port());
+
+	obs_source_t *source = create_wifi(sender.port());
+	ASSERT_TRUE(sender.wait_for_line("connected"));
+	release(source);
+	EXPECT_TRUE(adb->wait_for_request("host:killforward:tcp:" + port, 5000));
+	EXPECT_TRUE(sender.wait_for_line("disconnected"));
+
+	source = create_wifi(sender.port(), "R58M123");
+	ASSERT_TRUE(sender.wait_for_line("connected"));
+	release(source);
+	EXPECT_TRUE(adb->wait_for_request("host-serial:R58M123:killforward:tcp:" + port, 5000));
+	EXPECT_TRUE(sender.wait_for_line("disconnected"));
+
+	/* Wi-Fi mode makes no forward of its own. */
+	EXPECT_EQ(adb->requests(), (std::vector<std::string>{"host:killforward:tcp:" + port,
+							     "host-serial:R58M123:killforward:tcp:" + port}));
+}
