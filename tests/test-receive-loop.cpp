@@ -156,8 +156,9 @@ TEST_F(ReceiveLoopTest, PicturesAndAudioReachObsOnItsClock)
 		/* On OBS's clock: after the packet left, before OBS saw the frame. */
 		EXPECT_GE(frames[i].timestamp, first_sent);
 		EXPECT_LE(frames[i].timestamp, frames[i].received_at);
-		if (i > 0)
+		if (i > 0) {
 			EXPECT_GT(frames[i].timestamp, frames[i - 1].timestamp);
+		}
 	}
 	/* The first block of the known picture sequence: Y = 40 + 3n. */
 	EXPECT_EQ(frames[0].first_sample[0], 40);
