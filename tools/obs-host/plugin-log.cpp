@@ -1,0 +1,100 @@
+#include "plugin-log.h"
+
+#include <util/base.h>
+
+#include <cstdarg>
+#include <cstdio>
+
+static const char plugin_prefix[] = "[ostrelin] ";
+
+static bool starts_with(const std::string &text, const char *prefix)
+{
+	return text.rfind(prefix, 0) == 0;
+}
+
+const char *link_state_name(LinkState state)
+{
+	switch (state) {
+	case LinkState::connecting:
+		return "connecting";
+	case LinkState::connected:
+		return "connected";
+	case LinkState::reconnecting:
+		return "reconnecting";
+	case LinkState::unreachable:
+		return "unreachable";
+	case LinkState::forward_failed:
+		return "adb forward failed";
+	case LinkState::rejected:
+		return "rejected";
+	}
+	return "?";
+}
+
+LinkState link_state_after(LinkState before, const std::string &line)
+{
+	static const struct {
+		const char *prefix;
+		LinkState state;
+	} markers[] = {
+		{"[ostrelin] 串流已連上", LinkState::connected},
+		{"[ostrelin] 連線中斷", LinkState::reconnecting},
+		{"[ostrelin] 連不上", LinkState::unreachable},
+		{"[ostrelin] 建立 adb forward 失敗", LinkState::forward_failed},
+		{"[ostrelin] 對面回的不是 Ostrelin 串流", LinkState::rejected},
+		{"[ostrelin] 協定版本不合", LinkState::rejected},
+		{"[ostrelin] 不支援的編碼", LinkState::rejected},
+	};
+	LinkState after = before;
+	for (const auto &marker : markers)
+		if (starts_with(line, marker.prefix)) {
+			after = marker.state;
+			break;
+		}
+	/* A failed attempt logs its cause and then the retry line; keep the
+	 * cause, which says more. */
+	bool before_is_cause = before == LinkState::unreachable || before == LinkState::forward_failed ||
+			       before == LinkState::rejected;
+	if (after == LinkState::reconnecting && before_is_cause)
+		return before;
+	if (after == LinkState::unreachable && before == LinkState::forward_failed)
+		return before;
+	return after;
+}
+
+PluginLog::PluginLog(bool echo_everything) : echo_everything_(echo_everything)
+{
+	base_set_log_handler(&PluginLog::handle, this);
+}
+
+PluginLog::~PluginLog()
+{
+	base_set_log_handler(nullptr, nullptr);
+}
+
+std::vector<std::string> PluginLog::lines() const
+{
+	std::lock_guard<std::mutex> guard(lock_);
+	return lines_;
+}
+
+LinkState PluginLog::state() const
+{
+	std::lock_guard<std::mutex> guard(lock_);
+	return state_;
+}
+
+void PluginLog::handle(int level, const char *format, va_list args, void *param)
+{
+	auto *self = static_cast<PluginLog *>(param);
+	char text[8192];
+	vsnprintf(text, sizeof(text), format, args);
+	if (self->echo_everything_)
+		fprintf(stderr, "libobs[%d]: %s\n", level, text);
+	std::string line = text;
+	if (!starts_with(line, plugin_prefix))
+		return;
+	std::lock_guard<std::mutex> guard(self->lock_);
+	self->state_ = link_state_after(self->state_, line);
+	self->lines_.push_back(std::move(line));
+}
