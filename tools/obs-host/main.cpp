@@ -65,7 +65,7 @@ static void print_target(const HostOptions &opts)
 		       opts.serial.empty() ? "(the only one)" : opts.serial.c_str(), opts.port);
 	else
 		printf("source: Wi-Fi, %s:%d\n", opts.host.c_str(), opts.port);
-	printf("running %.0f s on a %ux%u canvas\n", opts.seconds, opts.canvas_width, opts.canvas_height);
+	printf("running %g s on a %ux%u canvas\n", opts.seconds, opts.canvas_width, opts.canvas_height);
 	fflush(stdout);
 }
 
@@ -89,10 +89,12 @@ static RunResult stream(obs_source_t *source, const HostOptions &opts, const Plu
 	Clock::time_point start = Clock::now();
 	ReceivedCounts before;
 	double last_tick = 0.0;
-	while (!g_stop && seconds_since(start) < opts.seconds) {
+	double next_tick = 1.0;
+	for (bool last = false; !last;) {
 		std::this_thread::sleep_for(std::chrono::milliseconds(20));
 		double elapsed = seconds_since(start);
-		if (elapsed < last_tick + 1.0)
+		last = g_stop || elapsed >= opts.seconds;
+		if (elapsed < next_tick && !last)
 			continue;
 		ReceivedCounts now = capture.counts();
 		if (!opts.quiet) {
@@ -104,9 +106,8 @@ static RunResult stream(obs_source_t *source, const HostOptions &opts, const Plu
 			result.have_picture |= snapshot_source(source, &result.picture);
 		before = now;
 		last_tick = elapsed;
+		next_tick += 1.0;
 	}
-	if (capture.counts().pictures > 0)
-		result.have_picture |= snapshot_source(source, &result.picture);
 	result.counts = capture.counts();
 	result.elapsed_s = seconds_since(start);
 	return result;
