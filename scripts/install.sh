@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Installs the built Ostrelin plug-in where OBS Studio on Linux finds it.
+#
+#   scripts/install.sh [--user | --system] [--build-dir DIR]
+#
+#   --user    (default) for the current user:
+#             $XDG_CONFIG_HOME/obs-studio/plugins/ostrelin/bin/64bit/ostrelin.so
+#             $XDG_CONFIG_HOME/obs-studio/plugins/ostrelin/data/locale/*.ini
+#             ($XDG_CONFIG_HOME defaults to ~/.config)
+#   --system  for every user (needs root), the packagers' layout:
+#             $DESTDIR/usr/lib/<multiarch>/obs-plugins/ostrelin.so
+#             $DESTDIR/usr/share/obs/obs-plugins/ostrelin/locale/*.ini
+#   --build-dir DIR
+#             install the module built in DIR (default build/release; it is
+#             built first when it is not there)
+#
+# The layouts are those of cmake/install.cmake; scripts/uninstall.sh removes
+# exactly these files.
+set -euo pipefail
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+layout=user
+build="$repo/build/release"
+while [ $# -gt 0 ]; do
+	case "$1" in
+	--user) layout=user ;;
+	--system) layout=system ;;
+	--build-dir)
+		[ $# -ge 2 ] || { echo "install.sh: --build-dir needs a folder" >&2; exit 2; }
+		build=$2
+		shift
+		;;
+	-h | --help)
+		sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'
+		exit 0
+		;;
+	*)
+		echo "install.sh: unknown option $1 (see --help)" >&2
+		exit 2
+		;;
+	esac
+	shift
+done
+
+if [ "$layout" = user ]; then
+	plugin_dir="${XDG_CONFIG_HOME:-$HOME/.config}/obs-studio/plugins/ostrelin"
+	module_dest="$plugin_dir/bin/64bit/ostrelin.so"
+	locale_dest="$plugin_dir/data/locale"
+else
+	multiarch=$(gcc -print-multiarch 2>/dev/null || true)
+	module_dest="${DESTDIR:-}/usr/lib/${multiarch:-x86_64-linux-gnu}/obs-plugins/ostrelin.so"
+	locale_dest="${DESTDIR:-}/usr/share/obs/obs-plugins/ostrelin/locale"
+fi
+
+module="$build/ostrelin.so"
+if [ ! -f "$module" ]; then
+	echo "No module in $build yet: building it first."
+	"$repo/scripts/setup.sh" </dev/null
+	cmake -S "$repo" -B "$build" -G Ninja -DOSTRELIN_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo </dev/null >/dev/null
+	cmake --build "$build" -j "$(nproc)" --target ostrelin </dev/null
+fi
+
+install -D -m 0755 "$module" "$module_dest"
+echo "installed $module_dest"
+count=0
+for ini in "$repo"/data/locale/*.ini; do
+	install -D -m 0644 "$ini" "$locale_dest/${ini##*/}"
+	count=$((count + 1))
+done
+echo "installed $count language files in $locale_dest/"
