@@ -138,6 +138,11 @@ static void relabel(obs_properties_t *props, obs_data_t *settings)
 
 static bool lang_changed(obs_properties_t *props, obs_property_t *, obs_data_t *settings)
 {
+	/* libobs also runs this with the type's defaults, which hold no
+	 * "ui_lang", when it builds a panel without a source: no value is no
+	 * choice, not a switch back to OBS's language. */
+	if (!obs_data_has_user_value(settings, "ui_lang"))
+		return false;
 	const char *code = obs_data_get_string(settings, "ui_lang");
 	if (!code || strcmp(code, nx_lang_get()) == 0)
 		return false;
