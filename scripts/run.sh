@@ -80,6 +80,7 @@ flock -u 9
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/ostrelin-run-XXXXXX")
 sender_pid=""
+# shellcheck disable=SC2317 # called from the traps and at the end
 stop_sender() {
 	if [ -n "$sender_pid" ]; then
 		kill -TERM "$sender_pid" 2>/dev/null || true
@@ -87,6 +88,7 @@ stop_sender() {
 		sender_pid=""
 	fi
 }
+# shellcheck disable=SC2317
 cleanup() {
 	stop_sender
 	rm -rf "$work"

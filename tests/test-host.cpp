@@ -1,0 +1,259 @@
+/* The headless OBS host run as a user runs it: against the reference sender
+ * it exits 0, prints the plug-in's own log lines and writes a PNG that shows
+ * the sender's picture; with nothing listening it fails; bad options are
+ * refused before libobs starts. */
+
+#include "test-sender.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/frame.h>
+}
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using sender_test::SenderProcess;
+
+namespace {
+
+struct HostRun {
+	int status = -1; /* exit status, -1 when it did not exit normally in time */
+	std::string output;
+};
+
+std::string read_file(const std::string &path)
+{
+	std::ifstream in(path, std::ios::binary);
+	return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class TempDir {
+public:
+	TempDir()
+	{
+		char pattern[] = "/tmp/ostrelin-host-test-XXXXXX";
+		if (mkdtemp(pattern))
+			path_ = pattern;
+	}
+	~TempDir()
+	{
+		if (!path_.empty())
+			std::system(("rm -rf '" + path_ + "'").c_str());
+	}
+	const std::string &path() const { return path_; }
+
+private:
+	std::string path_;
+};
+
+/* Runs the host (stdout and stderr into one file) and waits for its end. It
+ * inherits this test's X display. */
+HostRun run_host(const TempDir &dir, std::vector<std::string> args)
+{
+	std::string log = dir.path() + "/host.out";
+	args.insert(args.begin(), OSTRELIN_HOST_PATH);
+	posix_spawn_file_actions_t actions;
+	posix_spawn_file_actions_init(&actions);
+	posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+	posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+	posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+	std::vector<char *> argv;
+	for (std::string &arg : args)
+		argv.push_back(arg.data());
+	argv.push_back(nullptr);
+	pid_t pid = -1;
+	HostRun run;
+	if (posix_spawn(&pid, OSTRELIN_HOST_PATH, &actions, nullptr, argv.data(), environ) == 0) {
+		int status = 0;
+		int64_t deadline = sender_test::monotonic_us() + 90 * 1000000LL;
+		while (waitpid(pid, &status, WNOHANG) == 0) {
+			if (sender_test::monotonic_us() > deadline) {
+				kill(pid, SIGKILL);
+				waitpid(pid, &status, 0);
+				break;
+			}
+			usleep(20 * 1000);
+		}
+		run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+	}
+	posix_spawn_file_actions_destroy(&actions);
+	run.output = read_file(log);
+	return run;
+}
+
+bool has_line(const std::string &text, const std::regex &pattern)
+{
+	std::istringstream lines(text);
+	for (std::string line; std::getline(lines, line);)
+		if (std::regex_match(line, pattern))
+			return true;
+	return false;
+}
+
+struct Rgba {
+	int r, g, b, a;
+};
+
+struct Picture {
+	int width = 0;
+	int height = 0;
+	std::vector<uint8_t> rgba;
+
+	Rgba at(int x, int y) const
+	{
+		const uint8_t *p = &rgba[((size_t)y * width + x) * 4];
+		return {p[0], p[1], p[2], p[3]};
+	}
+};
+
+/* The PNG decoded by libavcodec into RGBA; empty when it is no PNG. */
+Picture decode_png(const std::string &bytes)
+{
+	Picture picture;
+	const AVCodec *codec = avcodec_find_decoder(AV_CODEC_ID_PNG);
+	AVCodecContext *ctx = codec ? avcodec_alloc_context3(codec) : nullptr;
+	AVPacket *packet = av_packet_alloc();
+	AVFrame *frame = av_frame_alloc();
+	if (ctx && packet && frame && avcodec_open2(ctx, codec, nullptr) == 0 &&
+	    av_new_packet(packet, (int)bytes.size()) == 0) {
+		memcpy(packet->data, bytes.data(), bytes.size());
+		if (avcodec_send_packet(ctx, packet) == 0 && avcodec_receive_frame(ctx, frame) == 0 &&
+		    frame->format == AV_PIX_FMT_RGBA) {
+			picture.width = frame->width;
+			picture.height = frame->height;
+			picture.rgba.resize((size_t)frame->width * frame->height * 4);
+			for (int y = 0; y < frame->height; y++)
+				memcpy(&picture.rgba[(size_t)y * frame->width * 4],
+				       frame->data[0] + y * frame->linesize[0], (size_t)frame->width * 4);
+		}
+	}
+	av_frame_free(&frame);
+	av_packet_free(&packet);
+	avcodec_free_context(&ctx);
+	return picture;
+}
+
+/* Pixels of the box [x0, x1) x [y0, y1) further than `tolerance` from the
+ * colour in any channel, or not opaque. */
+int pixels_off(const Picture &p, int x0, int y0, int x1, int y1, Rgba want, int tolerance)
+{
+	int off = 0;
+	for (int y = y0; y < y1; y++) {
+		for (int x = x0; x < x1; x++) {
+			Rgba c = p.at(x, y);
+			off += std::abs(c.r - want.r) > tolerance || std::abs(c.g - want.g) > tolerance ||
+			       std::abs(c.b - want.b) > tolerance || c.a != 255;
+		}
+	}
+	return off;
+}
+
+uint32_t big_endian_u32(const std::string &bytes, size_t at)
+{
+	return (uint32_t)(uint8_t)bytes[at] << 24 | (uint32_t)(uint8_t)bytes[at + 1] << 16 |
+	       (uint32_t)(uint8_t)bytes[at + 2] << 8 | (uint32_t)(uint8_t)bytes[at + 3];
+}
+
+} // namespace
+
+/* A sender at 320x180: the PNG is at the picture's own size, whatever the
+ * canvas. The run is long enough for one 5-second statistics window. */
+TEST(Host, ShowsTheSendersPictureAndPrintsThePluginsLog)
+{
+	SenderProcess sender({"--width", "320", "--height", "180"});
+	ASSERT_NE(sender.port(), 0);
+	TempDir dir;
+	ASSERT_FALSE(dir.path().empty());
+	std::string png = dir.path() + "/last.png";
+
+	HostRun run = run_host(dir, {"--port", std::to_string(sender.port()), "--seconds", "7", "--png", png, "--width",
+				     "640", "--height", "360"});
+	SCOPED_TRACE(run.output);
+	ASSERT_EQ(run.status, 0);
+
+	/* Progress while it ran, then the plug-in's own lines. */
+	EXPECT_TRUE(has_line(run.output, std::regex(R"( +[0-9]+ s  connected +pictures +[1-9][0-9]* .*)")));
+	EXPECT_TRUE(has_line(run.output, std::regex(R"(\[ostrelin\] plugin 載入完成)")));
+	EXPECT_TRUE(has_line(run.output, std::regex(R"(\[ostrelin\] 串流已連上 320x180 @ 30 fps)")));
+	EXPECT_TRUE(has_line(run.output,
+			     std::regex(R"(\[ostrelin\] [0-9]+\.[0-9] fps, [0-9]+\.[0-9] Mbps, 解碼 [0-9.]+ ms .*)")));
+	EXPECT_TRUE(has_line(run.output, std::regex(R"(\[ostrelin\]   音訊 [1-9][0-9]* 個封包.*)")));
+	EXPECT_TRUE(has_line(run.output, std::regex(R"(received [1-9][0-9]* pictures .* and [1-9][0-9]* audio .*)")));
+	EXPECT_TRUE(has_line(run.output, std::regex("last picture \\(320x180\\) written to " + png)));
+
+	std::string bytes = read_file(png);
+	ASSERT_GT(bytes.size(), 33u);
+	EXPECT_EQ(bytes.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
+	EXPECT_EQ(bytes.substr(12, 4), "IHDR");
+	EXPECT_EQ(big_endian_u32(bytes, 16), 320u);
+	EXPECT_EQ(big_endian_u32(bytes, 20), 180u);
+	EXPECT_FALSE(std::ifstream(png + ".part").good());
+
+	Picture picture = decode_png(bytes);
+	ASSERT_EQ(picture.width, 320);
+	ASSERT_EQ(picture.height, 180);
+	/* Red on the left of the top half; blue on the right, below the frame
+	 * counter's row of 10-pixel blocks. A few pixels of margin for the
+	 * chroma at the edges. */
+	EXPECT_EQ(pixels_off(picture, 2, 2, 158, 88, {255, 0, 0, 255}, 12), 0);
+	EXPECT_EQ(pixels_off(picture, 162, 12, 318, 88, {0, 0, 255, 255}, 12), 0);
+	/* The bottom half is the bars, not a stretched top half. */
+	EXPECT_GT(pixels_off(picture, 0, 92, 320, 180, {255, 0, 0, 255}, 12), 320 * 88 / 2);
+}
+
+TEST(Host, FailsWhenNothingListens)
+{
+	/* A port that is bound but not listening refuses connections. */
+	int holder = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+	sockaddr_in addr = {};
+	addr.sin_family = AF_INET;
+	addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+	socklen_t len = sizeof(addr);
+	ASSERT_EQ(bind(holder, (sockaddr *)&addr, sizeof(addr)), 0);
+	ASSERT_EQ(getsockname(holder, (sockaddr *)&addr, &len), 0);
+	int port = ntohs(addr.sin_port);
+	TempDir dir;
+	std::string png = dir.path() + "/last.png";
+
+	HostRun run = run_host(dir, {"--port", std::to_string(port), "--seconds", "2", "--png", png});
+	close(holder);
+	SCOPED_TRACE(run.output);
+	EXPECT_EQ(run.status, 1);
+	EXPECT_TRUE(has_line(run.output, std::regex(R"( +[0-9]+ s  unreachable +pictures +0 .*)")));
+	EXPECT_TRUE(has_line(run.output, std::regex("\\[ostrelin\\] 連不上 127\\.0\\.0\\.1:" + std::to_string(port) +
+						    "，手機端 app 開了嗎？（每 30 秒回報一次）")));
+	EXPECT_TRUE(has_line(run.output, std::regex(R"(result: FAILED \(no pictures; no audio; unreachable\))")));
+	struct stat st;
+	EXPECT_NE(stat(png.c_str(), &st), 0);
+}
+
+TEST(Host, RefusesBadOptionsBeforeStartingObs)
+{
+	TempDir dir;
+	const std::vector<std::vector<std::string>> bad = {
+		{"--port", "0"},     {"--port", "65536"}, {"--seconds", "0"},
+		{"--seconds", "x"},  {"--width", "16"},   {"--usb", "--host", "1.2.3.4"},
+		{"--serial", "abc"}, {"--frobnicate"},    {"stray-argument"},
+	};
+	for (const auto &args : bad) {
+		HostRun run = run_host(dir, args);
+		SCOPED_TRACE(args[0]);
+		EXPECT_EQ(run.status, 2);
+		EXPECT_EQ(run.output.find("libobs"), std::string::npos) << run.output;
+	}
+	HostRun help = run_host(dir, {"--help"});
+	EXPECT_EQ(help.status, 0);
+	EXPECT_NE(help.output.find("--usb"), std::string::npos);
+}
