@@ -1,0 +1,209 @@
+#include "h264-stream.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/opt.h>
+}
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+namespace {
+
+struct ContextFree {
+	void operator()(AVCodecContext *ctx) const { avcodec_free_context(&ctx); }
+};
+struct FrameFree {
+	void operator()(AVFrame *frame) const { av_frame_free(&frame); }
+};
+struct PacketFree {
+	void operator()(AVPacket *packet) const { av_packet_free(&packet); }
+};
+
+constexpr int pan_pixels_per_frame = 2;
+constexpr int block_size = 160;
+
+std::string av_error_text(int err)
+{
+	char text[AV_ERROR_MAX_STRING_SIZE] = {};
+	av_strerror(err, text, sizeof(text));
+	return text;
+}
+
+/* The scene's luma, wide enough to pan across for the whole stream. */
+struct Scene {
+	int width;
+	int height;
+	std::vector<uint8_t> luma;
+
+	Scene(const StreamSpec &spec)
+		: width(spec.width + spec.frames * pan_pixels_per_frame),
+		  height(spec.height),
+		  luma((size_t)width * (size_t)height)
+	{
+		uint32_t seed = 12345;
+		for (int y = 0; y < height; y++) {
+			for (int x = 0; x < width; x++) {
+				seed = seed * 1664525u + 1013904223u;
+				double shade = 128 + 50 * std::sin(x * 0.031) * std::sin(y * 0.023) +
+					       30 * std::sin((x + 2 * y) * 0.11) + (int)(seed >> 28) - 8;
+				luma[(size_t)y * (size_t)width + (size_t)x] = (uint8_t)std::clamp(shade, 16.0, 235.0);
+			}
+		}
+	}
+};
+
+void draw_frame(const Scene &scene, int n, uint32_t *grain, AVFrame *frame)
+{
+	const int w = frame->width;
+	const int h = frame->height;
+	const int pan = n * pan_pixels_per_frame;
+	const int block_x = (n * 7) % (w - block_size);
+	const int block_y = (n * 3) % (h - block_size);
+
+	for (int y = 0; y < h; y++) {
+		const uint8_t *src = &scene.luma[(size_t)y * (size_t)scene.width + (size_t)pan];
+		uint8_t *dst = frame->data[0] + (ptrdiff_t)y * frame->linesize[0];
+		const bool in_block_rows = y >= block_y && y < block_y + block_size;
+		for (int x = 0; x < w; x++) {
+			*grain ^= *grain << 13;
+			*grain ^= *grain >> 17;
+			*grain ^= *grain << 5;
+			int value = src[x] + (int)(*grain & 7) - 3;
+			if (in_block_rows && x >= block_x && x < block_x + block_size)
+				value = 220 + (int)(*grain & 7);
+			dst[x] = (uint8_t)std::clamp(value, 16, 235);
+		}
+	}
+	for (int y = 0; y < h / 2; y++) {
+		uint8_t *u = frame->data[1] + (ptrdiff_t)y * frame->linesize[1];
+		uint8_t *v = frame->data[2] + (ptrdiff_t)y * frame->linesize[2];
+		for (int x = 0; x < w / 2; x++) {
+			u[x] = (uint8_t)(128 + ((x + n) % 128) / 3 - 21);
+			v[x] = (uint8_t)(128 + ((y + 2 * n) % 96) / 3 - 16);
+		}
+	}
+}
+
+AVCodecContext *open_encoder(const StreamSpec &spec, std::string *error)
+{
+	const AVCodec *codec = avcodec_find_encoder_by_name("libx264");
+	if (!codec) {
+		*error = "this FFmpeg has no libx264 encoder";
+		return nullptr;
+	}
+	AVCodecContext *ctx = avcodec_alloc_context3(codec);
+	if (!ctx) {
+		*error = "out of memory";
+		return nullptr;
+	}
+	ctx->width = spec.width;
+	ctx->height = spec.height;
+	ctx->pix_fmt = AV_PIX_FMT_YUV420P;
+	ctx->time_base = AVRational{1, spec.fps};
+	ctx->framerate = AVRational{spec.fps, 1};
+	ctx->gop_size = spec.gop;
+	ctx->max_b_frames = 0;
+	ctx->thread_count = 1; /* one slice per picture, as most phone encoders */
+	ctx->bit_rate = spec.bit_rate;
+	ctx->rc_max_rate = spec.bit_rate;
+	ctx->rc_buffer_size = (int)spec.bit_rate;
+	ctx->color_range = AVCOL_RANGE_MPEG;
+	ctx->colorspace = AVCOL_SPC_BT709;
+	/* "superfast" keeps CABAC and the deblocking filter, as a phone's
+	 * main/high profile stream has them. */
+	av_opt_set(ctx->priv_data, "preset", "superfast", 0);
+	av_opt_set(ctx->priv_data, "tune", "zerolatency", 0);
+	av_opt_set(ctx->priv_data, "forced-idr", "1", 0);
+	av_opt_set(ctx->priv_data, "x264-params", "repeat-headers=1:annexb=1", 0);
+
+	int err = avcodec_open2(ctx, codec, nullptr);
+	if (err < 0) {
+		*error = "cannot open libx264: " + av_error_text(err);
+		avcodec_free_context(&ctx);
+	}
+	return ctx;
+}
+
+bool collect_packets(AVCodecContext *ctx, AVPacket *packet, EncodedStream *out, std::string *error)
+{
+	for (;;) {
+		int err = avcodec_receive_packet(ctx, packet);
+		if (err == AVERROR(EAGAIN) || err == AVERROR_EOF)
+			return true;
+		if (err < 0) {
+			*error = "encoding failed: " + av_error_text(err);
+			return false;
+		}
+		out->access_units.emplace_back(packet->data, packet->data + packet->size);
+		out->keyframes.push_back((packet->flags & AV_PKT_FLAG_KEY) != 0);
+		av_packet_unref(packet);
+	}
+}
+
+} // namespace
+
+size_t EncodedStream::total_bytes() const
+{
+	size_t total = 0;
+	for (const auto &au : access_units)
+		total += au.size();
+	return total;
+}
+
+double EncodedStream::megabits_per_second() const
+{
+	if (access_units.empty())
+		return 0;
+	double seconds = (double)access_units.size() / spec.fps;
+	return (double)total_bytes() * 8 / seconds / 1e6;
+}
+
+bool make_stream(const StreamSpec &spec, EncodedStream *out, std::string *error)
+{
+	*out = {};
+	out->spec = spec;
+
+	std::unique_ptr<AVCodecContext, ContextFree> ctx(open_encoder(spec, error));
+	std::unique_ptr<AVFrame, FrameFree> frame(av_frame_alloc());
+	std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
+	if (!ctx || !frame || !packet)
+		return false;
+
+	frame->format = AV_PIX_FMT_YUV420P;
+	frame->width = spec.width;
+	frame->height = spec.height;
+	int err = av_frame_get_buffer(frame.get(), 0);
+	if (err < 0) {
+		*error = "cannot allocate a picture: " + av_error_text(err);
+		return false;
+	}
+
+	Scene scene(spec);
+	uint32_t grain = 2463534242u;
+	for (int n = 0; n < spec.frames; n++) {
+		if (av_frame_make_writable(frame.get()) < 0) {
+			*error = "cannot reuse the picture";
+			return false;
+		}
+		draw_frame(scene, n, &grain, frame.get());
+		frame->pts = n;
+		if ((err = avcodec_send_frame(ctx.get(), frame.get())) < 0) {
+			*error = "encoding failed: " + av_error_text(err);
+			return false;
+		}
+		if (!collect_packets(ctx.get(), packet.get(), out, error))
+			return false;
+	}
+	avcodec_send_frame(ctx.get(), nullptr);
+	if (!collect_packets(ctx.get(), packet.get(), out, error))
+		return false;
+
+	if ((int)out->access_units.size() != spec.frames) {
+		*error = "the encoder gave " + std::to_string(out->access_units.size()) + " access units for " +
+			 std::to_string(spec.frames) + " pictures";
+		return false;
+	}
+	return true;
+}
