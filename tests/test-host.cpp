@@ -1,8 +1,10 @@
 /* The headless OBS host run as a user runs it: against the reference sender
  * it exits 0, prints the plug-in's own log lines and writes a PNG that shows
- * the sender's picture; with nothing listening it fails; bad options are
- * refused before libobs starts. */
+ * the sender's picture; in USB mode it has the adb server forward the port
+ * first; with nothing listening it fails; bad options are refused before
+ * libobs starts. */
 
+#include "fake-adb-server.h"
 #include "test-sender.h"
 
 extern "C" {
@@ -211,6 +213,35 @@ TEST(Host, ShowsTheSendersPictureAndPrintsThePluginsLog)
 	EXPECT_EQ(pixels_off(picture, 162, 12, 318, 88, {0, 0, 255, 255}, 12), 0);
 	/* The bottom half is the bars, not a stretched top half. */
 	EXPECT_GT(pixels_off(picture, 0, 92, 320, 180, {255, 0, 0, 255}, 12), 320 * 88 / 2);
+}
+
+/* USB mode: the plug-in asks the adb server on 5037 (here a stand-in whose
+ * forwards succeed) to forward the port to the named phone, then connects to
+ * 127.0.0.1 on that port, where the sender plays the phone. */
+TEST(Host, UsbModeForwardsThroughTheAdbServer)
+{
+	std::unique_ptr<FakeAdbServer> adb;
+	try {
+		adb = std::make_unique<FakeAdbServer>(5037);
+	} catch (const std::exception &e) {
+		FAIL() << e.what();
+	}
+	SenderProcess sender({"--width", "320", "--height", "180"});
+	ASSERT_NE(sender.port(), 0);
+	const std::string port = std::to_string(sender.port());
+	TempDir dir;
+
+	HostRun run = run_host(dir, {"--usb", "--serial", "R58M123", "--port", port, "--seconds", "3", "--png",
+				     dir.path() + "/usb.png"});
+	SCOPED_TRACE(run.output);
+	EXPECT_EQ(run.status, 0);
+	EXPECT_TRUE(has_line(run.output,
+			     std::regex("source: USB through the adb server, device R58M123, local port " + port)));
+	EXPECT_TRUE(has_line(run.output, std::regex(R"(\[ostrelin\] 串流已連上 320x180 @ 30 fps)")));
+	std::vector<std::string> requests = adb->requests();
+	ASSERT_FALSE(requests.empty());
+	EXPECT_EQ(requests.front(), "host-serial:R58M123:forward:tcp:" + port + ";localabstract:nerix");
+	EXPECT_EQ(requests.back(), "host-serial:R58M123:killforward:tcp:" + port);
 }
 
 TEST(Host, FailsWhenNothingListens)

@@ -10,6 +10,7 @@
 #include "progress.h"
 
 #include <obs.h>
+#include <util/bmem.h>
 
 #include <atomic>
 #include <chrono>
@@ -188,6 +189,8 @@ int main(int argc, char **argv)
 	session.shutdown();
 
 	print_plugin_log(log);
+	if (long left = bnum_allocs())
+		printf("warning: %ld libobs allocations were not freed at shutdown\n", left);
 	printf("%s\n", summary_line(run.counts, run.elapsed_s).c_str());
 	bool written = write_picture(run, opts.png_path);
 	bool ok = written && run.counts.pictures > 0 && run.counts.audio_blocks > 0;
