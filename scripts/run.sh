@@ -5,7 +5,8 @@
 #
 #   scripts/run.sh                          the reference sender on loopback
 #                                           (moving test picture with a tone)
-#   scripts/run.sh --host ADDR [--port N]   a phone app over Wi-Fi
+#   scripts/run.sh --host ADDR [--port N]   a phone app over Wi-Fi (--port
+#                                           alone: a phone at 127.0.0.1:N)
 #   scripts/run.sh --usb [--serial S] [--port N]
 #                                           a phone over USB (adb server)
 #   options for all: --seconds N (default 10), --png PATH (default
@@ -20,7 +21,7 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 build="$repo/build/release"
 
 usage() {
-	sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'
+	sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'
 }
 
 host_args=()
@@ -31,7 +32,7 @@ while [ $# -gt 0 ]; do
 		usage
 		exit 0
 		;;
-	--host | --serial)
+	--host | --serial | --port)
 		[ $# -ge 2 ] || { echo "run.sh: $1 needs a value" >&2; exit 2; }
 		phone_given=true
 		host_args+=("$1" "$2")
@@ -42,7 +43,7 @@ while [ $# -gt 0 ]; do
 		host_args+=("$1")
 		shift
 		;;
-	--port | --seconds | --png | --width | --height)
+	--seconds | --png | --width | --height)
 		[ $# -ge 2 ] || { echo "run.sh: $1 needs a value" >&2; exit 2; }
 		host_args+=("$1" "$2")
 		shift 2
@@ -57,16 +58,6 @@ while [ $# -gt 0 ]; do
 		;;
 	esac
 done
-
-# With the reference sender the port is the one it picked.
-if ! $phone_given; then
-	for arg in "${host_args[@]}"; do
-		if [ "$arg" = --port ]; then
-			echo "run.sh: --port is for a phone; the reference sender picks a free port itself" >&2
-			exit 2
-		fi
-	done
-fi
 
 "$repo/scripts/setup.sh" </dev/null
 
