@@ -85,7 +85,7 @@ bool run_round(const EncodedStream &stream, Cost *plugin, Cost *bare)
 
 int main()
 {
-	bench_quiet_libobs_log();
+	bench_quiet_logs();
 	BenchReport report("decode");
 
 	StreamSpec spec;

@@ -6,6 +6,10 @@
  * program exit with status 1. Every judged ratio and every report-only figure
  * also goes out as a "SUMMARY|..." line, which scripts/bench.sh collects. */
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include <util/base.h>
 
 #include <algorithm>
@@ -46,8 +50,8 @@ public:
 		} else if (value > target) {
 			verdict = "missed";
 		}
-		printf("  %s: %.3f (target <= %g, far beyond %g): %s\n", what, value, target, far, verdict);
-		printf("SUMMARY|%s|%s|%.3f|<= %g|%s\n", bench_.c_str(), what, value, target, verdict);
+		printf("  %s: %.4g (target <= %g, far beyond %g): %s\n", what, value, target, far, verdict);
+		printf("SUMMARY|%s|%s|%.4g|<= %g|%s\n", bench_.c_str(), what, value, target, verdict);
 		fflush(stdout);
 	}
 
@@ -95,10 +99,11 @@ inline double median(const std::vector<double> &values)
 	return percentile(values, 50.0);
 }
 
-/* libobs and the plug-in log at info level as they work; a benchmark shows
- * only warnings and errors, so that its own figures stay readable. */
-inline void bench_quiet_libobs_log()
+/* libobs, the plug-in and FFmpeg log at info level as they work; a benchmark
+ * shows only warnings and errors, so that its own figures stay readable. */
+inline void bench_quiet_logs()
 {
+	av_log_set_level(AV_LOG_WARNING);
 	base_set_log_handler(
 		[](int level, const char *format, va_list args, void *) {
 			if (level > LOG_WARNING)

@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Builds the benchmarks in release (RelWithDebInfo, in build/bench) and runs
+# them. Each one prints what it measured, its reference measured in the same
+# run, the figures, and each ratio against its target; a summary of all of
+# them follows. The benchmarks are not tests: a ratio a little off its target
+# is only reported. The exit status is non-zero when a ratio misses its target
+# by far or a benchmark cannot run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/setup.sh
+
+dir=build/bench
+cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSTRELIN_BENCH=ON -DOSTRELIN_TESTS=OFF \
+	-DOSTRELIN_TOOLS=OFF >/dev/null
+cmake --build "$dir" -j 2 --target bench-decode bench-delivery bench-stop
+
+log="$dir/bench-output.log"
+: >"$log"
+failed=()
+
+# Runs one benchmark, under xvfb-run when it starts libobs's graphics, and
+# returns the benchmark's own exit status (xvfb-run may add one of its own
+# when it cleans up).
+run_bench() {
+	local name=$1 needs_display=$2
+	local status_file="$dir/$name.status"
+	echo 2 >"$status_file"
+	local run=(sh -c '"$1"; echo $? >"$2"' sh "$dir/bench/$name" "$status_file")
+	echo
+	echo "### $name"
+	if [ "$needs_display" = yes ]; then
+		xvfb-run -a "${run[@]}" </dev/null | tee -a "$log" | grep -v '^SUMMARY|' || true
+	else
+		"${run[@]}" </dev/null | tee -a "$log" | grep -v '^SUMMARY|' || true
+	fi
+	local status
+	status=$(cat "$status_file")
+	case "$status" in
+	0) ;;
+	1) failed+=("$name: a ratio missed its target by far") ;;
+	*) failed+=("$name: could not run (status $status)") ;;
+	esac
+}
+
+run_bench bench-decode no
+run_bench bench-delivery yes
+run_bench bench-stop yes
+
+echo
+echo "=== Summary (ratios against a reference measured in the same run) ==="
+{
+	echo "bench|measured|value|target|verdict"
+	grep '^SUMMARY|' "$log" | grep -v '|report only|' | cut -d'|' -f2-
+} | column -t -s '|'
+echo
+echo "Reported only:"
+grep '^SUMMARY|' "$log" | grep '|report only|' | awk -F'|' '{ printf "  %s: %s: %s\n", $2, $3, $4 }'
+echo
+met=$(grep -c '^SUMMARY|.*|met$' "$log" || true)
+missed=$(grep -c '^SUMMARY|.*|missed$' "$log" || true)
+far=$(grep -c '^SUMMARY|.*|MISSED BY FAR$' "$log" || true)
+echo "targets: ${met} met, ${missed} missed by a little, ${far} missed by far"
+if [ ${#failed[@]} -gt 0 ]; then
+	printf 'FAILED: %s\n' "${failed[@]}"
+	exit 1
+fi
