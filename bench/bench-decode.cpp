@@ -21,7 +21,9 @@ constexpr double target_cpu_ratio = 1.015;
 constexpr double far_ratio = 1.25;
 
 /* Wall time, and the CPU time of this thread: the second leaves out the time
- * other processes on a shared machine take the core away. */
+ * other processes on a shared machine take the core away. With one slice per
+ * picture the decoder's slice threads stay idle: all the work is on this
+ * thread. */
 struct Instant {
 	std::chrono::steady_clock::time_point wall;
 	timespec cpu;
