@@ -90,16 +90,16 @@ int main()
 	bench_quiet_logs();
 	BenchReport report("decode");
 
-	StreamSpec spec;
+	StreamShape shape;
 	EncodedStream stream;
 	std::string error;
-	if (!make_stream(spec, &stream, &error))
+	if (!make_stream(shape, &stream, &error))
 		return report.cannot_run(error.c_str());
 
 	report.section("Video decode: ostrelin_decoder_decode vs. bare libavcodec");
 	report.line("stream: %dx%d, %d frames at %d fps, keyframe every %d, %.1f Mbit/s (libx264 superfast, "
 		    "zerolatency, in-band SPS/PPS, 1 slice)",
-		    spec.width, spec.height, spec.frames, spec.fps, spec.gop, stream.megabits_per_second());
+		    shape.width, shape.height, shape.frames, shape.fps, shape.gop, stream.megabits_per_second());
 	report.line("reference: avcodec_send_packet + avcodec_receive_frame with the plug-in's context settings");
 	report.line("%d rounds; in each, two fresh decoders take every access unit in turn", rounds);
 
@@ -116,10 +116,10 @@ int main()
 		Cost p;
 		Cost b;
 		run_round(stream, &p, &b);
-		if (p.pictures != spec.frames || b.pictures != spec.frames) {
+		if (p.pictures != shape.frames || b.pictures != shape.frames) {
 			char why[128];
 			snprintf(why, sizeof(why), "pictures decoded: plug-in %d, bare %d, of %d", p.pictures,
-				 b.pictures, spec.frames);
+				 b.pictures, shape.frames);
 			return report.cannot_run(why);
 		}
 		round_ratios.push_back(p.wall_ms / b.wall_ms);
@@ -129,7 +129,7 @@ int main()
 		bare.cpu_ms += b.cpu_ms;
 	}
 
-	const double frames = (double)rounds * spec.frames;
+	const double frames = (double)rounds * shape.frames;
 	report.line("plug-in: %.3f ms per frame (CPU %.3f ms)", plugin.wall_ms / frames, plugin.cpu_ms / frames);
 	report.line("bare:    %.3f ms per frame (CPU %.3f ms)", bare.wall_ms / frames, bare.cpu_ms / frames);
 	report.line("per-round ratios: %.3f to %.3f", percentile(round_ratios, 0), percentile(round_ratios, 100));

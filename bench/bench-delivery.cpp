@@ -134,9 +134,9 @@ std::vector<peer::Bytes> build_packets(const EncodedStream &stream)
 	return packets;
 }
 
-std::chrono::steady_clock::duration frame_period(const StreamSpec &spec)
+std::chrono::steady_clock::duration frame_period(const StreamShape &shape)
 {
-	return std::chrono::duration_cast<std::chrono::steady_clock::duration>(1s) / spec.fps;
+	return std::chrono::duration_cast<std::chrono::steady_clock::duration>(1s) / shape.fps;
 }
 
 struct BareSample {
@@ -159,12 +159,12 @@ struct Measured {
  * phone's clock (OBS's own here). sent[i] is taken as the packet is handed to
  * the socket: a keyframe fills the socket buffer, and the send then returns
  * only when the receiver has drained it. */
-bool send_block(peer::Connection &phone, std::vector<peer::Bytes> &packets, const StreamSpec &spec, size_t first,
+bool send_block(peer::Connection &phone, std::vector<peer::Bytes> &packets, const StreamShape &shape, size_t first,
 		size_t end, Measured *m)
 {
 	auto start = std::chrono::steady_clock::now() + 20ms;
 	for (size_t i = first; i < end; i++) {
-		std::this_thread::sleep_until(start + frame_period(spec) * (i - first));
+		std::this_thread::sleep_until(start + frame_period(shape) * (i - first));
 		peer::Bytes &packet = packets[i];
 		uint64_t now = os_gettime_ns();
 		packet_header_write({0x00, (uint32_t)(packet.size() - PACKET_HEADER_SIZE), now / 1000}, packet.data());
@@ -180,7 +180,7 @@ void decode_block(BareDecoder &decoder, const EncodedStream &stream, size_t firs
 {
 	auto start = std::chrono::steady_clock::now() + 20ms;
 	for (size_t i = first; i < end; i++) {
-		std::this_thread::sleep_until(start + frame_period(stream.spec) * (i - first));
+		std::this_thread::sleep_until(start + frame_period(stream.shape) * (i - first));
 		const auto &au = stream.access_units[i];
 		uint64_t allocations = allocations_on_this_thread();
 		uint64_t begin = os_gettime_ns();
@@ -216,7 +216,7 @@ double ms(uint64_t ns)
 	return (double)ns / 1e6;
 }
 
-void report_delivery(BenchReport &report, const StreamSpec &spec, const Measured &m)
+void report_delivery(BenchReport &report, const StreamShape &shape, const Measured &m)
 {
 	std::vector<double> delivery, bare, to_decode, in_decode, hand_off;
 	for (size_t i = m.warm_up; i < m.sent.size(); i++) {
@@ -231,7 +231,7 @@ void report_delivery(BenchReport &report, const StreamSpec &spec, const Measured
 	report.section("Delivery: packet handed to the phone's socket -> obs_source_output_video returned");
 	report.line("reference: bare libavcodec decode of the same payloads, same pacing, same process");
 	report.line("%zu pictures measured after %zu of warm-up, in blocks of %d alternating with the reference",
-		    m.sent.size() - m.warm_up, m.warm_up, spec.gop);
+		    m.sent.size() - m.warm_up, m.warm_up, shape.gop);
 	report.line("delivery:    median %.2f ms, p99 %.2f ms, worst %.2f ms", median(delivery),
 		    percentile(delivery, 99), percentile(delivery, 100));
 	report.line("bare decode: median %.2f ms, p99 %.2f ms, worst %.2f ms", median(bare), percentile(bare, 99),
@@ -245,7 +245,7 @@ void report_delivery(BenchReport &report, const StreamSpec &spec, const Measured
 		     target_p99_ratio, far_p99_ratio);
 }
 
-void report_memory(BenchReport &report, const StreamSpec &spec, const Measured &m)
+void report_memory(BenchReport &report, const StreamShape &shape, const Measured &m)
 {
 	std::vector<double> loop_allocs, bare_allocs, added;
 	double loop_total = 0;
@@ -278,22 +278,22 @@ void report_memory(BenchReport &report, const StreamSpec &spec, const Measured &
 		report.line("(could not reset the peak RSS: the figures below include the encoding)");
 	report.figure("peak RSS",
 		      "libobs alone %.1f MB, with one %dp source streaming and shown %.1f MB (+%.1f MB, x%.2f)",
-		      m.idle_peak_kb / 1024.0, spec.height, m.stream_peak_kb / 1024.0,
+		      m.idle_peak_kb / 1024.0, shape.height, m.stream_peak_kb / 1024.0,
 		      (m.stream_peak_kb - m.idle_peak_kb) / 1024.0, (double)m.stream_peak_kb / m.idle_peak_kb);
 }
 
 int run(BenchReport &report)
 {
-	StreamSpec spec;
+	StreamShape shape;
 	EncodedStream stream;
 	std::string error;
-	if (!make_stream(spec, &stream, &error))
+	if (!make_stream(shape, &stream, &error))
 		return report.cannot_run(error.c_str());
 	std::vector<peer::Bytes> packets = build_packets(stream);
 	malloc_trim(0); /* the encoder's memory goes back before any peak is taken */
 	g_loop.resize(packets.size());
 
-	ObsEnv env(spec.width, spec.height);
+	ObsEnv env(shape.width, shape.height);
 	obs_register_source(&ostrelin_source_info);
 	adb_set_server_port(peer::unused_port()); /* destroy asks no adb server */
 
@@ -314,11 +314,12 @@ int run(BenchReport &report)
 	if (!source)
 		return report.cannot_run("cannot create the source");
 	obs_set_output_source(0, source);
-	m.warm_up = std::min(packets.size(), (size_t)spec.gop);
+	m.warm_up = std::min(packets.size(), (size_t)shape.gop);
 	peer::Connection phone = listener.accept(5000);
-	bool streamed = phone.valid() &&
-			phone.send(peer::handshake((uint16_t)spec.width, (uint16_t)spec.height, (uint8_t)spec.fps)) &&
-			send_block(phone, packets, spec, 0, m.warm_up, &m) && wait_outputs(m.warm_up, 5000ms);
+	bool streamed =
+		phone.valid() &&
+		phone.send(peer::handshake((uint16_t)shape.width, (uint16_t)shape.height, (uint8_t)shape.fps)) &&
+		send_block(phone, packets, shape, 0, m.warm_up, &m) && wait_outputs(m.warm_up, 5000ms);
 	m.stream_peak_kb = status_kb("VmHWM:");
 	obs_set_output_source(0, nullptr);
 
@@ -331,9 +332,9 @@ int run(BenchReport &report)
 	/* Then the source's stream and the reference take turns, one block
 	 * each; the source waits in its receive meanwhile. */
 	m.libobs_allocs_before = bnum_allocs();
-	for (size_t first = m.warm_up; streamed && first < packets.size(); first += (size_t)spec.gop) {
-		size_t end = std::min(packets.size(), first + (size_t)spec.gop);
-		streamed = send_block(phone, packets, spec, first, end, &m) && wait_outputs(end, 5000ms);
+	for (size_t first = m.warm_up; streamed && first < packets.size(); first += (size_t)shape.gop) {
+		size_t end = std::min(packets.size(), first + (size_t)shape.gop);
+		streamed = send_block(phone, packets, shape, first, end, &m) && wait_outputs(end, 5000ms);
 		if (streamed)
 			decode_block(bare, stream, first, end, &m);
 	}
@@ -349,9 +350,9 @@ int run(BenchReport &report)
 	report.section("Stream");
 	report.line("%dx%d, %d frames at %d fps, keyframe every %d, %.1f Mbit/s (libx264 superfast, zerolatency, "
 		    "in-band SPS/PPS, 1 slice), sent over loopback at its frame rate",
-		    spec.width, spec.height, spec.frames, spec.fps, spec.gop, stream.megabits_per_second());
-	report_delivery(report, spec, m);
-	report_memory(report, spec, m);
+		    shape.width, shape.height, shape.frames, shape.fps, shape.gop, stream.megabits_per_second());
+	report_delivery(report, shape, m);
+	report_memory(report, shape, m);
 	return report.exit_status();
 }
 

@@ -124,9 +124,9 @@ double stop_while_streaming(const EncodedStream &stream)
 	peer::Listener listener;
 	obs_source_t *source = create_wifi_source(listener.port());
 	peer::Connection phone = listener.accept(3000);
-	const StreamSpec &spec = stream.spec;
+	const StreamShape &shape = stream.shape;
 	if (!phone.valid() ||
-	    !phone.send(peer::handshake((uint16_t)spec.width, (uint16_t)spec.height, (uint8_t)spec.fps))) {
+	    !phone.send(peer::handshake((uint16_t)shape.width, (uint16_t)shape.height, (uint8_t)shape.fps))) {
 		obs_source_release(source);
 		return -1;
 	}
@@ -139,7 +139,7 @@ double stop_while_streaming(const EncodedStream &stream)
 		for (size_t i = 0; sending; i = (i + 1) % stream.access_units.size()) {
 			if (!phone.send(peer::packet(0x00, os_gettime_ns() / 1000, stream.access_units[i])))
 				return;
-			next += std::chrono::microseconds(1'000'000 / spec.fps);
+			next += std::chrono::microseconds(1'000'000 / shape.fps);
 			std::this_thread::sleep_until(next);
 		}
 	});
@@ -205,14 +205,14 @@ struct State {
 
 int run(BenchReport &report)
 {
-	StreamSpec spec;
-	spec.width = 640;
-	spec.height = 360;
-	spec.frames = 60;
-	spec.bit_rate = 2'000'000;
+	StreamShape shape;
+	shape.width = 640;
+	shape.height = 360;
+	shape.frames = 60;
+	shape.bit_rate = 2'000'000;
 	EncodedStream stream;
 	std::string error;
-	if (!make_stream(spec, &stream, &error))
+	if (!make_stream(shape, &stream, &error))
 		return report.cannot_run(error.c_str());
 
 	LogCapture log; /* also keeps libobs's lines off the output */

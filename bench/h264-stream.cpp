@@ -37,9 +37,9 @@ struct Scene {
 	int height;
 	std::vector<uint8_t> luma;
 
-	Scene(const StreamSpec &spec)
-		: width(spec.width + spec.frames * pan_pixels_per_frame),
-		  height(spec.height),
+	Scene(const StreamShape &shape)
+		: width(shape.width + shape.frames * pan_pixels_per_frame),
+		  height(shape.height),
 		  luma((size_t)width * (size_t)height)
 	{
 		uint32_t seed = 12345;
@@ -86,7 +86,7 @@ void draw_frame(const Scene &scene, int n, uint32_t *grain, AVFrame *frame)
 	}
 }
 
-AVCodecContext *open_encoder(const StreamSpec &spec, std::string *error)
+AVCodecContext *open_encoder(const StreamShape &shape, std::string *error)
 {
 	const AVCodec *codec = avcodec_find_encoder_by_name("libx264");
 	if (!codec) {
@@ -98,17 +98,17 @@ AVCodecContext *open_encoder(const StreamSpec &spec, std::string *error)
 		*error = "out of memory";
 		return nullptr;
 	}
-	ctx->width = spec.width;
-	ctx->height = spec.height;
+	ctx->width = shape.width;
+	ctx->height = shape.height;
 	ctx->pix_fmt = AV_PIX_FMT_YUV420P;
-	ctx->time_base = AVRational{1, spec.fps};
-	ctx->framerate = AVRational{spec.fps, 1};
-	ctx->gop_size = spec.gop;
+	ctx->time_base = AVRational{1, shape.fps};
+	ctx->framerate = AVRational{shape.fps, 1};
+	ctx->gop_size = shape.gop;
 	ctx->max_b_frames = 0;
 	ctx->thread_count = 1; /* one slice per picture, as most phone encoders */
-	ctx->bit_rate = spec.bit_rate;
-	ctx->rc_max_rate = spec.bit_rate;
-	ctx->rc_buffer_size = (int)spec.bit_rate;
+	ctx->bit_rate = shape.bit_rate;
+	ctx->rc_max_rate = shape.bit_rate;
+	ctx->rc_buffer_size = (int)shape.bit_rate;
 	ctx->color_range = AVCOL_RANGE_MPEG;
 	ctx->colorspace = AVCOL_SPC_BT709;
 	/* "superfast" keeps CABAC and the deblocking filter, as a phone's
@@ -156,33 +156,33 @@ double EncodedStream::megabits_per_second() const
 {
 	if (access_units.empty())
 		return 0;
-	double seconds = (double)access_units.size() / spec.fps;
+	double seconds = (double)access_units.size() / shape.fps;
 	return (double)total_bytes() * 8 / seconds / 1e6;
 }
 
-bool make_stream(const StreamSpec &spec, EncodedStream *out, std::string *error)
+bool make_stream(const StreamShape &shape, EncodedStream *out, std::string *error)
 {
 	*out = {};
-	out->spec = spec;
+	out->shape = shape;
 
-	std::unique_ptr<AVCodecContext, ContextFree> ctx(open_encoder(spec, error));
+	std::unique_ptr<AVCodecContext, ContextFree> ctx(open_encoder(shape, error));
 	std::unique_ptr<AVFrame, FrameFree> frame(av_frame_alloc());
 	std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
 	if (!ctx || !frame || !packet)
 		return false;
 
 	frame->format = AV_PIX_FMT_YUV420P;
-	frame->width = spec.width;
-	frame->height = spec.height;
+	frame->width = shape.width;
+	frame->height = shape.height;
 	int err = av_frame_get_buffer(frame.get(), 0);
 	if (err < 0) {
 		*error = "cannot allocate a picture: " + av_error_text(err);
 		return false;
 	}
 
-	Scene scene(spec);
+	Scene scene(shape);
 	uint32_t grain = 2463534242u;
-	for (int n = 0; n < spec.frames; n++) {
+	for (int n = 0; n < shape.frames; n++) {
 		if (av_frame_make_writable(frame.get()) < 0) {
 			*error = "cannot reuse the picture";
 			return false;
@@ -200,9 +200,9 @@ bool make_stream(const StreamSpec &spec, EncodedStream *out, std::string *error)
 	if (!collect_packets(ctx.get(), packet.get(), out, error))
 		return false;
 
-	if ((int)out->access_units.size() != spec.frames) {
+	if ((int)out->access_units.size() != shape.frames) {
 		*error = "the encoder gave " + std::to_string(out->access_units.size()) + " access units for " +
-			 std::to_string(spec.frames) + " pictures";
+			 std::to_string(shape.frames) + " pictures";
 		return false;
 	}
 	return true;

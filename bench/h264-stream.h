@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-struct StreamSpec {
+struct StreamShape {
 	int width = 1280;
 	int height = 720;
 	int frames = 300;
@@ -20,7 +20,7 @@ struct StreamSpec {
 };
 
 struct EncodedStream {
-	StreamSpec spec;
+	StreamShape shape;
 	std::vector<std::vector<uint8_t>> access_units;
 	std::vector<bool> keyframes;
 
@@ -29,4 +29,4 @@ struct EncodedStream {
 };
 
 /* Encodes the whole stream; on failure the reason is in *error. */
-bool make_stream(const StreamSpec &spec, EncodedStream *out, std::string *error);
+bool make_stream(const StreamShape &shape, EncodedStream *out, std::string *error);
