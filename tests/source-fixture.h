@@ -95,22 +95,6 @@ protected:
 		return phone;
 	}
 
-	static CameraCaps all_caps()
-	{
-		CameraCaps caps = {};
-		caps.flags = CAPS_ZOOM | CAPS_EV | CAPS_TORCH | CAPS_AE_LOCK;
-		caps.zoom_min = 1000;
-		caps.zoom_max = 8000;
-		caps.ev_min = -12;
-		caps.ev_max = 12;
-		caps.ev_step = 333333;
-		caps.awb_count = 3;
-		caps.awb_modes[0] = 1;
-		caps.awb_modes[1] = 5;
-		caps.awb_modes[2] = 42;
-		return caps;
-	}
-
 	static bool wait_until(const std::function<bool()> &pred, std::chrono::milliseconds limit)
 	{
 		auto end = std::chrono::steady_clock::now() + limit;

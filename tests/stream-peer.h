@@ -50,6 +50,24 @@ inline Bytes packet(uint8_t flags, uint64_t timestamp_us, const Bytes &payload)
 	return packet(flags, timestamp_us, payload, (uint32_t)payload.size());
 }
 
+/* A phone with every control: zoom 1.0-8.0x, exposure -12..12 steps of 1/3 EV,
+ * torch, AE lock, and white balance auto, daylight and a mode numbered 42. */
+inline CameraCaps all_caps()
+{
+	CameraCaps caps = {};
+	caps.flags = CAPS_ZOOM | CAPS_EV | CAPS_TORCH | CAPS_AE_LOCK;
+	caps.zoom_min = 1000;
+	caps.zoom_max = 8000;
+	caps.ev_min = -12;
+	caps.ev_max = 12;
+	caps.ev_step = 333333;
+	caps.awb_count = 3;
+	caps.awb_modes[0] = 1;
+	caps.awb_modes[1] = 5;
+	caps.awb_modes[2] = 42;
+	return caps;
+}
+
 inline Bytes caps_packet(const CameraCaps &caps)
 {
 	Bytes payload(22 + 4 * CAPS_MAX_AWB_MODES);

@@ -117,7 +117,7 @@ TEST_F(LifecycleTest, PortAndTextRules)
 TEST_F(LifecycleTest, ControlsGoOutInOrderWithoutReconnecting)
 {
 	obs_source_t *source = create_wifi(listener.port());
-	peer::Connection phone = connect_with_caps(source, all_caps());
+	peer::Connection phone = connect_with_caps(source, peer::all_caps());
 
 	change(source, [](obs_data_t *s) {
 		obs_data_set_double(s, "zoom", 2.5);
@@ -170,7 +170,7 @@ TEST_F(LifecycleTest, NothingIsSentBeforeCapabilitiesOrBetweenConnections)
 	EXPECT_TRUE(phone.read(1, 300).empty());
 
 	/* Capabilities known, but the phone gone: nothing is queued for later. */
-	phone.send(peer::caps_packet(all_caps()));
+	phone.send(peer::caps_packet(peer::all_caps()));
 	ASSERT_TRUE(wait_until([&] { return source_caps(instance(source)).valid == 1; }, 3000ms));
 	phone.close();
 	ASSERT_TRUE(wait_until([&] { return !instance(source)->connected; }, 3000ms));

@@ -19,22 +19,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-CameraCaps full_caps()
-{
-	CameraCaps caps = {};
-	caps.flags = 0x0F;
-	caps.zoom_min = 1000;
-	caps.zoom_max = 8000;
-	caps.ev_min = -12;
-	caps.ev_max = 12;
-	caps.ev_step = 166667;
-	caps.awb_count = 3;
-	caps.awb_modes[0] = 1;
-	caps.awb_modes[1] = 5;
-	caps.awb_modes[2] = 42;
-	return caps;
-}
-
 class ReceiveLoopTest : public ::testing::Test {
 protected:
 	void SetUp() override
@@ -93,7 +77,7 @@ protected:
 	void sync_with_caps()
 	{
 		size_t before = log.count_prefix("[ostrelin] 相機能力");
-		ASSERT_TRUE(phone.send(peer::caps_packet(full_caps())));
+		ASSERT_TRUE(phone.send(peer::caps_packet(peer::all_caps())));
 		ASSERT_TRUE(log.wait_for_prefix("[ostrelin] 相機能力", before + 1, 5000ms));
 	}
 
@@ -200,7 +184,7 @@ TEST_F(ReceiveLoopTest, ZeroLengthPacketsAreSkippedAndTheSizeLimitIsInclusive)
 
 TEST_F(ReceiveLoopTest, NineReceiveTimeoutsAreToleratedTheTenthEndsTheStream)
 {
-	media::Bytes caps = peer::caps_packet(full_caps());
+	media::Bytes caps = peer::caps_packet(peer::all_caps());
 	ASSERT_TRUE(phone.send(caps.data(), 5)); /* part of a header */
 	std::this_thread::sleep_for(4700ms);     /* nine 500 ms waits */
 	ASSERT_FALSE(loop_ended);

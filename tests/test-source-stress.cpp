@@ -22,7 +22,7 @@ protected:
 			if (!phone.valid())
 				continue;
 			phone.send(peer::handshake());
-			phone.send(peer::caps_packet(all_caps()));
+			phone.send(peer::caps_packet(peer::all_caps()));
 			int pictures = (int)(rng() % 8);
 			for (int i = 0; i < pictures && !stop_phone; i++)
 				phone.send(peer::packet(0, peer::now_us(), video[(size_t)i % video.size()]));
