@@ -1,0 +1,163 @@
+#!/usr/bin/env bash
+# The plug-in inside a real OBS Studio, end to end.
+#
+#   run.sh PLUGIN.so SENDER
+#
+# Installs the plug-in into the per-user plug-in folder of a fresh, isolated
+# OBS configuration (first-run wizard skipped, one empty scene, obs-websocket
+# on port 4455 without authentication), then runs check.py under a virtual
+# display inside its own network namespace (loopback only, so neither OBS's
+# websocket server nor its online look-ups reach any network) and its own PID
+# namespace (so no process outlives the test, whatever happens).
+#
+# OSTRELIN_UPDATE_SCREENSHOT=1 saves the screen to docs/obs-screenshot.png;
+# otherwise it stays in the temporary folder. OSTRELIN_KEEP_TEMP=1 keeps that
+# folder (logs, sender output, pictures) for a look afterwards.
+set -euo pipefail
+
+if [ $# -ne 2 ]; then
+	echo "usage: $0 PLUGIN.so SENDER" >&2
+	exit 2
+fi
+plugin=$(realpath "$1")
+sender=$(realpath "$2")
+here=$(cd "$(dirname "$0")" && pwd)
+repo=$(cd "$here/../.." && pwd)
+screen_size=1920x1080
+
+fail() {
+	echo "FAIL: $*"
+	exit 1
+}
+
+obs=$(command -v obs || true)
+[ -n "$obs" ] || fail "OBS Studio is not installed (no 'obs' program; Debian package obs-studio, see scripts/setup.sh)"
+for tool in xvfb-run unshare ip import convert; do
+	command -v "$tool" >/dev/null || fail "'$tool' is missing (see scripts/setup.sh)"
+done
+/usr/bin/python3 -c 'import websocket' 2>/dev/null || fail "python3-websocket is missing (see scripts/setup.sh)"
+[ -f "$plugin" ] || fail "no plug-in at $plugin"
+[ -x "$sender" ] || fail "no sender at $sender"
+[ "$(id -u)" -eq 0 ] || fail "needs root, for its own network namespace (unshare -n)"
+echo "ok: $("$obs" --version 2>/dev/null | head -n 1) at $obs"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/ostrelin-real-obs.XXXXXX")
+group=""
+# Everything the check starts runs in one process group of its own: the
+# display, OBS, the sender. Whatever way this script ends, none of it stays.
+stop_group() {
+	[ -n "$group" ] || return 0
+	kill -TERM -- "-$group" 2>/dev/null || return 0
+	local tries=100
+	while [ $tries -gt 0 ] && kill -0 -- "-$group" 2>/dev/null; do
+		sleep 0.1
+		tries=$((tries - 1))
+	done
+	kill -KILL -- "-$group" 2>/dev/null || true
+}
+cleanup() {
+	stop_group
+	if [ "${OSTRELIN_KEEP_TEMP:-0}" = 1 ]; then
+		echo "kept $work"
+	else
+		rm -rf "$work"
+	fi
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM HUP
+
+config="$work/config"
+obs_config="$config/obs-studio"
+mkdir -p "$obs_config/basic/profiles/Ostrelin" "$obs_config/basic/scenes" "$work/home" "$work/runtime"
+chmod 700 "$work/runtime"
+
+cat >"$obs_config/global.ini" <<'EOF'
+[General]
+FirstRun=true
+EnableAutoUpdates=false
+
+[Basic]
+Profile=Ostrelin
+ProfileDir=Ostrelin
+SceneCollection=Ostrelin
+SceneCollectionFile=Ostrelin
+
+[OBSWebSocket]
+FirstLoad=false
+ServerEnabled=true
+ServerPort=4455
+AuthRequired=false
+AlertsEnabled=false
+EOF
+
+cat >"$obs_config/basic/profiles/Ostrelin/basic.ini" <<'EOF'
+[General]
+Name=Ostrelin
+
+[Video]
+BaseCX=1280
+BaseCY=720
+OutputCX=1280
+OutputCY=720
+FPSType=0
+FPSCommon=30
+
+[Audio]
+SampleRate=48000
+ChannelSetup=Stereo
+EOF
+
+cat >"$obs_config/basic/scenes/Ostrelin.json" <<'EOF'
+{
+  "name": "Ostrelin",
+  "current_scene": "Scene",
+  "current_program_scene": "Scene",
+  "scene_order": [{"name": "Scene"}],
+  "sources": [
+    {
+      "id": "scene",
+      "versioned_id": "scene",
+      "name": "Scene",
+      "settings": {"id_counter": 0, "custom_size": false, "items": []},
+      "enabled": true,
+      "muted": false,
+      "mixers": 0,
+      "flags": 0
+    }
+  ],
+  "groups": [],
+  "transitions": [],
+  "current_transition": "Fade",
+  "transition_duration": 300
+}
+EOF
+
+# The way a user installs the plug-in for themselves.
+plugin_dir="$obs_config/plugins/ostrelin"
+mkdir -p "$plugin_dir/bin/64bit" "$plugin_dir/data"
+cp "$plugin" "$plugin_dir/bin/64bit/ostrelin.so"
+cp -r "$repo/data/locale" "$plugin_dir/data/"
+echo "ok: plug-in installed in $plugin_dir"
+
+if [ "${OSTRELIN_UPDATE_SCREENSHOT:-0}" = 1 ]; then
+	screenshot="$repo/docs/obs-screenshot.png"
+	mkdir -p "$repo/docs"
+else
+	screenshot="$work/obs-screenshot.png"
+fi
+
+# HOME and the XDG folders point into the temporary folder too, so that
+# nothing of this run lands in the user's own folders. setsid makes the
+# process group; unshare -n gives OBS a network of its own with loopback only.
+env HOME="$work/home" XDG_CONFIG_HOME="$config" XDG_CACHE_HOME="$work/home/.cache" \
+	XDG_DATA_HOME="$work/home/.local/share" XDG_RUNTIME_DIR="$work/runtime" \
+	setsid unshare --net \
+	sh -c 'size=$1; shift; ip link set lo up && exec xvfb-run -a -f "$0/xauthority" -s "-screen 0 ${size}x24" "$@"' \
+	"$work" "$screen_size" \
+	/usr/bin/python3 "$here/check.py" --obs "$obs" --sender "$sender" --config "$config" \
+	--work "$work" --screenshot "$screenshot" </dev/null &
+group=$!
+status=0
+wait "$group" || status=$?
+exit "$status"
