@@ -18,7 +18,6 @@ import base64
 import json
 import os
 import signal
-import struct
 import subprocess
 import sys
 import threading
@@ -26,14 +25,12 @@ import time
 
 import websocket
 
+from obs_socket import EVENT_INPUT_VOLUME_METERS, REQUEST_PROCESSING_FAILED, ObsSocket, RequestFailed, SocketError
+from picture import BLUE, RED, bottom_half_difference, close_to, parse_bmp, pattern_problems
+
 WEBSOCKET_URL = "ws://127.0.0.1:4455"
-# obs-websocket's RequestStatus::RequestProcessingFailed: a source without a
-# picture yet cannot be rendered into a screenshot.
-REQUEST_PROCESSING_FAILED = 702
-EVENT_INPUT_VOLUME_METERS = 1 << 16
 SOURCE_KIND = "ostrelin_source"
 SOURCE_NAME = "Ostrelin"
-SCENE_NAME = "Scene"
 LOAD_LINE = "[ostrelin] plugin 載入完成"
 LEAK_LINE = "Number of memory leaks: 0"
 
@@ -42,18 +39,8 @@ class Failure(Exception):
     pass
 
 
-class RequestFailed(Failure):
-    def __init__(self, request_type, code, comment):
-        super().__init__(f"{request_type} failed: code {code}, {comment}")
-        self.code = code
-
-
 def ok(text):
     print(f"ok: {text}", flush=True)
-
-
-def info(text):
-    print(f"   {text}", flush=True)
 
 
 def deadline_loop(seconds, pause=0.1):
@@ -125,90 +112,6 @@ def stop_process(proc, first_signal, seconds):
     return proc.returncode
 
 
-# ---------------------------------------------------------------- obs-websocket
-
-
-class ObsSocket:
-    """A small obs-websocket 5 client: one request at a time; events that
-    arrive meanwhile are kept for wait_event."""
-
-    def __init__(self, url, event_subscriptions):
-        self.ws = websocket.create_connection(url, timeout=5)
-        hello = self._receive(5)
-        if hello.get("op") != 0:
-            raise Failure(f"websocket: expected Hello, got {hello}")
-        rpc = hello["d"].get("rpcVersion")
-        if rpc != 1:
-            raise Failure(f"websocket: server speaks rpcVersion {rpc}, not 1")
-        if "authentication" in hello["d"]:
-            raise Failure("websocket: server asks for authentication although the configuration disables it")
-        self.server_version = hello["d"].get("obsWebSocketVersion")
-        self._send(1, {"rpcVersion": 1, "eventSubscriptions": event_subscriptions})
-        identified = self._receive(5)
-        if identified.get("op") != 2:
-            raise Failure(f"websocket: expected Identified, got {identified}")
-        self.events = []
-        self.next_id = 0
-
-    def close(self):
-        try:
-            self.ws.close()
-        except Exception:
-            pass
-
-    def _send(self, op, data):
-        self.ws.send(json.dumps({"op": op, "d": data}))
-
-    def _receive(self, seconds):
-        self.ws.settimeout(max(seconds, 0.01))
-        return json.loads(self.ws.recv())
-
-    def request(self, request_type, data=None, seconds=10):
-        """Sends a request and returns its responseData; fails on a request
-        status other than success or when no answer comes in time."""
-        self.next_id += 1
-        request_id = str(self.next_id)
-        message = {"requestType": request_type, "requestId": request_id}
-        if data is not None:
-            message["requestData"] = data
-        self._send(6, message)
-        end = time.monotonic() + seconds
-        while True:
-            left = end - time.monotonic()
-            if left <= 0:
-                raise Failure(f"{request_type}: no answer within {seconds} s")
-            try:
-                reply = self._receive(left)
-            except websocket.WebSocketTimeoutException:
-                continue
-            if reply.get("op") == 5:
-                self.events.append(reply["d"])
-            elif reply.get("op") == 7 and reply["d"].get("requestId") == request_id:
-                status = reply["d"]["requestStatus"]
-                if not status.get("result"):
-                    raise RequestFailed(request_type, status.get("code"), status.get("comment"))
-                return reply["d"].get("responseData", {})
-
-    def wait_event(self, event_type, predicate, seconds):
-        """The data of the first event of this type that satisfies predicate,
-        or None once `seconds` have passed."""
-        end = time.monotonic() + seconds
-        while True:
-            while self.events:
-                event = self.events.pop(0)
-                if event.get("eventType") == event_type and predicate(event.get("eventData", {})):
-                    return event["eventData"]
-            left = end - time.monotonic()
-            if left <= 0:
-                return None
-            try:
-                reply = self._receive(left)
-            except websocket.WebSocketTimeoutException:
-                continue
-            if reply.get("op") == 5:
-                self.events.append(reply["d"])
-
-
 def connect_websocket(obs, seconds):
     last_error = None
     for _ in deadline_loop(seconds, 0.25):
@@ -216,116 +119,9 @@ def connect_websocket(obs, seconds):
             raise Failure(f"OBS exited with status {obs.returncode} before its websocket server answered")
         try:
             return ObsSocket(WEBSOCKET_URL, EVENT_INPUT_VOLUME_METERS)
-        except (OSError, websocket.WebSocketException) as error:
+        except (OSError, websocket.WebSocketException, SocketError) as error:
             last_error = error
     raise Failure(f"OBS's websocket server did not answer on {WEBSOCKET_URL} within {seconds} s: {last_error}")
-
-
-# ---------------------------------------------------------------- pictures
-
-
-def parse_bmp(data):
-    """(width, height, rows) of a 24- or 32-bit uncompressed BMP; rows are
-    top to bottom, each a list of (r, g, b)."""
-    if data[:2] != b"BM":
-        raise Failure("screenshot is not a BMP file")
-    (pixel_offset,) = struct.unpack_from("<I", data, 10)
-    header_size, width, height, _, bits, compression = struct.unpack_from("<IiiHHI", data, 14)
-    if header_size < 40 or bits not in (24, 32) or compression not in (0, 3):
-        raise Failure(f"unexpected BMP layout: header {header_size}, {bits} bits, compression {compression}")
-    if compression == 3:
-        masks = struct.unpack_from("<III", data, 54)
-        if masks != (0x00FF0000, 0x0000FF00, 0x000000FF):
-            raise Failure(f"unexpected BMP colour masks {[hex(m) for m in masks]}")
-    bottom_up = height > 0
-    height = abs(height)
-    step = bits // 8
-    stride = (width * step + 3) & ~3
-    if pixel_offset + stride * height > len(data):
-        raise Failure("BMP file shorter than its pixel rows")
-    rows = []
-    for y in range(height):
-        row_index = height - 1 - y if bottom_up else y
-        base = pixel_offset + row_index * stride
-        row = data[base : base + width * step]
-        rows.append([(row[i + 2], row[i + 1], row[i]) for i in range(0, len(row), step)])
-    return width, height, rows
-
-
-def rgb_from_bt709_limited(y, u, v):
-    luma = 1.164 * (y - 16)
-    r = luma + 1.793 * (v - 128)
-    g = luma - 0.213 * (u - 128) - 0.533 * (v - 128)
-    b = luma + 2.112 * (u - 128)
-    return tuple(min(255, max(0, round(c))) for c in (r, g, b))
-
-
-# The sender's test picture (see ostrelin-sender --help).
-RED = rgb_from_bt709_limited(63, 102, 240)
-BLUE = rgb_from_bt709_limited(32, 240, 118)
-BARS = [
-    rgb_from_bt709_limited(*yuv)
-    for yuv in [
-        (235, 128, 128),
-        (219, 16, 138),
-        (188, 154, 16),
-        (173, 42, 26),
-        (78, 214, 230),
-        (63, 102, 240),
-        (32, 240, 118),
-        (16, 128, 128),
-    ]
-]
-TOLERANCE = 40
-
-
-def close_to(pixel, colour, tolerance=TOLERANCE):
-    return all(abs(a - b) <= tolerance for a, b in zip(pixel, colour))
-
-
-def sample(rows, width, height, x0, x1, y0, y1, steps=12):
-    """Pixels on a grid over the fractions [x0, x1) x [y0, y1) of the picture."""
-    points = []
-    for j in range(steps):
-        y = int((y0 + (y1 - y0) * (j + 0.5) / steps) * height)
-        for i in range(steps):
-            x = int((x0 + (x1 - x0) * (i + 0.5) / steps) * width)
-            points.append(rows[y][x])
-    return points
-
-
-def pattern_problems(width, height, rows):
-    """What keeps this picture from being the sender's test picture: an
-    empty list when the red and blue quarters and the bars are there."""
-    problems = []
-    # Margins keep clear of scaled edges and of the frame counter at the top
-    # of the blue quarter (one block high, 1/32 of the width).
-    red = sample(rows, width, height, 0.05, 0.45, 0.1, 0.45)
-    blue = sample(rows, width, height, 0.55, 0.95, 0.2, 0.45)
-    wrong_red = [p for p in red if not close_to(p, RED)]
-    wrong_blue = [p for p in blue if not close_to(p, BLUE)]
-    if wrong_red:
-        problems.append(f"top-left quarter: {len(wrong_red)}/{len(red)} pixels not red {RED}, e.g. {wrong_red[0]}")
-    if wrong_blue:
-        problems.append(f"top-right quarter: {len(wrong_blue)}/{len(blue)} pixels not blue {BLUE}, e.g. {wrong_blue[0]}")
-    bar_row = rows[int(height * 0.75)]
-    seen = {i for pixel in bar_row for i, colour in enumerate(BARS) if close_to(pixel, colour, 30)}
-    if len(seen) < 8:
-        problems.append(f"bottom half: only {len(seen)} of the 8 bar colours")
-    return problems
-
-
-def bottom_half_difference(first, second):
-    """Mean absolute difference of two pictures' bottom halves."""
-    width, height, rows_a = first
-    _, _, rows_b = second
-    total = 0
-    count = 0
-    for y in range(height // 2 + 2, height, 4):
-        for x in range(0, width, 4):
-            total += sum(abs(a - b) for a, b in zip(rows_a[y][x], rows_b[y][x]))
-            count += 3
-    return total / count
 
 
 def source_screenshot(obs_socket, name, width):
@@ -372,6 +168,13 @@ def loaded_modules(lines):
             break
         names.append(message.strip())
     return names
+
+
+def mapped_files(pid, name):
+    """Paths of the files called `name` that a process has mapped."""
+    with open(f"/proc/{pid}/maps", encoding="utf-8", errors="replace") as maps:
+        paths = {line.split(None, 5)[5].strip() for line in maps if len(line.split(None, 5)) == 6}
+    return {path for path in paths if os.path.basename(path) == name}
 
 
 # ---------------------------------------------------------------- the checks
@@ -430,6 +233,13 @@ class Run:
         if "ostrelin.so" not in modules:
             raise Failure(f"OBS's log does not list ostrelin.so under \"Loaded Modules:\" (it lists {modules})")
         ok("module loaded: OBS lists ostrelin.so under \"Loaded Modules:\"")
+        # The one OBS mapped must be the one installed for this user, not a
+        # system-wide copy that would shadow it.
+        installed = os.path.join(self.args.config, "obs-studio", "plugins", "ostrelin", "bin", "64bit", "ostrelin.so")
+        mapped = mapped_files(self.obs.pid, "ostrelin.so")
+        if mapped != {os.path.realpath(installed)}:
+            raise Failure(f"OBS mapped {sorted(mapped)}, not just {installed}")
+        ok(f"OBS runs the per-user install: {installed}")
         if not any(log_message(line) == LOAD_LINE for line in lines):
             raise Failure(f'OBS\'s log lacks the line "{LOAD_LINE}"')
         ok(f'log shows "{LOAD_LINE}"')
@@ -634,7 +444,8 @@ def main():
         run.remove_source()
         run.exit_obs()
     except Exception as failure:
-        reason = str(failure) if isinstance(failure, Failure) else f"{type(failure).__name__}: {failure}"
+        known = isinstance(failure, (Failure, SocketError))
+        reason = str(failure) if known else f"{type(failure).__name__}: {failure}"
         print(f"FAIL: {reason}", flush=True)
         run.cleanup()
         run.report_failure()

@@ -7,8 +7,8 @@
 # OBS configuration (first-run wizard skipped, one empty scene, obs-websocket
 # on port 4455 without authentication), then runs check.py under a virtual
 # display inside its own network namespace (loopback only, so neither OBS's
-# websocket server nor its online look-ups reach any network) and its own PID
-# namespace (so no process outlives the test, whatever happens).
+# websocket server nor its online look-ups reach any network) and its own
+# process group (so no process outlives the test, whatever way it ends).
 #
 # OSTRELIN_UPDATE_SCREENSHOT=1 saves the screen to docs/obs-screenshot.png;
 # otherwise it stays in the temporary folder. OSTRELIN_KEEP_TEMP=1 keeps that
@@ -32,11 +32,11 @@ fail() {
 
 obs=$(command -v obs || true)
 [ -n "$obs" ] || fail "OBS Studio is not installed (no 'obs' program; Debian package obs-studio, see scripts/setup.sh)"
-for tool in xvfb-run unshare ip import convert; do
+for tool in xvfb-run unshare setsid ip import convert; do
 	command -v "$tool" >/dev/null || fail "'$tool' is missing (see scripts/setup.sh)"
 done
 /usr/bin/python3 -c 'import websocket' 2>/dev/null || fail "python3-websocket is missing (see scripts/setup.sh)"
-[ -f "$plugin" ] || fail "no plug-in at $plugin"
+[ "$(basename "$plugin")" = ostrelin.so ] && [ -f "$plugin" ] || fail "no plug-in at $plugin"
 [ -x "$sender" ] || fail "no sender at $sender"
 [ "$(id -u)" -eq 0 ] || fail "needs root, for its own network namespace (unshare -n)"
 echo "ok: $("$obs" --version 2>/dev/null | head -n 1) at $obs"
@@ -133,12 +133,17 @@ cat >"$obs_config/basic/scenes/Ostrelin.json" <<'EOF'
 }
 EOF
 
-# The way a user installs the plug-in for themselves.
+# Installed the way a user installs it for themselves, into the per-user
+# plug-in folder where OBS looks for it.
+if ! installed=$(XDG_CONFIG_HOME="$config" "$repo/scripts/install.sh" --user --build-dir "$(dirname "$plugin")" \
+	</dev/null 2>&1); then
+	echo "$installed"
+	fail "scripts/install.sh --user failed"
+fi
 plugin_dir="$obs_config/plugins/ostrelin"
-mkdir -p "$plugin_dir/bin/64bit" "$plugin_dir/data"
-cp "$plugin" "$plugin_dir/bin/64bit/ostrelin.so"
-cp -r "$repo/data/locale" "$plugin_dir/data/"
-echo "ok: plug-in installed in $plugin_dir"
+[ -f "$plugin_dir/bin/64bit/ostrelin.so" ] || fail "scripts/install.sh --user did not install $plugin_dir/bin/64bit/ostrelin.so"
+[ -n "$(ls "$plugin_dir"/data/locale/*.ini 2>/dev/null)" ] || fail "scripts/install.sh --user installed no language files"
+echo "ok: plug-in installed with scripts/install.sh --user in $plugin_dir"
 
 if [ "${OSTRELIN_UPDATE_SCREENSHOT:-0}" = 1 ]; then
 	screenshot="$repo/docs/obs-screenshot.png"
