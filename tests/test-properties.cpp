@@ -26,7 +26,6 @@
 #include <iterator>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <regex>
 #include <string>
 #include <thread>
