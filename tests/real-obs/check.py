@@ -33,6 +33,7 @@ SOURCE_KIND = "ostrelin_source"
 SOURCE_NAME = "Ostrelin"
 LOAD_LINE = "[ostrelin] plugin 載入完成"
 LEAK_LINE = "Number of memory leaks: 0"
+STOP_SIGNALS = (signal.SIGTERM, signal.SIGHUP, signal.SIGINT)
 
 
 class Failure(Exception):
@@ -110,6 +111,9 @@ def stop_process(proc, first_signal, seconds):
             proc.kill()
             proc.wait()
     return proc.returncode
+
+
+# ---------------------------------------------------------------- OBS
 
 
 def connect_websocket(obs, seconds):
@@ -426,11 +430,15 @@ def main():
     run = Run(parser.parse_args())
 
     def terminated(number, _frame):
+        # One stop is enough: the clean-up that follows must not be cut short.
+        for each in STOP_SIGNALS:
+            signal.signal(each, signal.SIG_IGN)
         raise Failure(f"stopped by signal {signal.Signals(number).name}")
 
-    for number in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
+    for number in STOP_SIGNALS:
         signal.signal(number, terminated)
     started = time.monotonic()
+    failed = False
     try:
         run.start_sender()
         run.start_obs()
@@ -447,11 +455,12 @@ def main():
         known = isinstance(failure, (Failure, SocketError))
         reason = str(failure) if known else f"{type(failure).__name__}: {failure}"
         print(f"FAIL: {reason}", flush=True)
-        run.cleanup()
-        run.report_failure()
-        return 1
+        failed = True
     finally:
         run.cleanup()
+    if failed:
+        run.report_failure()
+        return 1
     print(f"all checks passed in {time.monotonic() - started:.1f} s", flush=True)
     return 0
 

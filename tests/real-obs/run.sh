@@ -39,7 +39,6 @@ done
 [ "$(basename "$plugin")" = ostrelin.so ] && [ -f "$plugin" ] || fail "no plug-in at $plugin"
 [ -x "$sender" ] || fail "no sender at $sender"
 [ "$(id -u)" -eq 0 ] || fail "needs root, for its own network namespace (unshare -n)"
-echo "ok: $("$obs" --version 2>/dev/null | head -n 1) at $obs"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/ostrelin-real-obs.XXXXXX")
 group=""
@@ -71,6 +70,7 @@ config="$work/config"
 obs_config="$config/obs-studio"
 mkdir -p "$obs_config/basic/profiles/Ostrelin" "$obs_config/basic/scenes" "$work/home" "$work/runtime"
 chmod 700 "$work/runtime"
+echo "ok: $(HOME="$work/home" XDG_CONFIG_HOME="$config" "$obs" --version 2>/dev/null </dev/null | head -n 1) at $obs"
 
 cat >"$obs_config/global.ini" <<'EOF'
 [General]
