@@ -160,7 +160,7 @@ env HOME="$work/home" XDG_CONFIG_HOME="$config" XDG_CACHE_HOME="$work/home/.cach
 	setsid unshare --net \
 	sh -c 'size=$1; shift; ip link set lo up && exec xvfb-run -a -f "$0/xauthority" -s "-screen 0 ${size}x24" "$@"' \
 	"$work" "$screen_size" \
-	/usr/bin/python3 "$here/check.py" --obs "$obs" --sender "$sender" --config "$config" \
+	/usr/bin/python3 -B "$here/check.py" --obs "$obs" --sender "$sender" --config "$config" \
 	--work "$work" --screenshot "$screenshot" </dev/null &
 group=$!
 status=0
