@@ -9,6 +9,7 @@
 #include "media-fixtures.h"
 #include "obs-env.h"
 #include "obs-probe.h"
+#include "obs-settle.h"
 #include "ostrelin-source.h"
 #include "source-instance.h"
 #include "stream-peer.h"
@@ -33,7 +34,7 @@ protected:
 	void TearDown() override
 	{
 		for (obs_source_t *s : sources)
-			obs_source_release(s);
+			release_source(s);
 		sources.clear();
 		env.reset();
 	}
@@ -83,7 +84,7 @@ protected:
 	void release(obs_source_t *source)
 	{
 		std::erase(sources, source);
-		obs_source_release(source);
+		release_source(source);
 	}
 
 	/* Accepts the plug-in's connection and sends the handshake. */
@@ -93,17 +94,6 @@ protected:
 		if (phone.valid())
 			phone.send(peer::handshake());
 		return phone;
-	}
-
-	static bool wait_until(const std::function<bool()> &pred, std::chrono::milliseconds limit)
-	{
-		auto end = std::chrono::steady_clock::now() + limit;
-		while (!pred()) {
-			if (std::chrono::steady_clock::now() > end)
-				return false;
-			std::this_thread::sleep_for(std::chrono::milliseconds(5));
-		}
-		return true;
 	}
 
 	LogCapture log;

@@ -7,6 +7,7 @@
 #include "fake-adb-server.h"
 #include "log-capture.h"
 #include "obs-env.h"
+#include "obs-settle.h"
 #include "obs-probe.h"
 #include "test-sender.h"
 
@@ -35,63 +36,7 @@ using sender_test::SenderProcess;
 
 namespace {
 
-bool wait_until(const std::function<bool()> &pred, std::chrono::milliseconds limit)
-{
-	auto end = std::chrono::steady_clock::now() + limit;
-	while (!pred()) {
-		if (std::chrono::steady_clock::now() > end)
-			return false;
-		std::this_thread::sleep_for(5ms);
-	}
-	return true;
-}
-
-/* libobs hands work between its threads through atomics that
- * ThreadSanitizer cannot follow in the uninstrumented libobs: a settings
- * change goes to the video thread, and the last reference to a source (which
- * the video thread takes while it ticks) may drop there. The video thread
- * ticks sources under the lock that obs_enum_sources takes, so doing either
- * under that lock shows ThreadSanitizer the order that libobs keeps. */
-void under_sources_lock(const std::function<void()> &work)
-{
-	struct Work {
-		const std::function<void()> *work;
-		bool done;
-	} job = {&work, false};
-	obs_enum_sources(
-		[](void *param, obs_source_t *) {
-			auto *j = static_cast<Work *>(param);
-			(*j->work)();
-			j->done = true;
-			return false;
-		},
-		&job);
-	if (!job.done)
-		work();
-}
-
-void update_source(obs_source_t *source, obs_data_t *settings)
-{
-	under_sources_lock([&] { obs_source_update(source, settings); });
-}
-
-void release_source(obs_source_t *source)
-{
-	under_sources_lock([&] { obs_source_release(source); });
-}
-
-/* The reference sender, ending by itself should a test die before it. */
-class Sender : public SenderProcess {
-public:
-	explicit Sender(std::vector<std::string> args = {}) : SenderProcess(limited(std::move(args))) {}
-
-private:
-	static std::vector<std::string> limited(std::vector<std::string> args)
-	{
-		args.insert(args.end(), {"--duration", "60"});
-		return args;
-	}
-};
+using Sender = sender_test::BoundedSender;
 
 /* The ids of this process's threads. */
 std::set<long> thread_ids()

@@ -288,6 +288,19 @@ private:
 	int fd_ = -1;
 };
 
+/* A sender that ends by itself after a minute, should a test die before it. */
+class BoundedSender : public SenderProcess {
+public:
+	explicit BoundedSender(std::vector<std::string> args = {}) : SenderProcess(limited(std::move(args))) {}
+
+private:
+	static std::vector<std::string> limited(std::vector<std::string> args)
+	{
+		args.insert(args.end(), {"--duration", "60"});
+		return args;
+	}
+};
+
 /* The types of the NAL units of an Annex B access unit, in order. */
 inline std::vector<int> nal_types(const Bytes &au)
 {

