@@ -5,6 +5,8 @@
  * async input type that tests can hand to the receive loop as its target. */
 
 #include <obs.h>
+#include "obs-settle.h"
+
 #include <obs-module.h>
 #include <util/platform.h>
 
@@ -56,25 +58,14 @@ public:
 	}
 	bool wait_frames(size_t n, std::chrono::milliseconds limit) const
 	{
-		return wait([&] { return frames().size() >= n; }, limit);
+		return wait_until([&] { return frames().size() >= n; }, limit);
 	}
 	bool wait_audio(size_t n, std::chrono::milliseconds limit) const
 	{
-		return wait([&] { return audio().size() >= n; }, limit);
+		return wait_until([&] { return audio().size() >= n; }, limit);
 	}
 
 private:
-	template<typename P> static bool wait(P pred, std::chrono::milliseconds limit)
-	{
-		auto end = std::chrono::steady_clock::now() + limit;
-		while (!pred()) {
-			if (std::chrono::steady_clock::now() > end)
-				return false;
-			std::this_thread::sleep_for(std::chrono::milliseconds(5));
-		}
-		return true;
-	}
-
 	mutable std::mutex lock_;
 	std::vector<Frame> frames_;
 	std::vector<AudioBlock> audio_;
