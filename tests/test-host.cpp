@@ -5,6 +5,7 @@
  * libobs starts. */
 
 #include "fake-adb-server.h"
+#include "rgba-picture.h"
 #include "test-sender.h"
 
 extern "C" {
@@ -104,22 +105,6 @@ bool has_line(const std::string &text, const std::regex &pattern)
 	return false;
 }
 
-struct Rgba {
-	int r, g, b, a;
-};
-
-struct Picture {
-	int width = 0;
-	int height = 0;
-	std::vector<uint8_t> rgba;
-
-	Rgba at(int x, int y) const
-	{
-		const uint8_t *p = &rgba[((size_t)y * width + x) * 4];
-		return {p[0], p[1], p[2], p[3]};
-	}
-};
-
 /* The PNG decoded by libavcodec into RGBA; empty when it is no PNG. */
 Picture decode_png(const std::string &bytes)
 {
@@ -145,21 +130,6 @@ Picture decode_png(const std::string &bytes)
 	av_packet_free(&packet);
 	avcodec_free_context(&ctx);
 	return picture;
-}
-
-/* Pixels of the box [x0, x1) x [y0, y1) further than `tolerance` from the
- * colour in any channel, or not opaque. */
-int pixels_off(const Picture &p, int x0, int y0, int x1, int y1, Rgba want, int tolerance)
-{
-	int off = 0;
-	for (int y = y0; y < y1; y++) {
-		for (int x = x0; x < x1; x++) {
-			Rgba c = p.at(x, y);
-			off += std::abs(c.r - want.r) > tolerance || std::abs(c.g - want.g) > tolerance ||
-			       std::abs(c.b - want.b) > tolerance || c.a != 255;
-		}
-	}
-	return off;
 }
 
 uint32_t big_endian_u32(const std::string &bytes, size_t at)
@@ -204,8 +174,8 @@ TEST(Host, ShowsTheSendersPictureAndPrintsThePluginsLog)
 	EXPECT_FALSE(std::ifstream(png + ".part").good());
 
 	Picture picture = decode_png(bytes);
-	ASSERT_EQ(picture.width, 320);
-	ASSERT_EQ(picture.height, 180);
+	ASSERT_EQ(picture.width, 320u);
+	ASSERT_EQ(picture.height, 180u);
 	/* Red on the left of the top half; blue on the right, below the frame
 	 * counter's row of 10-pixel blocks. A few pixels of margin for the
 	 * chroma at the edges. */

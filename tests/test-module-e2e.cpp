@@ -9,6 +9,7 @@
 #include "obs-env.h"
 #include "obs-settle.h"
 #include "obs-probe.h"
+#include "rgba-picture.h"
 #include "test-sender.h"
 
 #include <graphics/graphics.h>
@@ -58,22 +59,6 @@ std::set<long> minus(const std::set<long> &a, const std::set<long> &b)
 	return out;
 }
 
-struct Rgba {
-	int r, g, b, a;
-};
-
-struct Picture {
-	uint32_t width = 0;
-	uint32_t height = 0;
-	std::vector<uint8_t> rgba;
-
-	Rgba at(uint32_t x, uint32_t y) const
-	{
-		const uint8_t *p = &rgba[((size_t)y * width + x) * 4];
-		return {p[0], p[1], p[2], p[3]};
-	}
-};
-
 /* The source drawn as OBS draws it, at its own size, read back from the GPU. */
 std::optional<Picture> render(obs_source_t *source)
 {
@@ -115,21 +100,6 @@ std::optional<Picture> render(obs_source_t *source)
 	gs_texrender_destroy(target);
 	obs_leave_graphics();
 	return picture;
-}
-
-/* Pixels of a box that are further than `tolerance` from the colour in any
- * channel, or not opaque. */
-int pixels_off(const Picture &p, uint32_t x0, uint32_t y0, uint32_t x1, uint32_t y1, Rgba want, int tolerance)
-{
-	int off = 0;
-	for (uint32_t y = y0; y < y1; y++) {
-		for (uint32_t x = x0; x < x1; x++) {
-			Rgba c = p.at(x, y);
-			off += std::abs(c.r - want.r) > tolerance || std::abs(c.g - want.g) > tolerance ||
-			       std::abs(c.b - want.b) > tolerance || c.a != 255;
-		}
-	}
-	return off;
 }
 
 /* The frame counter of the sender's picture: 16 blocks of side s at the top
