@@ -231,6 +231,7 @@ void drive(const Situation &s, const EncodedStream &stream)
 
 double measure_tick_ms()
 {
+	wait_video_ticks(2); /* the video thread has started */
 	uint64_t first = obs_get_video_frame_time();
 	wait_video_ticks(31);
 	return (double)(obs_get_video_frame_time() - first) / 31.0 / 1e6;

@@ -72,7 +72,8 @@ void *ostrelin_create(obs_data_t *settings, obs_source_t *source)
 	auto *inst = new (mem) SourceInstance();
 	inst->source = source;
 	connection_init(&inst->conn);
-	inst->video_decoder = ostrelin_decoder_create();
+	/* The video decoder is made by the connection thread: opening it
+	 * starts the decoder's own threads, which can take milliseconds. */
 	obs_source_set_async_unbuffered(source, true);
 	ostrelin_update(inst, settings);
 	return inst;

@@ -41,7 +41,8 @@ struct SourceInstance {
 	char forward_serial[128] = {};
 	int32_t forward_port = 0;
 
-	/* Owned by the instance; used by the connection thread only. */
+	/* Owned by the instance, released by destroy; made and used by the
+	 * connection thread only. */
 	VideoDecoder *video_decoder = nullptr;
 	AudioDecoder *audio_decoder = nullptr;
 	uint8_t *packet_buf = nullptr;
