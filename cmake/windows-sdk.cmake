@@ -9,7 +9,7 @@
 set(OSTRELIN_OBS_INCLUDE_DIR "/usr/include/obs" CACHE PATH "libobs headers")
 set(OSTRELIN_FFMPEG_INCLUDE_DIR "/usr/include/x86_64-linux-gnu" CACHE PATH "Folder holding libavcodec/ and libavutil/")
 
-set(windows_dir ${PROJECT_SOURCE_DIR}/cmake/windows)
+set(windows_dir ${CMAKE_CURRENT_LIST_DIR}/windows)
 set(sdk_dir ${CMAKE_BINARY_DIR}/windows-sdk)
 
 # FFmpeg's header folder on Linux also holds the C library's own headers, which
