@@ -3,10 +3,13 @@
 # the same sources: the functions it imports from libobs, libavcodec and
 # libavutil (cmake/windows/<lib>.symbols) and the names it exports
 # (cmake/windows/ostrelin.def). Prints the differences; exit 1 when any.
-#   check-symbol-lists.sh <ostrelin.so> <cmake/windows folder>
+# With --update, rewrites the import lists from the module instead (their
+# comment lines kept); the export list is the design's and is edited by hand.
+#   check-symbol-lists.sh <ostrelin.so> <cmake/windows folder> [--update]
 set -euo pipefail
 module=$1
 lists=$2
+update=${3:-}
 
 listed() { grep -E '^[A-Za-z_]' "$1" | sort -u; }
 
@@ -34,6 +37,10 @@ for pair in obs:libobs avcodec:libavcodec avutil:libavutil; do
 	list=${pair%%:*}
 	lib=$(library_path "${pair#*:}")
 	[ -n "$lib" ] || { echo "$module does not link ${pair#*:}"; exit 1; }
+	if [ "$update" = --update ]; then
+		{ grep '^#' "$lists/$list.symbols" || true; imported_from "$lib"; } >"$lists/$list.symbols.new"
+		mv "$lists/$list.symbols.new" "$lists/$list.symbols"
+	fi
 	compare "$list.symbols" "$(listed "$lists/$list.symbols")" "$(imported_from "$lib")"
 done
 
