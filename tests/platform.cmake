@@ -1,4 +1,4 @@
-ostrelin_test(test-net SOURCES test-net.cpp LABELS threaded)
+ostrelin_test(test-net SOURCES test-net.cpp net-environment.cpp LABELS threaded)
 ostrelin_test(test-thread SOURCES test-thread.cpp LABELS threaded)
 
 # The Windows build's import and export lists against this module's own.

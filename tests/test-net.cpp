@@ -15,14 +15,6 @@
 
 namespace {
 
-class NetEnvironment : public ::testing::Environment {
-public:
-	void SetUp() override { ASSERT_TRUE(nx_net_init()); }
-	void TearDown() override { nx_net_cleanup(); }
-};
-
-const auto *const net_environment = ::testing::AddGlobalTestEnvironment(new NetEnvironment);
-
 constexpr int long_limit_ms = 20000;
 
 /* A started non-blocking connect to 127.0.0.1:port. */
