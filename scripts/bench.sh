@@ -13,7 +13,7 @@ scripts/setup.sh
 dir=build/bench
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSTRELIN_BENCH=ON -DOSTRELIN_TESTS=OFF \
 	-DOSTRELIN_TOOLS=OFF >/dev/null
-cmake --build "$dir" -j 2 --target bench-decode bench-delivery bench-stop bench-refused-connect
+cmake --build "$dir" -j 2 --target bench-decode bench-delivery bench-stop bench-holds bench-refused-connect
 
 log="$dir/bench-output.log"
 : >"$log"
@@ -47,6 +47,7 @@ run_bench() {
 run_bench bench-decode no
 run_bench bench-delivery yes
 run_bench bench-stop yes
+run_bench bench-holds yes
 run_bench bench-refused-connect no
 
 # The same socket layer built for Windows, under Wine.
