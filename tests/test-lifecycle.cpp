@@ -249,6 +249,34 @@ TEST_F(LifecycleTest, ABurstOfChangesEndsWithTheLastValuesAgainstASlowReader)
 	EXPECT_EQ(log.count_prefix("[ostrelin] 連線中斷"), 0u);
 }
 
+/* A phone that stops reading: once a batch of controls cannot go out within
+ * its limit the connection ends and the thread connects again; before the
+ * end, every byte the phone got belongs to a whole message in order. */
+TEST_F(LifecycleTest, APhoneThatStopsReadingIsDroppedAndReconnected)
+{
+	listener.set_receive_buffer(2048);
+	obs_source_t *source = create_wifi(listener.port());
+	peer::Connection phone = connect_with_caps(source, peer::all_caps());
+	for (int i = 0; i < 200000 && log.count_prefix("[ostrelin] 連線中斷") == 0; i++) {
+		change(source, [i](obs_data_t *s) { obs_data_set_int(s, "ev", i); });
+		if (i % 1000 == 999)
+			std::this_thread::sleep_for(5ms);
+	}
+	ASSERT_TRUE(log.wait_for_prefix("[ostrelin] 連線中斷", 1, 5000ms));
+
+	media::Bytes got;
+	for (media::Bytes b = phone.read(CONTROL_MESSAGE_SIZE, 1000); b.size() == CONTROL_MESSAGE_SIZE;
+	     b = phone.read(CONTROL_MESSAGE_SIZE, 1000))
+		got.insert(got.end(), b.begin(), b.end());
+	ASSERT_GT(got.size(), 0u);
+	for (size_t at = 0; at < got.size(); at += CONTROL_MESSAGE_SIZE) {
+		ASSERT_EQ(got[at], camera_controls[(at / CONTROL_MESSAGE_SIZE) % CAMERA_CONTROL_COUNT].command)
+			<< "message " << at / CONTROL_MESSAGE_SIZE;
+	}
+	EXPECT_TRUE(phone.wait_closed(1000));
+	EXPECT_TRUE(accept_phone().valid());
+}
+
 TEST_F(LifecycleTest, DisablingStopsTheThreadAndClosesTheSocket)
 {
 	obs_source_t *source = create_wifi(listener.port());
