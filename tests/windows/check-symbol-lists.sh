@@ -4,7 +4,8 @@
 # libavutil (cmake/windows/<lib>.symbols) and the names it exports
 # (cmake/windows/ostrelin.def). Prints the differences; exit 1 when any.
 # With --update, rewrites the import lists from the module instead (their
-# comment lines kept); the export list is the design's and is edited by hand.
+# comment lines kept); the export list names the module's public functions and
+# is edited by hand.
 #   check-symbol-lists.sh <ostrelin.so> <cmake/windows folder> [--update]
 set -euo pipefail
 module=$1
@@ -45,5 +46,7 @@ for pair in obs:libobs avcodec:libavcodec avutil:libavutil; do
 done
 
 exports=$(sed -n '/^EXPORTS/,$p' "$lists/ostrelin.def" | tail -n +2 | awk '{print $1}' | grep -E '^[A-Za-z_]' | sort -u)
-compare "ostrelin.def" "$exports" "$(nm -D --defined-only "$module" | awk '{print $3}' | grep -v -E '^(__bss_start|_edata|_end)$' | sort -u)"
+# Names with a leading underscore are the linker's (_end) or a sanitizer's
+# (__odr_asan.*), never the module's.
+compare "ostrelin.def" "$exports" "$(nm -D --defined-only "$module" | awk '{print $3}' | grep -v '^_' | sort -u)"
 exit $status
