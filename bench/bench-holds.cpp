@@ -297,11 +297,5 @@ int run(BenchReport &report)
 
 int main()
 {
-	bench_quiet_logs();
-	BenchReport report("holds");
-	try {
-		return run(report);
-	} catch (const std::exception &e) {
-		return report.cannot_run(e.what());
-	}
+	return bench_main("holds", run);
 }

@@ -266,11 +266,5 @@ int run(BenchReport &report)
 
 int main()
 {
-	bench_quiet_logs();
-	BenchReport report("stop");
-	try {
-		return run(report);
-	} catch (const std::exception &e) {
-		return report.cannot_run(e.what());
-	}
+	return bench_main("stop", run);
 }

@@ -51,11 +51,19 @@ void ostrelin_defaults(obs_data_t *settings)
 	obs_data_set_default_int(settings, "conn_mode", 0);
 	obs_data_set_default_bool(settings, "enabled", true);
 	obs_data_set_default_string(settings, "host", "127.0.0.1");
-	obs_data_set_default_double(settings, "zoom", 1.0);
-	obs_data_set_default_int(settings, "ev", 0);
-	obs_data_set_default_bool(settings, "torch", false);
-	obs_data_set_default_bool(settings, "ae_lock", false);
-	obs_data_set_default_int(settings, "awb", 1);
+	for (const CameraControlRow &row : camera_controls) {
+		switch (row.setting) {
+		case ControlSetting::zoom_factor:
+			obs_data_set_default_double(settings, row.key, row.default_value);
+			break;
+		case ControlSetting::integer:
+			obs_data_set_default_int(settings, row.key, (long long)row.default_value);
+			break;
+		case ControlSetting::boolean:
+			obs_data_set_default_bool(settings, row.key, row.default_value != 0);
+			break;
+		}
+	}
 }
 
 void *ostrelin_create(obs_data_t *settings, obs_source_t *source)
