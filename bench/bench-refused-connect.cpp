@@ -106,6 +106,8 @@ int run(BenchReport &report)
 
 } // namespace
 
+/* Not bench_main: that one quiets libobs's and FFmpeg's logs, and this
+ * program links neither (its Windows build has neither DLL). */
 int main()
 {
 	BenchReport report(BENCH_NAME);
