@@ -1,6 +1,8 @@
 #include "thread.h"
+#include "signal-handle.h"
 
 #include <new>
+#include <process.h>
 #include <windows.h>
 
 namespace {
@@ -10,7 +12,7 @@ struct ThreadStart {
 	void *arg;
 };
 
-DWORD WINAPI thread_main(LPVOID param)
+unsigned __stdcall thread_main(void *param)
 {
 	ThreadStart start = *static_cast<ThreadStart *>(param);
 	delete static_cast<ThreadStart *>(param);
@@ -23,7 +25,11 @@ DWORD WINAPI thread_main(LPVOID param)
 bool nx_thread_start(nx_thread *t, nx_thread_fn fn, void *arg)
 {
 	auto *start = new (std::nothrow) ThreadStart{fn, arg};
-	HANDLE handle = start ? CreateThread(nullptr, 0, thread_main, start, 0, nullptr) : nullptr;
+	/* _beginthreadex, not CreateThread: the thread body uses the C runtime,
+	 * which sets up and releases its per-thread state only for threads
+	 * started this way. Its result is a thread handle, closed by the join. */
+	uintptr_t started = start ? _beginthreadex(nullptr, 0, thread_main, start, 0, nullptr) : 0;
+	HANDLE handle = reinterpret_cast<HANDLE>(started);
 	if (!handle) {
 		delete start;
 		t->handle = nullptr;
@@ -90,4 +96,9 @@ bool nx_stop_raised(nx_stop_signal *stop)
 bool nx_stop_wait(nx_stop_signal *stop, uint32_t ms)
 {
 	return WaitForSingleObject(stop->event, ms) == WAIT_OBJECT_0;
+}
+
+HANDLE nx_stop_handle(nx_stop_signal *stop)
+{
+	return stop->event;
 }
