@@ -1,20 +1,14 @@
 #include "stream-thread.h"
 #include "adb-client.h"
 #include "receive-loop.h"
+#include "report-gate.h"
 #include "source-instance.h"
 
 #include <util/platform.h>
 
 #include <cstring>
 
-#define REPORT_GATE_NS 29999999999ULL
-
 enum class AttemptEnd { cannot_connect, dropped, streamed };
-
-bool report_gate_open(uint64_t last_report, uint64_t now)
-{
-	return last_report == 0 || now - last_report > REPORT_GATE_NS;
-}
 
 bool stream_address(const SourceInstance *inst, uint32_t *addr_be)
 {
