@@ -1,9 +1,9 @@
 /* Stop latency: how long disabling a source takes (its update callback, which
- * OBS runs on its interface thread) in each state of the connection thread,
+ * libobs runs on its video thread) in each state of the connection thread,
  * against the thread's own retry pause, measured in the same run as the time
  * from a phone hanging up to the thread's next connection. Every wait of the
  * thread has to end as soon as the stop is signalled: a stop that sat out a
- * wait would freeze OBS's interface for as long. */
+ * wait would hold OBS's video thread, and with it the picture, as long. */
 
 #include "adb-client.h"
 #include "bench-report.h"

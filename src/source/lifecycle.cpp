@@ -29,7 +29,7 @@ static int32_t effective_port(long long setting)
 static bool wanted_usb_mode(obs_data_t *settings)
 {
 	if (obs_data_has_user_value(settings, "conn_mode"))
-		return obs_data_get_int(settings, "conn_mode") == 0;
+		return conn_mode_is_usb(obs_data_get_int(settings, "conn_mode"));
 	return obs_data_get_bool(settings, "use_adb");
 }
 
@@ -48,7 +48,7 @@ void ostrelin_defaults(obs_data_t *settings)
 	obs_data_set_default_int(settings, "port", SOURCE_DEFAULT_PORT);
 	obs_data_set_default_string(settings, "device", "");
 	obs_data_set_default_bool(settings, "use_adb", true);
-	obs_data_set_default_int(settings, "conn_mode", 0);
+	obs_data_set_default_int(settings, "conn_mode", (long long)ConnMode::usb);
 	obs_data_set_default_bool(settings, "enabled", true);
 	obs_data_set_default_string(settings, "host", "127.0.0.1");
 	for (const CameraControlRow &row : camera_controls) {
@@ -92,11 +92,11 @@ static bool connection_unchanged(const SourceInstance *inst, obs_data_t *setting
 static void apply_mode(SourceInstance *inst, obs_data_t *settings)
 {
 	if (obs_data_has_user_value(settings, "conn_mode")) {
-		inst->use_adb = obs_data_get_int(settings, "conn_mode") == 0;
+		inst->use_adb = conn_mode_is_usb(obs_data_get_int(settings, "conn_mode"));
 		obs_data_set_bool(settings, "use_adb", inst->use_adb);
 	} else {
 		inst->use_adb = obs_data_get_bool(settings, "use_adb");
-		obs_data_set_int(settings, "conn_mode", inst->use_adb ? 0 : 1);
+		obs_data_set_int(settings, "conn_mode", (long long)(inst->use_adb ? ConnMode::usb : ConnMode::wifi));
 	}
 }
 

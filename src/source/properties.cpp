@@ -14,11 +14,11 @@ struct LabelPair {
 	const char *text_key;
 };
 
+/* Followed by the camera controls' labels, from their table. */
 static const LabelPair relabel_table[] = {
 	{"conn_mode", "ConnMode"}, {"device", "Device"},      {"refresh", "Rescan"},
 	{"host", "Host"},          {"enabled", "Enabled"},    {"refresh_status", "RefreshStatus"},
 	{"ui_lang", "Language"},   {"camera", "CameraGroup"}, {"camera_hint", "CameraHint"},
-	/* then the camera controls, from their table */
 };
 
 static const char *const awb_text_keys[] = {
@@ -74,7 +74,7 @@ static void exposure_label(const CameraCaps &caps, char out[64])
 
 static bool conn_mode_changed(obs_properties_t *props, obs_property_t *, obs_data_t *settings)
 {
-	bool usb = obs_data_get_int(settings, "conn_mode") == 0;
+	bool usb = conn_mode_is_usb(obs_data_get_int(settings, "conn_mode"));
 	obs_data_set_bool(settings, "use_adb", usb);
 
 	obs_property_set_visible(obs_properties_get(props, "host"), !usb);
@@ -180,8 +180,8 @@ static void add_connection_properties(obs_properties_t *props, SourceInstance *i
 {
 	obs_property_t *mode = obs_properties_add_list(props, "conn_mode", nx_text("ConnMode"), OBS_COMBO_TYPE_LIST,
 						       OBS_COMBO_FORMAT_INT);
-	obs_property_list_add_int(mode, nx_text("ModeUSB"), 0);
-	obs_property_list_add_int(mode, nx_text("ModeWiFi"), 1);
+	obs_property_list_add_int(mode, nx_text("ModeUSB"), (long long)ConnMode::usb);
+	obs_property_list_add_int(mode, nx_text("ModeWiFi"), (long long)ConnMode::wifi);
 	obs_property_set_modified_callback(mode, conn_mode_changed);
 
 	obs_properties_add_list(props, "device", nx_text("Device"), OBS_COMBO_TYPE_LIST, OBS_COMBO_FORMAT_STRING);
