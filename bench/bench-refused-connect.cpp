@@ -40,45 +40,46 @@ double since_ms(Clock::time_point start)
 double refused_connect_ms(uint16_t port)
 {
 	auto start = Clock::now();
-	nx_socket s = nx_socket_tcp();
-	if (s == NX_INVALID_SOCKET || !nx_socket_set_nonblocking(s, true))
+	plat_socket s = plat_socket_tcp();
+	if (s == PLAT_INVALID_SOCKET || !plat_socket_set_nonblocking(s, true))
 		throw std::runtime_error("no socket");
-	int ready = NX_WAIT_WRITE;
-	if (!nx_connect(s, nx_loopback_be(), port)) {
-		if (!nx_last_error_is_in_progress())
+	int ready = PLAT_WAIT_WRITE;
+	if (!plat_connect(s, plat_loopback_be(), port)) {
+		if (!plat_last_error_is_in_progress())
 			ready = -2; /* refused at once: also a refusal */
 		else
-			ready = nx_wait_socket(s, NX_WAIT_WRITE, nullptr, 0, connect_limit_ms);
+			ready = plat_wait_socket(s, PLAT_WAIT_WRITE, nullptr, 0, connect_limit_ms);
 	}
-	int error = ready == NX_WAIT_WRITE ? nx_socket_pending_error(s) : 0;
+	int error = ready == PLAT_WAIT_WRITE ? plat_socket_pending_error(s) : 0;
 	double ms = since_ms(start);
-	nx_socket_close(s);
+	plat_socket_close(s);
 	if (ready == 0)
 		throw std::runtime_error("the refused connect ran to its time limit");
-	if (ready == NX_WAIT_WRITE && error != loopback_refused_code())
+	if (ready == PLAT_WAIT_WRITE && error != loopback_refused_code())
 		throw std::runtime_error("the connect did not end refused");
 	return ms;
 }
 
 /* A wait on an idle connected socket that runs to its 100 ms limit. */
-double full_wait_ms(nx_socket idle)
+double full_wait_ms(plat_socket idle)
 {
 	auto start = Clock::now();
-	if (nx_wait_socket(idle, NX_WAIT_READ, nullptr, 0, reference_limit_ms) != 0)
+	if (plat_wait_socket(idle, PLAT_WAIT_READ, nullptr, 0, reference_limit_ms) != 0)
 		throw std::runtime_error("the idle socket became readable");
 	return since_ms(start);
 }
 
 int run(BenchReport &report)
 {
-	if (!nx_net_init())
+	if (!plat_net_init())
 		return report.cannot_run("no socket library");
 	uint16_t port = 0;
-	nx_socket listener = loopback_listen(&port);
-	nx_socket idle = nx_socket_tcp();
-	if (listener == NX_INVALID_SOCKET || idle == NX_INVALID_SOCKET || !nx_connect(idle, nx_loopback_be(), port))
+	plat_socket listener = loopback_listen(&port);
+	plat_socket idle = plat_socket_tcp();
+	if (listener == PLAT_INVALID_SOCKET || idle == PLAT_INVALID_SOCKET ||
+	    !plat_connect(idle, plat_loopback_be(), port))
 		return report.cannot_run("no loopback connection");
-	nx_socket accepted = loopback_accept(listener);
+	plat_socket accepted = loopback_accept(listener);
 	uint16_t closed = loopback_closed_port();
 
 	std::vector<double> refused, reference;
@@ -87,10 +88,10 @@ int run(BenchReport &report)
 		if (i < 5)
 			reference.push_back(full_wait_ms(idle));
 	}
-	nx_socket_close(accepted);
-	nx_socket_close(idle);
-	nx_socket_close(listener);
-	nx_net_cleanup();
+	plat_socket_close(accepted);
+	plat_socket_close(idle);
+	plat_socket_close(listener);
+	plat_net_cleanup();
 
 	report.section("refused connect to 127.0.0.1, from socket to verdict");
 	report.line("%d connects: median %.3f ms, slowest %.3f ms", samples, median(refused), percentile(refused, 100));

@@ -63,7 +63,7 @@ public:
 		: responder_(std::move(responder))
 	{
 		listener_ = loopback_listen_on(port, &port_, 64);
-		if (listener_ == NX_INVALID_SOCKET)
+		if (listener_ == PLAT_INVALID_SOCKET)
 			throw std::runtime_error("fake adb server: cannot listen on 127.0.0.1:" + std::to_string(port));
 		acceptor_ = std::thread([this] { accept_loop(); });
 	}
@@ -106,7 +106,7 @@ public:
 		if (stopping_.exchange(true))
 			return;
 		acceptor_.join();
-		nx_socket_close(listener_);
+		plat_socket_close(listener_);
 		std::vector<std::thread> connections;
 		{
 			std::lock_guard<std::mutex> guard(lock_);
@@ -124,18 +124,18 @@ private:
 		while (!stopping_) {
 			if (!wait_readable(listener_))
 				continue;
-			nx_socket conn = loopback_accept(listener_);
-			if (conn == NX_INVALID_SOCKET)
+			plat_socket conn = loopback_accept(listener_);
+			if (conn == PLAT_INVALID_SOCKET)
 				continue;
 			std::lock_guard<std::mutex> guard(lock_);
 			connections_.emplace_back([this, conn] { serve(conn); });
 		}
 	}
 
-	bool wait_readable(nx_socket fd) const { return loopback_wait_readable(fd, poll_ms); }
+	bool wait_readable(plat_socket fd) const { return loopback_wait_readable(fd, poll_ms); }
 
 	/* Reads exactly n bytes, waiting as long as the server runs. */
-	bool read_exact(nx_socket fd, char *buf, size_t n) const
+	bool read_exact(plat_socket fd, char *buf, size_t n) const
 	{
 		while (n > 0) {
 			if (stopping_)
@@ -151,7 +151,7 @@ private:
 		return true;
 	}
 
-	bool read_request(nx_socket fd, std::string *raw, std::string *text) const
+	bool read_request(plat_socket fd, std::string *raw, std::string *text) const
 	{
 		char prefix[5] = {};
 		if (!read_exact(fd, prefix, 4))
@@ -169,7 +169,7 @@ private:
 
 	/* Pieces of 1, 2, 3, 5, ... bytes with short pauses between them, or
 	 * single bytes every byte_every_ms. */
-	void write_in_pieces(nx_socket fd, const FakeAdbReply &reply) const
+	void write_in_pieces(plat_socket fd, const FakeAdbReply &reply) const
 	{
 		static const size_t pieces[] = {1, 2, 3, 5, 64, 1000};
 		const std::string &bytes = reply.bytes;
@@ -184,7 +184,7 @@ private:
 		}
 	}
 
-	void hold_until_client_closes(nx_socket fd)
+	void hold_until_client_closes(plat_socket fd)
 	{
 		char scrap[256];
 		while (!stopping_) {
@@ -197,9 +197,9 @@ private:
 		}
 	}
 
-	void serve(nx_socket fd)
+	void serve(plat_socket fd)
 	{
-		nx_socket_set_nodelay(fd);
+		plat_socket_set_nodelay(fd);
 		std::string raw, text;
 		if (read_request(fd, &raw, &text)) {
 			{
@@ -213,11 +213,11 @@ private:
 			if (reply.hold_open)
 				hold_until_client_closes(fd);
 		}
-		nx_socket_close(fd);
+		plat_socket_close(fd);
 	}
 
 	FakeAdbResponder responder_;
-	nx_socket listener_ = NX_INVALID_SOCKET;
+	plat_socket listener_ = PLAT_INVALID_SOCKET;
 	uint16_t port_ = 0;
 	std::atomic<bool> stopping_{false};
 	std::atomic<int> closed_by_client_{0};

@@ -33,11 +33,11 @@ inline sockaddr_in loopback_address(uint16_t port)
 }
 
 /* A listening socket on 127.0.0.1:port (0: a free port), the port it got in
- * *bound; NX_INVALID_SOCKET on failure. */
-inline nx_socket loopback_listen_on(uint16_t port, uint16_t *bound, int backlog)
+ * *bound; PLAT_INVALID_SOCKET on failure. */
+inline plat_socket loopback_listen_on(uint16_t port, uint16_t *bound, int backlog)
 {
-	nx_socket s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-	if (s == NX_INVALID_SOCKET)
+	plat_socket s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+	if (s == PLAT_INVALID_SOCKET)
 		return s;
 #ifndef _WIN32
 	/* A fixed port again soon after a test: allowed past TIME_WAIT. (On
@@ -49,14 +49,14 @@ inline nx_socket loopback_listen_on(uint16_t port, uint16_t *bound, int backlog)
 	loopback_len len = sizeof(sa);
 	if (bind(s, reinterpret_cast<sockaddr *>(&sa), sizeof(sa)) != 0 || listen(s, backlog) != 0 ||
 	    getsockname(s, reinterpret_cast<sockaddr *>(&sa), &len) != 0) {
-		nx_socket_close(s);
-		return NX_INVALID_SOCKET;
+		plat_socket_close(s);
+		return PLAT_INVALID_SOCKET;
 	}
 	*bound = ntohs(sa.sin_port);
 	return s;
 }
 
-inline nx_socket loopback_listen(uint16_t *port)
+inline plat_socket loopback_listen(uint16_t *port)
 {
 	return loopback_listen_on(0, port, 8);
 }
@@ -65,18 +65,18 @@ inline nx_socket loopback_listen(uint16_t *port)
 inline uint16_t loopback_closed_port(void)
 {
 	uint16_t port = 0;
-	nx_socket s = loopback_listen(&port);
-	nx_socket_close(s);
+	plat_socket s = loopback_listen(&port);
+	plat_socket_close(s);
 	return port;
 }
 
-inline nx_socket loopback_accept(nx_socket listener)
+inline plat_socket loopback_accept(plat_socket listener)
 {
 	return accept(listener, nullptr, nullptr);
 }
 
 /* True when s has data, an end or a connection to accept within ms. */
-inline bool loopback_wait_readable(nx_socket s, int ms)
+inline bool loopback_wait_readable(plat_socket s, int ms)
 {
 #ifdef _WIN32
 	WSAPOLLFD entry = {s, POLLRDNORM, 0};
@@ -88,19 +88,19 @@ inline bool loopback_wait_readable(nx_socket s, int ms)
 }
 
 /* One send that never raises SIGPIPE; what send returned. */
-inline long loopback_send(nx_socket s, const char *data, size_t n)
+inline long loopback_send(plat_socket s, const char *data, size_t n)
 {
 	return (long)send(s, data, (int)n, loopback_send_flags);
 }
 
 /* Closes with a reset instead of an orderly end (linger on, time zero). */
-inline void loopback_reset(nx_socket s)
+inline void loopback_reset(plat_socket s)
 {
 	linger hard = {};
 	hard.l_onoff = 1;
 	hard.l_linger = 0;
 	setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&hard), sizeof(hard));
-	nx_socket_close(s);
+	plat_socket_close(s);
 }
 
 inline int loopback_refused_code(void)

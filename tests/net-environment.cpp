@@ -10,8 +10,8 @@ namespace {
 
 class NetEnvironment : public ::testing::Environment {
 public:
-	void SetUp() override { ASSERT_TRUE(nx_net_init()); }
-	void TearDown() override { nx_net_cleanup(); }
+	void SetUp() override { ASSERT_TRUE(plat_net_init()); }
+	void TearDown() override { plat_net_cleanup(); }
 };
 
 const auto *const net_environment = ::testing::AddGlobalTestEnvironment(new NetEnvironment);

@@ -254,7 +254,7 @@ TEST_F(AdbClient, ATrickledReplyMustEndWithinTheRequestDeadline)
 TEST_F(AdbClient, AStopEndsARequestUnderWay)
 {
 	serve_reply(FakeAdbReply::silence());
-	nx_stop_signal *stop = nx_stop_create();
+	plat_stop_signal *stop = plat_stop_create();
 	bool result = true;
 	std::thread requester([&] {
 		adb_set_thread_stop(stop);
@@ -262,7 +262,7 @@ TEST_F(AdbClient, AStopEndsARequestUnderWay)
 		adb_set_thread_stop(nullptr);
 	});
 	ASSERT_TRUE(server_->wait_for_request("host:forward:tcp:27183;localabstract:nerix", 2000));
-	nx_stop_raise(stop);
+	plat_stop_raise(stop);
 	requester.join();
 	EXPECT_FALSE(result);
 	EXPECT_TRUE(eventually([&] { return server_->closed_by_client() == 1; }));
@@ -275,7 +275,7 @@ TEST_F(AdbClient, AStopEndsARequestUnderWay)
 	});
 	again.join();
 	EXPECT_FALSE(result);
-	nx_stop_destroy(stop);
+	plat_stop_destroy(stop);
 }
 
 TEST_F(AdbClient, DeviceListStallingAfterOkayFails)

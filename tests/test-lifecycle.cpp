@@ -63,7 +63,7 @@ TEST_F(LifecycleTest, DefaultsAndModeReconciliation)
 	EXPECT_EQ(obs_data_get_int(s, "conn_mode"), 0);
 	EXPECT_TRUE(instance(fresh)->use_adb);
 	EXPECT_EQ(instance(fresh)->port, 27183);
-	EXPECT_TRUE(nx_thread_running(&instance(fresh)->conn.thread));
+	EXPECT_TRUE(plat_thread_running(&instance(fresh)->conn.thread));
 	obs_data_release(s);
 
 	/* Older settings with only "use_adb" false: Wi-Fi, and "conn_mode" 1 is written. */
@@ -75,7 +75,7 @@ TEST_F(LifecycleTest, DefaultsAndModeReconciliation)
 	s = obs_source_get_settings(legacy);
 	EXPECT_EQ(obs_data_get_int(s, "conn_mode"), 1);
 	EXPECT_FALSE(instance(legacy)->use_adb);
-	EXPECT_FALSE(nx_thread_running(&instance(legacy)->conn.thread));
+	EXPECT_FALSE(plat_thread_running(&instance(legacy)->conn.thread));
 	obs_data_release(s);
 
 	/* Both present and disagreeing: "conn_mode" wins and "use_adb" is rewritten. */
@@ -120,22 +120,22 @@ TEST_F(LifecycleTest, PortAndTextRules)
 	/* Past 65535 there is no port: refused, never wrapped onto another one
 	 * (65536 more than the listener's port would land on it). */
 	change(source, [&](obs_data_t *s) { obs_data_set_int(s, "port", listener.port() + 65536); });
-	EXPECT_FALSE(nx_thread_running(&inst->conn.thread));
+	EXPECT_FALSE(plat_thread_running(&inst->conn.thread));
 	EXPECT_TRUE(log.contains(LOG_WARNING, "[ostrelin] 連接埠 " + std::to_string(listener.port() + 65536) +
 						      " 不在 1–65535 之間，不連線"));
 	EXPECT_FALSE(listener.accept(300).valid());
 	change(source, [&](obs_data_t *s) { obs_data_set_int(s, "port", 65536); });
-	EXPECT_FALSE(nx_thread_running(&inst->conn.thread));
+	EXPECT_FALSE(plat_thread_running(&inst->conn.thread));
 	change(source, [&](obs_data_t *s) { obs_data_set_int(s, "port", 65535); });
-	EXPECT_TRUE(nx_thread_running(&inst->conn.thread));
+	EXPECT_TRUE(plat_thread_running(&inst->conn.thread));
 	EXPECT_EQ(inst->refused_port, 0);
 	change(source, [&](obs_data_t *s) { obs_data_set_int(s, "port", 1); });
-	EXPECT_TRUE(nx_thread_running(&inst->conn.thread));
+	EXPECT_TRUE(plat_thread_running(&inst->conn.thread));
 
 	/* "device" changes restart the connection even in Wi-Fi mode. */
 	change(source, [&](obs_data_t *s) { obs_data_set_string(s, "device", "other"); });
 	EXPECT_STREQ(inst->serial, "other");
-	EXPECT_TRUE(nx_thread_running(&inst->conn.thread));
+	EXPECT_TRUE(plat_thread_running(&inst->conn.thread));
 }
 
 TEST_F(LifecycleTest, ControlsGoOutInOrderWithoutReconnecting)
@@ -287,8 +287,8 @@ TEST_F(LifecycleTest, DisablingStopsTheThreadAndClosesTheSocket)
 
 	change(source, [](obs_data_t *s) { obs_data_set_bool(s, "enabled", false); });
 	SourceInstance *inst = instance(source);
-	EXPECT_FALSE(nx_thread_running(&inst->conn.thread));
-	EXPECT_EQ(inst->conn.sock, NX_INVALID_SOCKET);
+	EXPECT_FALSE(plat_thread_running(&inst->conn.thread));
+	EXPECT_EQ(inst->conn.sock, PLAT_INVALID_SOCKET);
 	EXPECT_FALSE(inst->connected);
 	EXPECT_TRUE(phone.wait_closed(1000));
 	EXPECT_EQ(peer::threads(), threads_streaming - 1); /* the connection thread */
@@ -296,7 +296,7 @@ TEST_F(LifecycleTest, DisablingStopsTheThreadAndClosesTheSocket)
 
 	/* Enabled again: a new thread and a new connection. */
 	change(source, [](obs_data_t *s) { obs_data_set_bool(s, "enabled", true); });
-	EXPECT_TRUE(nx_thread_running(&inst->conn.thread));
+	EXPECT_TRUE(plat_thread_running(&inst->conn.thread));
 	EXPECT_TRUE(accept_phone().valid());
 }
 

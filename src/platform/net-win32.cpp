@@ -5,43 +5,43 @@
 #include <mstcpip.h>
 #include <ws2tcpip.h>
 
-bool nx_net_init(void)
+bool plat_net_init(void)
 {
 	WSADATA data;
 	return WSAStartup(MAKEWORD(2, 2), &data) == 0;
 }
 
-void nx_net_cleanup(void)
+void plat_net_cleanup(void)
 {
 	WSACleanup();
 }
 
-nx_socket nx_socket_tcp(void)
+plat_socket plat_socket_tcp(void)
 {
 	/* Not inheritable, so a child process never keeps the connection open. */
 	return WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
 			  WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
 }
 
-void nx_socket_close(nx_socket s)
+void plat_socket_close(plat_socket s)
 {
 	if (s != INVALID_SOCKET)
 		closesocket(s);
 }
 
-bool nx_socket_set_nonblocking(nx_socket s, bool on)
+bool plat_socket_set_nonblocking(plat_socket s, bool on)
 {
 	u_long mode = on ? 1 : 0;
 	return ioctlsocket(s, FIONBIO, &mode) == 0;
 }
 
-bool nx_socket_set_nodelay(nx_socket s)
+bool plat_socket_set_nodelay(plat_socket s)
 {
 	BOOL one = TRUE;
 	return setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char *>(&one), sizeof(one)) == 0;
 }
 
-bool nx_parse_ipv4(const char *text, uint32_t *addr_be)
+bool plat_parse_ipv4(const char *text, uint32_t *addr_be)
 {
 	IN_ADDR addr = {};
 	if (!text || inet_pton(AF_INET, text, &addr) != 1)
@@ -50,7 +50,7 @@ bool nx_parse_ipv4(const char *text, uint32_t *addr_be)
 	return true;
 }
 
-uint32_t nx_loopback_be(void)
+uint32_t plat_loopback_be(void)
 {
 	return htonl(INADDR_LOOPBACK);
 }
@@ -59,7 +59,7 @@ uint32_t nx_loopback_be(void)
  * closed local port takes about two seconds to fail. Nothing is lost on the
  * loopback, so there the SYN is sent once and a refusal is reported at once.
  * Systems without this control (before Windows 8, Wine) keep their default. */
-static void no_syn_retries_on_loopback(nx_socket s, uint32_t addr_be)
+static void no_syn_retries_on_loopback(plat_socket s, uint32_t addr_be)
 {
 	if ((ntohl(addr_be) >> 24) != 127)
 		return;
@@ -70,7 +70,7 @@ static void no_syn_retries_on_loopback(nx_socket s, uint32_t addr_be)
 	WSAIoctl(s, SIO_TCP_INITIAL_RTO, &params, sizeof(params), nullptr, 0, &returned, nullptr, nullptr);
 }
 
-bool nx_connect(nx_socket s, uint32_t addr_be, uint16_t port)
+bool plat_connect(plat_socket s, uint32_t addr_be, uint16_t port)
 {
 	no_syn_retries_on_loopback(s, addr_be);
 	sockaddr_in sa = {};
@@ -80,7 +80,7 @@ bool nx_connect(nx_socket s, uint32_t addr_be, uint16_t port)
 	return connect(s, reinterpret_cast<sockaddr *>(&sa), sizeof(sa)) == 0;
 }
 
-int nx_socket_pending_error(nx_socket s)
+int plat_socket_pending_error(plat_socket s)
 {
 	int err = 0;
 	int len = sizeof(err);
@@ -94,15 +94,15 @@ int nx_socket_pending_error(nx_socket s)
  * write set as elsewhere); like an error on POSIX it is reported as ready for
  * whichever event was asked, and the next call on the socket collects it.
  * Windows' fd_set is a list of handles, so no handle value is too large. */
-static int ready_now(nx_socket s, int events)
+static int ready_now(plat_socket s, int events)
 {
 	fd_set readable, writable, failed;
 	FD_ZERO(&readable);
 	FD_ZERO(&writable);
 	FD_ZERO(&failed);
-	if (events & NX_WAIT_READ)
+	if (events & PLAT_WAIT_READ)
 		FD_SET(s, &readable);
-	if (events & NX_WAIT_WRITE)
+	if (events & PLAT_WAIT_WRITE)
 		FD_SET(s, &writable);
 	FD_SET(s, &failed);
 	timeval zero = {};
@@ -110,9 +110,9 @@ static int ready_now(nx_socket s, int events)
 		return -1;
 	int ready = 0;
 	if (FD_ISSET(s, &readable))
-		ready |= NX_WAIT_READ;
+		ready |= PLAT_WAIT_READ;
 	if (FD_ISSET(s, &writable))
-		ready |= NX_WAIT_WRITE;
+		ready |= PLAT_WAIT_WRITE;
 	if (FD_ISSET(s, &failed))
 		ready |= events;
 	return ready & events;
@@ -121,9 +121,9 @@ static int ready_now(nx_socket s, int events)
 static long network_events_for(int events)
 {
 	long mask = FD_CLOSE;
-	if (events & NX_WAIT_READ)
+	if (events & PLAT_WAIT_READ)
 		mask |= FD_READ;
-	if (events & NX_WAIT_WRITE)
+	if (events & PLAT_WAIT_WRITE)
 		mask |= FD_WRITE | FD_CONNECT;
 	return mask;
 }
@@ -134,7 +134,7 @@ static long network_events_for(int events)
  * the socket only for the length of this call: WSAEventSelect is undone
  * before the event is closed, so Winsock never sets a closed (or reused)
  * handle. The socket stays non-blocking, as WSAEventSelect leaves it. */
-static int sleep_on_socket(nx_socket s, int events, HANDLE *handles, DWORD signal_count, DWORD ms)
+static int sleep_on_socket(plat_socket s, int events, HANDLE *handles, DWORD signal_count, DWORD ms)
 {
 	WSAEVENT ready = WSACreateEvent();
 	if (ready == WSA_INVALID_EVENT)
@@ -168,15 +168,15 @@ static ULONGLONG now_ms(void)
  * state itself is read with select before each sleep and after each wake-up.
  * WSAPoll is not used: it does not report a refused connect on older
  * Windows 10 releases. */
-int nx_wait_socket(nx_socket s, int events, nx_stop_signal *const *signals, int signal_count, int timeout_ms)
+int plat_wait_socket(plat_socket s, int events, plat_stop_signal *const *signals, int signal_count, int timeout_ms)
 {
-	if (signal_count > NX_WAIT_MAX_SIGNALS)
+	if (signal_count > PLAT_WAIT_MAX_SIGNALS)
 		return -1;
-	HANDLE handles[NX_WAIT_MAX_SIGNALS + 1];
+	HANDLE handles[PLAT_WAIT_MAX_SIGNALS + 1];
 	DWORD count = 0;
 	for (int i = 0; i < signal_count; i++)
 		if (signals[i])
-			handles[count++] = nx_stop_handle(signals[i]);
+			handles[count++] = plat_stop_handle(signals[i]);
 
 	const ULONGLONG start = now_ms();
 	for (;;) {
@@ -199,30 +199,30 @@ int nx_wait_socket(nx_socket s, int events, nx_stop_signal *const *signals, int 
 }
 
 /* Windows has no SIGPIPE: a send on a connection the peer closed just fails. */
-long nx_send(nx_socket s, const void *buf, size_t len)
+long plat_send(plat_socket s, const void *buf, size_t len)
 {
 	int chunk = len > INT_MAX ? INT_MAX : (int)len;
 	return send(s, static_cast<const char *>(buf), chunk, 0);
 }
 
-long nx_recv(nx_socket s, void *buf, size_t len)
+long plat_recv(plat_socket s, void *buf, size_t len)
 {
 	int chunk = len > INT_MAX ? INT_MAX : (int)len;
 	return recv(s, static_cast<char *>(buf), chunk, 0);
 }
 
-bool nx_last_error_is_timeout(void)
+bool plat_last_error_is_timeout(void)
 {
 	return WSAGetLastError() == WSAEWOULDBLOCK;
 }
 
 /* A non-blocking connect that has started fails with WSAEWOULDBLOCK. */
-bool nx_last_error_is_in_progress(void)
+bool plat_last_error_is_in_progress(void)
 {
 	return WSAGetLastError() == WSAEWOULDBLOCK;
 }
 
-int nx_last_error_code(void)
+int plat_last_error_code(void)
 {
 	return WSAGetLastError();
 }

@@ -8,7 +8,7 @@
 namespace {
 
 struct ThreadStart {
-	nx_thread_fn fn;
+	plat_thread_fn fn;
 	void *arg;
 };
 
@@ -22,7 +22,7 @@ unsigned __stdcall thread_main(void *param)
 
 } // namespace
 
-bool nx_thread_start(nx_thread *t, nx_thread_fn fn, void *arg)
+bool plat_thread_start(plat_thread *t, plat_thread_fn fn, void *arg)
 {
 	auto *start = new (std::nothrow) ThreadStart{fn, arg};
 	/* _beginthreadex, not CreateThread: the thread body uses the C runtime,
@@ -39,7 +39,7 @@ bool nx_thread_start(nx_thread *t, nx_thread_fn fn, void *arg)
 	return true;
 }
 
-void nx_thread_join(nx_thread *t)
+void plat_thread_join(plat_thread *t)
 {
 	if (!t->handle)
 		return;
@@ -48,18 +48,18 @@ void nx_thread_join(nx_thread *t)
 	t->handle = nullptr;
 }
 
-bool nx_thread_running(const nx_thread *t)
+bool plat_thread_running(const plat_thread *t)
 {
 	return t->handle != nullptr;
 }
 
-struct nx_stop_signal {
+struct plat_stop_signal {
 	HANDLE event; /* manual-reset: stays raised until reset */
 };
 
-nx_stop_signal *nx_stop_create(void)
+plat_stop_signal *plat_stop_create(void)
 {
-	auto *stop = new (std::nothrow) nx_stop_signal;
+	auto *stop = new (std::nothrow) plat_stop_signal;
 	if (!stop)
 		return nullptr;
 	stop->event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -70,7 +70,7 @@ nx_stop_signal *nx_stop_create(void)
 	return stop;
 }
 
-void nx_stop_destroy(nx_stop_signal *stop)
+void plat_stop_destroy(plat_stop_signal *stop)
 {
 	if (!stop)
 		return;
@@ -78,27 +78,27 @@ void nx_stop_destroy(nx_stop_signal *stop)
 	delete stop;
 }
 
-void nx_stop_raise(nx_stop_signal *stop)
+void plat_stop_raise(plat_stop_signal *stop)
 {
 	SetEvent(stop->event);
 }
 
-void nx_stop_reset(nx_stop_signal *stop)
+void plat_stop_reset(plat_stop_signal *stop)
 {
 	ResetEvent(stop->event);
 }
 
-bool nx_stop_raised(nx_stop_signal *stop)
+bool plat_stop_raised(plat_stop_signal *stop)
 {
 	return WaitForSingleObject(stop->event, 0) == WAIT_OBJECT_0;
 }
 
-bool nx_stop_wait(nx_stop_signal *stop, uint32_t ms)
+bool plat_stop_wait(plat_stop_signal *stop, uint32_t ms)
 {
 	return WaitForSingleObject(stop->event, ms) == WAIT_OBJECT_0;
 }
 
-HANDLE nx_stop_handle(nx_stop_signal *stop)
+HANDLE plat_stop_handle(plat_stop_signal *stop)
 {
 	return stop->event;
 }

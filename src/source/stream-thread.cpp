@@ -13,10 +13,10 @@ enum class AttemptEnd { cannot_connect, dropped, streamed };
 bool stream_address(const SourceInstance *inst, uint32_t *addr_be)
 {
 	if (inst->use_adb || inst->host[0] == '\0' || strcmp(inst->host, "127.0.0.1") == 0) {
-		*addr_be = nx_loopback_be();
+		*addr_be = plat_loopback_be();
 		return true;
 	}
-	return nx_parse_ipv4(inst->host, addr_be);
+	return plat_parse_ipv4(inst->host, addr_be);
 }
 
 const char *stream_display_host(const SourceInstance *inst)
