@@ -134,9 +134,9 @@ MEASURING A RECEIVER
                        handshake, no packet headers, no capabilities, no
                        audio (what a generic network video input reads)
   --send-log FILE      one line per event, times in ns of CLOCK_MONOTONIC:
-                       "open N NS", "video N F NS W H" (picture F of
-                       connection N, W x H, just before it is written),
-                       "close N NS"
+                       "open N NS", "video N F NS W H TS" (picture F of
+                       connection N, W x H, just before it is written, TS
+                       its wire timestamp), "audio N NS TS", "close N NS"
   --drop-every S       close each connection after S seconds; the next
                        connection starts afresh (a keyframe, frame 0)
   --rotate-every S     every S seconds of a connection, turn the picture:

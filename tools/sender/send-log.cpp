@@ -34,11 +34,20 @@ void send_log_open_connection(long connection)
 	}
 }
 
-void send_log_video(long connection, int64_t frame, int width, int height)
+void send_log_video(long connection, int64_t frame, int width, int height, uint64_t timestamp)
 {
 	if (g_log) {
-		fprintf(g_log, "video %ld %lld %lld %d %d\n", connection, (long long)frame,
-			(long long)send_log_now_ns(), width, height);
+		fprintf(g_log, "video %ld %lld %lld %d %d %llu\n", connection, (long long)frame,
+			(long long)send_log_now_ns(), width, height, (unsigned long long)timestamp);
+		fflush(g_log);
+	}
+}
+
+void send_log_audio(long connection, uint64_t timestamp)
+{
+	if (g_log) {
+		fprintf(g_log, "audio %ld %lld %llu\n", connection, (long long)send_log_now_ns(),
+			(unsigned long long)timestamp);
 		fflush(g_log);
 	}
 }

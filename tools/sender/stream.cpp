@@ -152,7 +152,7 @@ static bool send_audio_config(StreamState &s, const AudioConfig &config)
 static bool send_video(StreamState &s, const EncodedUnit &unit, uint64_t timestamp, int64_t frame_number)
 {
 	const SenderOptions &o = s.opts;
-	send_log_video(s.connection, frame_number, s.width, s.height);
+	send_log_video(s.connection, frame_number, s.width, s.height, timestamp);
 	if (o.annexb)
 		return connection_send(s.conn, unit.data.data(), unit.data.size());
 	bool special = frame_number == 1 && (o.stall_header_ms > 0 || o.stall_payload_ms > 0 || o.close_mid_packet);
@@ -281,6 +281,7 @@ static void run_media(StreamState &s, VideoEncoder &video, AudioEncoder *audio, 
 				return;
 			for (const EncodedUnit &unit : units) {
 				int64_t us = t0 + unit.pts * 1000000 / audio_sample_rate;
+				send_log_audio(s.connection, wire_time(s, us));
 				if (!send_packet(s, PACKET_FLAG_AUDIO, wire_time(s, us), unit.data.data(),
 						 unit.data.size()))
 					return;
