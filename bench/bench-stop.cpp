@@ -78,7 +78,7 @@ double disable_ms(obs_source_t *source)
 	ostrelin_update(instance(source), settings);
 	double ms = since_ms(start);
 	obs_data_release(settings);
-	return nx_thread_running(&instance(source)->thread) ? -1 : ms;
+	return nx_thread_running(&instance(source)->conn.thread) ? -1 : ms;
 }
 
 /* Each returns the stop time in ms, or a negative value when the state could

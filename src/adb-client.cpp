@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -19,12 +20,14 @@
  *   after OKAY to a forward      up to 4 bytes, dropped if already there
  */
 
-/* Every wait on the server (connect, each send, each read) ends after this
- * long, so a server that accepts and then hangs cannot hold OBS's interface
- * thread. */
-static constexpr int server_wait_ms = 2000;
+/* A whole request (connect, send, reply) ends this long after it started,
+ * whatever the server does: silence, a byte at a time, half a reply. */
+static constexpr int request_limit_ms = 2000;
 
 static std::atomic<uint16_t> g_server_port{5037};
+
+/* Raised to end the requests of one thread at once (its source stops). */
+static thread_local nx_stop_signal *t_stop = nullptr;
 
 /* One text for the whole process; the lock keeps overlapping failures on
  * several threads from mixing their texts. */
@@ -43,63 +46,68 @@ static void set_error(const char *format, ...)
 	memcpy(g_last_error, text, sizeof(text));
 }
 
-/* The connection to the server for one request, closed on every way out. */
-class ServerSocket {
+/* One request: the connection to the server, closed on every way out, and
+ * the deadline every wait of the request shares. */
+class Request {
 public:
-	explicit ServerSocket(nx_socket s) : s_(s) {}
-	~ServerSocket() { nx_socket_close(s_); }
-	ServerSocket(const ServerSocket &) = delete;
-	ServerSocket &operator=(const ServerSocket &) = delete;
+	Request() : s_(nx_socket_tcp()), deadline_(std::chrono::steady_clock::now() + std::chrono::milliseconds(request_limit_ms)) {}
+	~Request() { nx_socket_close(s_); }
+	Request(const Request &) = delete;
+	Request &operator=(const Request &) = delete;
 
-	bool valid() const { return s_ != NX_INVALID_SOCKET; }
 	nx_socket get() const { return s_; }
+
+	/* Waits for the socket within what is left of the request's time;
+	 * false when it ran out, a stop came, or the wait failed. */
+	bool wait(int events) const
+	{
+		using namespace std::chrono;
+		auto left = duration_cast<milliseconds>(deadline_ - steady_clock::now()).count();
+		if (left <= 0)
+			return false;
+		nx_stop_signal *signals[] = {t_stop};
+		return nx_wait_socket(s_, events, signals, 1, (int)left) > 0;
+	}
 
 private:
 	nx_socket s_;
+	std::chrono::steady_clock::time_point deadline_;
 };
 
 struct BFreeDeleter {
 	void operator()(void *p) const { bfree(p); }
 };
 
-/* Non-blocking connect, a bounded wait for it to complete, then back to
- * blocking calls that each give up after server_wait_ms. */
-static bool connect_within_limit(nx_socket s, uint16_t port)
+static bool connect_within_limit(const Request &req, uint16_t port)
 {
+	nx_socket s = req.get();
 	if (!nx_socket_set_nonblocking(s, true))
 		return false;
-	if (!nx_connect(s, nx_loopback_be(), port)) {
-		if (!nx_last_error_is_in_progress())
-			return false;
-		if (nx_wait_writable(s, server_wait_ms) <= 0)
-			return false;
-		if (nx_socket_pending_error(s) != 0)
-			return false;
-	}
-	return nx_socket_set_nonblocking(s, false) && nx_socket_set_recv_timeout(s, server_wait_ms) &&
-	       nx_socket_set_send_timeout(s, server_wait_ms);
+	if (nx_connect(s, nx_loopback_be(), port))
+		return true;
+	return nx_last_error_is_in_progress() && req.wait(NX_WAIT_WRITE) && nx_socket_pending_error(s) == 0;
 }
 
-static nx_socket connect_server(void)
+static bool connect_server(const Request &req)
 {
-	nx_socket s = nx_socket_tcp();
-	if (s == NX_INVALID_SOCKET) {
+	if (req.get() == NX_INVALID_SOCKET) {
 		set_error("建立 socket 失敗 (%d)", nx_last_error_code());
-		return NX_INVALID_SOCKET;
+		return false;
 	}
 	uint16_t port = g_server_port.load();
-	if (!connect_within_limit(s, port)) {
+	if (!connect_within_limit(req, port)) {
 		set_error("連不到 adb server (127.0.0.1:%d)。請確認 adb 有在跑，或先執行一次 adb devices", (int)port);
-		nx_socket_close(s);
-		return NX_INVALID_SOCKET;
+		return false;
 	}
-	return s;
+	return true;
 }
 
-static bool send_all(nx_socket s, const char *data, size_t len)
+static bool send_all(const Request &req, const char *data, size_t len)
 {
 	while (len > 0) {
-		long sent = nx_send(s, data, len);
+		long sent = nx_send(req.get(), data, len);
+		if (sent < 0 && nx_last_error_is_timeout() && req.wait(NX_WAIT_WRITE))
+			continue;
 		if (sent <= 0)
 			return false;
 		data += sent;
@@ -109,19 +117,22 @@ static bool send_all(nx_socket s, const char *data, size_t len)
 }
 
 /* A failed send sets no error text. */
-static bool send_request(nx_socket s, const char *text)
+static bool send_request(const Request &req, const char *text)
 {
 	size_t len = strlen(text);
 	char prefix[5];
 	snprintf(prefix, sizeof(prefix), "%04x", (unsigned)len);
-	return send_all(s, prefix, 4) && send_all(s, text, len);
+	return send_all(req, prefix, 4) && send_all(req, text, len);
 }
 
-/* False when the connection ends, fails or runs out of time first. */
-static bool read_exact(nx_socket s, char *buf, size_t len)
+/* False when the connection ends, fails, the request runs out of time or a
+ * stop comes first. */
+static bool read_exact(const Request &req, char *buf, size_t len)
 {
 	while (len > 0) {
-		long got = nx_recv(s, buf, len);
+		long got = nx_recv(req.get(), buf, len);
+		if (got < 0 && nx_last_error_is_timeout() && req.wait(NX_WAIT_READ))
+			continue;
 		if (got <= 0)
 			return false;
 		buf += got;
@@ -138,32 +149,32 @@ static bool parse_length(const char digits[5], unsigned *length)
 }
 
 /* Reads the reason that follows "FAIL" into the last-error text. */
-static void read_status(nx_socket s)
+static void read_status(const Request &req)
 {
 	char digits[5] = {};
 	unsigned length = 0;
-	if (!read_exact(s, digits, 4) || !parse_length(digits, &length))
+	if (!read_exact(req, digits, 4) || !parse_length(digits, &length))
 		length = 0;
 
 	char reason[256] = {};
-	if (length < 1 || length > 255 || !read_exact(s, reason, length)) {
+	if (length < 1 || length > 255 || !read_exact(req, reason, length)) {
 		set_error("adb 回報失敗");
 		return;
 	}
 	set_error("adb: %s", reason);
 }
 
-static bool expect_okay(nx_socket s)
+static bool expect_okay(const Request &req)
 {
 	char status[4];
-	if (!read_exact(s, status, sizeof(status))) {
+	if (!read_exact(req, status, sizeof(status))) {
 		set_error("adb server 沒有回應");
 		return false;
 	}
 	if (memcmp(status, "OKAY", 4) == 0)
 		return true;
 	if (memcmp(status, "FAIL", 4) == 0)
-		read_status(s);
+		read_status(req);
 	else
 		set_error("adb 回應無法辨識");
 	return false;
@@ -172,17 +183,16 @@ static bool expect_okay(nx_socket s)
 /* A forward counts as made on its first OKAY. The server may follow it with
  * more (a second status, a port); take what has already arrived without
  * waiting, and drop it. */
-static void drop_pending_bytes(nx_socket s)
+static void drop_pending_bytes(const Request &req)
 {
 	char ignored[4];
-	if (nx_socket_set_nonblocking(s, true))
-		(void)nx_recv(s, ignored, sizeof(ignored));
+	(void)nx_recv(req.get(), ignored, sizeof(ignored));
 }
 
 static bool forward_command(const char *serial, const char *command)
 {
-	ServerSocket conn(connect_server());
-	if (!conn.valid())
+	Request req;
+	if (!connect_server(req))
 		return false;
 
 	char request[256];
@@ -191,9 +201,9 @@ static bool forward_command(const char *serial, const char *command)
 	else
 		snprintf(request, sizeof(request), "host:%s", command);
 
-	if (!send_request(conn.get(), request) || !expect_okay(conn.get()))
+	if (!send_request(req, request) || !expect_okay(req))
 		return false;
-	drop_pending_bytes(conn.get());
+	drop_pending_bytes(req);
 	return true;
 }
 
@@ -216,18 +226,18 @@ bool adb_forward_remove(const char *serial, int local_port)
  * with the last-error text set. */
 static char *fetch_device_list(void)
 {
-	ServerSocket conn(connect_server());
-	if (!conn.valid())
+	Request req;
+	if (!connect_server(req))
 		return nullptr;
-	if (!send_request(conn.get(), "host:devices") || !expect_okay(conn.get()))
+	if (!send_request(req, "host:devices") || !expect_okay(req))
 		return nullptr;
 
 	char digits[5] = {};
 	unsigned length = 0;
 	std::unique_ptr<char, BFreeDeleter> payload;
-	if (read_exact(conn.get(), digits, 4) && parse_length(digits, &length) && length <= 0xffff)
+	if (read_exact(req, digits, 4) && parse_length(digits, &length) && length <= 0xffff)
 		payload.reset(static_cast<char *>(bmalloc(length + 1)));
-	if (!payload || !read_exact(conn.get(), payload.get(), length)) {
+	if (!payload || !read_exact(req, payload.get(), length)) {
 		set_error("讀取裝置清單失敗");
 		return nullptr;
 	}
@@ -291,4 +301,9 @@ const char *adb_last_error(void)
 void adb_set_server_port(uint16_t port)
 {
 	g_server_port.store(port);
+}
+
+void adb_set_thread_stop(nx_stop_signal *stop)
+{
+	t_stop = stop;
 }

@@ -1,7 +1,10 @@
 #pragma once
 /* A small client of the adb server's host protocol on 127.0.0.1:5037: device
  * list, port forward, forward removal, and the text of the last failure.
- * Each call opens its own connection; every wait on the server is bounded. */
+ * Each call opens its own connection and ends within about 2 s, whatever the
+ * server does; a thread's requests can also be ended at once by a signal. */
+
+#include "platform/thread.h"
 
 #include <obs-module.h>
 
@@ -28,3 +31,7 @@ int adb_parse_device_list(const char *payload, AdbDevice devices[ADB_MAX_DEVICES
 
 /* Tests point the client at a stand-in server; 5037 otherwise. */
 void adb_set_server_port(uint16_t port);
+
+/* Requests made on the calling thread from now on end at once, as failed,
+ * when stop is raised; null: only the time limit ends them. */
+void adb_set_thread_stop(nx_stop_signal *stop);

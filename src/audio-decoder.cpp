@@ -136,6 +136,9 @@ bool ostrelin_audio_decoder_decode(AudioDecoder *decoder, const uint8_t *data, s
 		return false;
 	}
 
+	/* OBS cannot play a block without a rate: such a stream gives no audio. */
+	if (decoder->codec_ctx->sample_rate <= 0 || decoder->frame->ch_layout.nb_channels <= 0)
+		return false;
 	fill_audio(decoder->frame, static_cast<uint32_t>(decoder->codec_ctx->sample_rate), timestamp, out);
 	return true;
 }

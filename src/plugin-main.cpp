@@ -2,6 +2,7 @@
  * with OBS_DECLARE_MODULE so that obs_module_ver reports the API version the
  * module was built for (32.2.1), not the one of the headers at hand. */
 
+#include "adb-background.h"
 #include "i18n.h"
 #include "ostrelin-source.h"
 #include "platform/net.h"
@@ -76,6 +77,8 @@ MODULE_EXPORT bool obs_module_load(void)
 
 MODULE_EXPORT void obs_module_unload(void)
 {
+	/* Sources are gone by now; their forward removals get a moment. */
+	adb_background_shutdown(ADB_UNLOAD_GRACE_MS);
 	nx_lang_free();
 	nx_net_cleanup();
 }

@@ -54,7 +54,7 @@ TEST_F(LifecycleTest, DefaultsAndModeReconciliation)
 	EXPECT_EQ(obs_data_get_int(s, "conn_mode"), 0);
 	EXPECT_TRUE(instance(fresh)->use_adb);
 	EXPECT_EQ(instance(fresh)->port, 27183);
-	EXPECT_TRUE(nx_thread_running(&instance(fresh)->thread));
+	EXPECT_TRUE(nx_thread_running(&instance(fresh)->conn.thread));
 	obs_data_release(s);
 
 	/* Older settings with only "use_adb" false: Wi-Fi, and "conn_mode" 1 is written. */
@@ -66,7 +66,7 @@ TEST_F(LifecycleTest, DefaultsAndModeReconciliation)
 	s = obs_source_get_settings(legacy);
 	EXPECT_EQ(obs_data_get_int(s, "conn_mode"), 1);
 	EXPECT_FALSE(instance(legacy)->use_adb);
-	EXPECT_FALSE(nx_thread_running(&instance(legacy)->thread));
+	EXPECT_FALSE(nx_thread_running(&instance(legacy)->conn.thread));
 	obs_data_release(s);
 
 	/* Both present and disagreeing: "conn_mode" wins and "use_adb" is rewritten. */
@@ -96,22 +96,22 @@ TEST_F(LifecycleTest, PortAndTextRules)
 
 	/* Port 27183 spelled out is the same connection: no restart. The long
 	 * texts are compared as stored, so restate them cut. */
-	void *thread_before = inst->thread.handle;
+	void *thread_before = inst->conn.thread.handle;
 	change(source, [&](obs_data_t *s) {
 		obs_data_set_int(s, "port", 27183);
 		obs_data_set_string(s, "host", std::string(127, 'h').c_str());
 		obs_data_set_string(s, "device", std::string(127, 'd').c_str());
 	});
-	EXPECT_EQ(inst->thread.handle, thread_before);
+	EXPECT_EQ(inst->conn.thread.handle, thread_before);
 
 	/* A negative port is 27183 too. */
 	change(source, [&](obs_data_t *s) { obs_data_set_int(s, "port", -5); });
-	EXPECT_EQ(inst->thread.handle, thread_before);
+	EXPECT_EQ(inst->conn.thread.handle, thread_before);
 
 	/* "device" changes restart the connection even in Wi-Fi mode. */
 	change(source, [&](obs_data_t *s) { obs_data_set_string(s, "device", "other"); });
 	EXPECT_STREQ(inst->serial, "other");
-	EXPECT_TRUE(nx_thread_running(&inst->thread));
+	EXPECT_TRUE(nx_thread_running(&inst->conn.thread));
 }
 
 TEST_F(LifecycleTest, ControlsGoOutInOrderWithoutReconnecting)
@@ -190,8 +190,8 @@ TEST_F(LifecycleTest, DisablingStopsTheThreadAndClosesTheSocket)
 
 	change(source, [](obs_data_t *s) { obs_data_set_bool(s, "enabled", false); });
 	SourceInstance *inst = instance(source);
-	EXPECT_FALSE(nx_thread_running(&inst->thread));
-	EXPECT_EQ(inst->sock, NX_INVALID_SOCKET);
+	EXPECT_FALSE(nx_thread_running(&inst->conn.thread));
+	EXPECT_EQ(inst->conn.sock, NX_INVALID_SOCKET);
 	EXPECT_FALSE(inst->connected);
 	EXPECT_TRUE(phone.wait_closed(1000));
 	EXPECT_EQ(peer::threads(), threads_streaming - 1); /* the connection thread */
@@ -199,7 +199,7 @@ TEST_F(LifecycleTest, DisablingStopsTheThreadAndClosesTheSocket)
 
 	/* Enabled again: a new thread and a new connection. */
 	change(source, [](obs_data_t *s) { obs_data_set_bool(s, "enabled", true); });
-	EXPECT_TRUE(nx_thread_running(&inst->thread));
+	EXPECT_TRUE(nx_thread_running(&inst->conn.thread));
 	EXPECT_TRUE(accept_phone().valid());
 }
 

@@ -40,6 +40,7 @@ const std::vector<std::string> text_keys = {
 	"RefreshStatus",
 	"StatusIdle",
 	"StatusDisabled",
+	"StatusBadPort",
 	"StatusOff",
 	"StatusOn",
 	"StatusStats",
@@ -195,6 +196,8 @@ TEST(LocaleFiles, FormatTextsHoldExactlyTheirConversions)
 			} else if (key == "AWBMode") {
 				ASSERT_EQ(conv.size(), 1u) << text;
 				EXPECT_TRUE(is_int_conversion(conv[0])) << text;
+			} else if (key == "StatusBadPort") {
+				EXPECT_EQ(conv, (std::vector<std::string>{"lld"})) << text;
 			} else {
 				EXPECT_EQ(conv, std::vector<std::string>{}) << key << ": " << text;
 			}
@@ -219,6 +222,7 @@ TEST(LocaleFiles, FormattedLabelsFitTheirBuffers)
 		EXPECT_LT(on + stats, 320u);
 		EXPECT_LT(formatted_length(t["ExposureStep"].c_str(), -2147.483648), 64u);
 		EXPECT_LT(formatted_length(t["AWBMode"].c_str(), INT_MIN), 32u);
+		EXPECT_LT(formatted_length(t["StatusBadPort"].c_str(), LLONG_MIN), 320u);
 	}
 	EXPECT_EQ(formatted_length("%g", 333333 / 1e6), strlen("0.333333"));
 	for (int i = 0; i < nx_lang_count; i++)

@@ -34,14 +34,11 @@ protected:
 		inst->video_decoder = ostrelin_decoder_create();
 		ASSERT_NE(inst->video_decoder, nullptr);
 
-		nx_socket s = nx_socket_tcp();
-		ASSERT_TRUE(nx_connect(s, nx_loopback_be(), listener.port()));
-		nx_socket_set_recv_timeout(s, RECEIVE_TIMEOUT_MS);
-		nx_socket_set_nodelay(s);
+		ASSERT_TRUE(connection_init(&inst->conn));
+		inst->conn.running = true;
+		ASSERT_EQ(connection_open(&inst->conn, nx_loopback_be(), listener.port()), ConnectResult::connected);
 		phone = listener.accept(2000);
 		ASSERT_TRUE(phone.valid());
-		inst->sock = s;
-		inst->running = true;
 		loop = std::thread([this] {
 			receive_loop(inst.get());
 			loop_ended = true;
@@ -50,11 +47,12 @@ protected:
 
 	void TearDown() override
 	{
-		inst->running = false;
-		nx_socket_shutdown(inst->sock);
+		inst->conn.running = false;
+		nx_stop_raise(inst->conn.stop);
 		if (loop.joinable())
 			loop.join();
-		nx_socket_close(inst->sock);
+		connection_close(&inst->conn);
+		connection_free(&inst->conn);
 		ostrelin_decoder_destroy(inst->video_decoder);
 		ostrelin_audio_decoder_destroy(inst->audio_decoder);
 		bfree(inst->packet_buf);

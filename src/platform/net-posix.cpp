@@ -1,4 +1,5 @@
 #include "net.h"
+#include "signal-handle.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -41,21 +42,6 @@ void nx_socket_close(nx_socket s)
 		close(s);
 }
 
-void nx_socket_shutdown(nx_socket s)
-{
-	if (s >= 0)
-		shutdown(s, SHUT_RDWR);
-}
-
-bool nx_shutdown_wakes_receive(void)
-{
-#ifdef __linux__
-	return true;
-#else
-	return false;
-#endif
-}
-
 bool nx_socket_set_nonblocking(nx_socket s, bool on)
 {
 	int flags = fcntl(s, F_GETFL, 0);
@@ -69,24 +55,6 @@ bool nx_socket_set_nodelay(nx_socket s)
 {
 	int one = 1;
 	return setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one)) == 0;
-}
-
-static bool set_time_limit(nx_socket s, int option, int ms)
-{
-	timeval tv = {};
-	tv.tv_sec = ms / 1000;
-	tv.tv_usec = (ms % 1000) * 1000;
-	return setsockopt(s, SOL_SOCKET, option, &tv, sizeof(tv)) == 0;
-}
-
-bool nx_socket_set_recv_timeout(nx_socket s, int ms)
-{
-	return set_time_limit(s, SO_RCVTIMEO, ms);
-}
-
-bool nx_socket_set_send_timeout(nx_socket s, int ms)
-{
-	return set_time_limit(s, SO_SNDTIMEO, ms);
 }
 
 bool nx_parse_ipv4(const char *text, uint32_t *addr_be)
@@ -114,12 +82,43 @@ bool nx_connect(nx_socket s, uint32_t addr_be, uint16_t port)
 
 /* poll rather than select: a busy process (OBS with many sources) can hand out
  * descriptors above FD_SETSIZE, which select cannot take. */
-int nx_wait_writable(nx_socket s, int timeout_ms)
+int nx_wait_socket(nx_socket s, int events, nx_stop_signal *const *signals, int signal_count, int timeout_ms)
 {
-	pollfd entry = {};
-	entry.fd = s;
-	entry.events = POLLOUT;
-	return poll(&entry, 1, timeout_ms);
+	pollfd entries[1 + NX_WAIT_MAX_SIGNALS] = {};
+	if (signal_count > NX_WAIT_MAX_SIGNALS)
+		return -1;
+	entries[0].fd = s;
+	entries[0].events = (short)(((events & NX_WAIT_READ) ? POLLIN : 0) | ((events & NX_WAIT_WRITE) ? POLLOUT : 0));
+	nfds_t count = 1;
+	for (int i = 0; i < signal_count; i++) {
+		if (!signals[i])
+			continue;
+		entries[count].fd = nx_stop_fd(signals[i]);
+		entries[count].events = POLLIN;
+		count++;
+	}
+
+	int result;
+	do {
+		result = poll(entries, count, timeout_ms);
+	} while (result < 0 && errno == EINTR);
+	if (result < 0)
+		return -1;
+	for (nfds_t i = 1; i < count; i++) {
+		if (entries[i].revents)
+			return 0;
+	}
+	/* An error or a hang-up is reported to whichever event was asked for:
+	 * the next call on the socket collects it. */
+	int ready = 0;
+	short got = entries[0].revents;
+	if (got & (POLLIN | POLLERR | POLLHUP))
+		ready |= events & NX_WAIT_READ;
+	if (got & (POLLOUT | POLLERR | POLLHUP))
+		ready |= events & NX_WAIT_WRITE;
+	if (got & POLLNVAL)
+		return -1;
+	return ready;
 }
 
 int nx_socket_pending_error(nx_socket s)

@@ -1,9 +1,13 @@
 #include "thread.h"
+#include "signal-handle.h"
 
 #include <cerrno>
 #include <ctime>
 #include <new>
+#include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
+#include <unistd.h>
 
 namespace {
 
@@ -51,25 +55,40 @@ bool nx_thread_running(const nx_thread *t)
 	return t->handle != nullptr;
 }
 
+/* A pipe whose read end holds one byte while the signal is raised, so that
+ * poll() can wait on it beside a socket. The lock keeps raise and reset from
+ * interleaving, so the byte and the flag always agree. */
 struct nx_stop_signal {
 	pthread_mutex_t lock;
-	pthread_cond_t cond;
+	int fds[2];
 	bool raised;
 };
+
+static bool open_pipe(int fds[2])
+{
+	if (pipe(fds) != 0)
+		return false;
+	for (int i = 0; i < 2; i++) {
+		int flags = fcntl(fds[i], F_GETFL, 0);
+		if (flags < 0 || fcntl(fds[i], F_SETFL, flags | O_NONBLOCK) != 0 || fcntl(fds[i], F_SETFD, FD_CLOEXEC) != 0) {
+			close(fds[0]);
+			close(fds[1]);
+			return false;
+		}
+	}
+	return true;
+}
 
 nx_stop_signal *nx_stop_create(void)
 {
 	auto *stop = new (std::nothrow) nx_stop_signal;
 	if (!stop)
 		return nullptr;
+	if (!open_pipe(stop->fds)) {
+		delete stop;
+		return nullptr;
+	}
 	pthread_mutex_init(&stop->lock, nullptr);
-	pthread_condattr_t attr;
-	pthread_condattr_init(&attr);
-#ifndef __APPLE__
-	pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
-#endif
-	pthread_cond_init(&stop->cond, &attr);
-	pthread_condattr_destroy(&attr);
 	stop->raised = false;
 	return stop;
 }
@@ -78,7 +97,8 @@ void nx_stop_destroy(nx_stop_signal *stop)
 {
 	if (!stop)
 		return;
-	pthread_cond_destroy(&stop->cond);
+	close(stop->fds[0]);
+	close(stop->fds[1]);
 	pthread_mutex_destroy(&stop->lock);
 	delete stop;
 }
@@ -86,15 +106,24 @@ void nx_stop_destroy(nx_stop_signal *stop)
 void nx_stop_raise(nx_stop_signal *stop)
 {
 	pthread_mutex_lock(&stop->lock);
-	stop->raised = true;
-	pthread_cond_broadcast(&stop->cond);
+	if (!stop->raised) {
+		char byte = 1;
+		while (write(stop->fds[1], &byte, 1) < 0 && errno == EINTR) {
+		}
+		stop->raised = true;
+	}
 	pthread_mutex_unlock(&stop->lock);
 }
 
 void nx_stop_reset(nx_stop_signal *stop)
 {
 	pthread_mutex_lock(&stop->lock);
-	stop->raised = false;
+	if (stop->raised) {
+		char byte;
+		while (read(stop->fds[0], &byte, 1) < 0 && errno == EINTR) {
+		}
+		stop->raised = false;
+	}
 	pthread_mutex_unlock(&stop->lock);
 }
 
@@ -106,35 +135,24 @@ bool nx_stop_raised(nx_stop_signal *stop)
 	return raised;
 }
 
-#ifdef __APPLE__
 bool nx_stop_wait(nx_stop_signal *stop, uint32_t ms)
 {
-	timespec rel = {(time_t)(ms / 1000), (long)(ms % 1000) * 1000000L};
-	pthread_mutex_lock(&stop->lock);
-	if (!stop->raised)
-		pthread_cond_timedwait_relative_np(&stop->cond, &stop->lock, &rel);
-	bool raised = stop->raised;
-	pthread_mutex_unlock(&stop->lock);
-	return raised;
-}
-#else
-bool nx_stop_wait(nx_stop_signal *stop, uint32_t ms)
-{
-	timespec deadline;
-	clock_gettime(CLOCK_MONOTONIC, &deadline);
-	deadline.tv_sec += ms / 1000;
-	deadline.tv_nsec += (long)(ms % 1000) * 1000000L;
-	if (deadline.tv_nsec >= 1000000000L) {
-		deadline.tv_sec += 1;
-		deadline.tv_nsec -= 1000000000L;
+	timespec start;
+	clock_gettime(CLOCK_MONOTONIC, &start);
+	for (;;) {
+		if (nx_stop_raised(stop))
+			return true;
+		timespec now;
+		clock_gettime(CLOCK_MONOTONIC, &now);
+		int64_t elapsed_ms = (int64_t)(now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+		if (elapsed_ms >= (int64_t)ms)
+			return false;
+		pollfd entry = {stop->fds[0], POLLIN, 0};
+		poll(&entry, 1, (int)((int64_t)ms - elapsed_ms));
 	}
-
-	pthread_mutex_lock(&stop->lock);
-	int result = 0;
-	while (!stop->raised && result != ETIMEDOUT)
-		result = pthread_cond_timedwait(&stop->cond, &stop->lock, &deadline);
-	bool raised = stop->raised;
-	pthread_mutex_unlock(&stop->lock);
-	return raised;
 }
-#endif
+
+int nx_stop_fd(nx_stop_signal *stop)
+{
+	return stop->fds[0];
+}

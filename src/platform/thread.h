@@ -1,6 +1,7 @@
 #pragma once
-/* The connection thread and its waits: a thread that is always joined, and a
- * stop signal that ends every pause of that thread as soon as it is raised. */
+/* Threads and their waits: a thread that is always joined, and a signal that
+ * ends every wait of that thread (pauses and socket waits) as soon as it is
+ * raised. */
 
 #include <cstdint>
 
@@ -16,6 +17,8 @@ bool nx_thread_start(nx_thread *t, nx_thread_fn fn, void *arg);
 void nx_thread_join(nx_thread *t);
 bool nx_thread_running(const nx_thread *t);
 
+/* A signal stays raised until it is reset; nx_wait_socket (net.h) can wait on
+ * it together with a socket. Raising and resetting are safe from any thread. */
 struct nx_stop_signal;
 
 nx_stop_signal *nx_stop_create(void);

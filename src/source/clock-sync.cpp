@@ -83,7 +83,7 @@ uint64_t video_clock_pts(VideoClock *clock, uint64_t ts, int64_t diff, uint64_t 
 
 	if (gap < 0) {
 		/* The picture came through faster than the offset assumes. */
-		clock->video_offset = gap > -VIDEO_STEP_DOWN ? diff : clock->video_offset - VIDEO_STEP_DOWN;
+		clock->video_offset = gap > -VIDEO_STEP_DOWN ? diff : wrap_sub(clock->video_offset, VIDEO_STEP_DOWN);
 		clock->video_offset_time = now;
 	} else if (now - clock->video_offset_time > WINDOW_NS) {
 		/* A fixed step, not limited by diff: an overshoot is taken back on the next picture. */

@@ -1,5 +1,5 @@
 #include "lifecycle.h"
-#include "adb-client.h"
+#include "adb-background.h"
 #include "source-instance.h"
 #include "stream-thread.h"
 
@@ -8,15 +8,20 @@
 #include <cstring>
 #include <new>
 
+#define PORT_MAX 65535
+
 static const char *text_or_empty(const char *text)
 {
 	return text ? text : "";
 }
 
+/* The port a "port" setting asks for: 0 or less means the default; above
+ * 65535 there is no such port, and the setting is refused (0). */
 static int32_t effective_port(long long setting)
 {
-	int32_t port = (int32_t)setting;
-	return port <= 0 ? SOURCE_DEFAULT_PORT : port;
+	if (setting <= 0)
+		return SOURCE_DEFAULT_PORT;
+	return setting > PORT_MAX ? 0 : (int32_t)setting;
 }
 
 /* The mode that the settings ask for: "conn_mode" leads once it has a user
@@ -58,8 +63,7 @@ void *ostrelin_create(obs_data_t *settings, obs_source_t *source)
 	void *mem = bzalloc(sizeof(SourceInstance));
 	auto *inst = new (mem) SourceInstance();
 	inst->source = source;
-	inst->sock = NX_INVALID_SOCKET;
-	inst->stop = nx_stop_create();
+	connection_init(&inst->conn);
 	inst->video_decoder = ostrelin_decoder_create();
 	obs_source_set_async_unbuffered(source, true);
 	ostrelin_update(inst, settings);
@@ -68,10 +72,11 @@ void *ostrelin_create(obs_data_t *settings, obs_source_t *source)
 
 static bool connection_unchanged(const SourceInstance *inst, obs_data_t *settings)
 {
+	long long port = obs_data_get_int(settings, "port");
 	return obs_data_get_bool(settings, "enabled") == inst->enabled &&
 	       strcmp(inst->serial, text_or_empty(obs_data_get_string(settings, "device"))) == 0 &&
 	       strcmp(inst->host, text_or_empty(obs_data_get_string(settings, "host"))) == 0 &&
-	       inst->port == effective_port(obs_data_get_int(settings, "port")) &&
+	       inst->port == effective_port(port) && inst->refused_port == (effective_port(port) ? 0 : port) &&
 	       inst->use_adb == wanted_usb_mode(settings);
 }
 
@@ -86,85 +91,80 @@ static void apply_mode(SourceInstance *inst, obs_data_t *settings)
 	}
 }
 
-static void start_stream_thread(SourceInstance *inst)
+static ControlValues read_control_values(obs_data_t *settings)
 {
-	if (!inst->stop)
+	ControlValues values = {};
+	for (size_t i = 0; i < CAMERA_CONTROL_COUNT; i++) {
+		const CameraControlRow &row = camera_controls[i];
+		switch (row.setting) {
+		case ControlSetting::zoom_factor:
+			values.value[i] = control_zoom_value(obs_data_get_double(settings, row.key));
+			break;
+		case ControlSetting::integer:
+			values.value[i] = (int32_t)obs_data_get_int(settings, row.key);
+			break;
+		case ControlSetting::boolean:
+			values.value[i] = obs_data_get_bool(settings, row.key) ? 1 : 0;
+			break;
+		}
+	}
+	return values;
+}
+
+void send_camera_controls(SourceInstance *inst, obs_data_t *settings)
+{
+	connection_want_controls(&inst->conn, read_control_values(settings));
+}
+
+/* After the thread has ended: a forward this source made that the applied
+ * settings no longer use goes, in the background. */
+static void drop_stale_forward(SourceInstance *inst, bool removing)
+{
+	if (!inst->forward_made)
 		return;
-	nx_stop_reset(inst->stop);
-	inst->running = true;
-	nx_thread_start(&inst->thread, stream_thread, inst);
+	bool still_used = !removing && inst->use_adb && inst->port == inst->forward_port &&
+			  strcmp(inst->serial, inst->forward_serial) == 0;
+	if (still_used)
+		return;
+	adb_background_remove_forward(inst->forward_serial, inst->forward_port);
+	inst->forward_made = false;
 }
 
 void ostrelin_update(void *data, obs_data_t *settings)
 {
 	auto *inst = static_cast<SourceInstance *>(data);
 
-	if (nx_thread_running(&inst->thread)) {
-		if (connection_unchanged(inst, settings)) {
-			if (source_caps(inst).valid)
-				send_camera_controls(inst, settings);
+	/* Controls are only recorded here; the connection thread writes them. */
+	send_camera_controls(inst, settings);
+	if (connection_active(&inst->conn)) {
+		if (connection_unchanged(inst, settings))
 			return;
-		}
 		stop_stream_thread(inst);
 	}
 
+	long long port_setting = obs_data_get_int(settings, "port");
+	long long refused_before = inst->refused_port;
 	copy_text(inst->serial, sizeof(inst->serial), obs_data_get_string(settings, "device"));
-	inst->port = effective_port(obs_data_get_int(settings, "port"));
+	inst->port = effective_port(port_setting);
+	inst->refused_port = inst->port ? 0 : port_setting;
 	apply_mode(inst, settings);
 	copy_text(inst->host, sizeof(inst->host), obs_data_get_string(settings, "host"));
 	inst->enabled = obs_data_get_bool(settings, "enabled");
+	drop_stale_forward(inst, false);
+
+	if (inst->refused_port) {
+		if (inst->refused_port != refused_before)
+			blog(LOG_WARNING, "[ostrelin] 連接埠 %lld 不在 1–65535 之間，不連線", inst->refused_port.load());
+		return;
+	}
 	if (inst->enabled)
-		start_stream_thread(inst);
-}
-
-static void send_control(SourceInstance *inst, uint8_t command, int32_t value)
-{
-	uint8_t bytes[CONTROL_MESSAGE_SIZE];
-	control_message_write(ControlMessage{command, value}, bytes);
-
-	/* Under the lock, so the connection thread cannot close (and the system
-	 * reuse) the socket while a message goes out on it. */
-	std::lock_guard<std::mutex> guard(inst->sock_lock);
-	if (inst->sock != NX_INVALID_SOCKET)
-		nx_send(inst->sock, bytes, sizeof(bytes));
-}
-
-void send_camera_controls(SourceInstance *inst, obs_data_t *settings)
-{
-	CameraCaps caps = source_caps(inst);
-	if (caps.flags & CAPS_ZOOM)
-		send_control(inst, CONTROL_ZOOM, control_zoom_value(obs_data_get_double(settings, "zoom")));
-	if (caps.flags & CAPS_EV)
-		send_control(inst, CONTROL_EV, (int32_t)obs_data_get_int(settings, "ev"));
-	if (caps.flags & CAPS_TORCH)
-		send_control(inst, CONTROL_TORCH, obs_data_get_bool(settings, "torch") ? 1 : 0);
-	if (caps.flags & CAPS_AE_LOCK)
-		send_control(inst, CONTROL_AE_LOCK, obs_data_get_bool(settings, "ae_lock") ? 1 : 0);
-	if (caps.awb_count > 0)
-		send_control(inst, CONTROL_AWB, (int32_t)obs_data_get_int(settings, "awb"));
+		connection_start(&inst->conn, stream_thread, inst);
 }
 
 void stop_stream_thread(SourceInstance *inst)
 {
-	if (!nx_thread_running(&inst->thread))
-		return;
-
-	inst->running = false;
-	if (inst->stop)
-		nx_stop_raise(inst->stop);
-	{
-		std::lock_guard<std::mutex> guard(inst->sock_lock);
-		if (inst->sock != NX_INVALID_SOCKET) {
-			nx_socket_shutdown(inst->sock);
-			/* Where shutdown does not wake a blocked receive (Windows,
-			 * macOS) only a close does; the thread then finds -1. */
-			if (!nx_shutdown_wakes_receive()) {
-				nx_socket_close(inst->sock);
-				inst->sock = NX_INVALID_SOCKET;
-			}
-		}
-	}
-	nx_thread_join(&inst->thread);
+	connection_stop(&inst->conn);
+	inst->connected = false;
 }
 
 void ostrelin_destroy(void *data)
@@ -174,15 +174,12 @@ void ostrelin_destroy(void *data)
 		return;
 
 	stop_stream_thread(inst);
-	if (inst->serial[0] != '\0')
-		adb_forward_remove(inst->serial, inst->port);
-	else if (inst->port != 0)
-		adb_forward_remove(nullptr, inst->port);
+	drop_stale_forward(inst, true);
 
 	ostrelin_decoder_destroy(inst->video_decoder);
 	ostrelin_audio_decoder_destroy(inst->audio_decoder);
 	bfree(inst->packet_buf);
-	nx_stop_destroy(inst->stop);
+	connection_free(&inst->conn);
 	inst->~SourceInstance();
 	bfree(inst);
 }

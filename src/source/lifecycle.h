@@ -1,6 +1,7 @@
 #pragma once
 /* The life of one camera source: defaults, create, update (restart the
- * connection or only send camera controls), destroy. */
+ * connection or only record camera controls), destroy. None of them waits on
+ * the phone or the adb server. */
 
 #include <obs-module.h>
 
@@ -12,8 +13,9 @@ void *ostrelin_create(obs_data_t *settings, obs_source_t *source);
 void ostrelin_update(void *data, obs_data_t *settings);
 void ostrelin_destroy(void *data);
 
-/* Sends the controls that the phone's capabilities advertise, in the order
- * zoom, ev, torch, ae_lock, awb; nothing while no connection is open. */
+/* Records the camera controls of the settings; the connection thread writes
+ * those the phone announced, in the order zoom, ev, torch, ae_lock, awb.
+ * Returns at once. */
 void send_camera_controls(SourceInstance *inst, obs_data_t *settings);
 /* Stops the connection thread and waits until it has really ended. */
 void stop_stream_thread(SourceInstance *inst);

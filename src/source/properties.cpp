@@ -1,5 +1,5 @@
 #include "properties.h"
-#include "adb-client.h"
+#include "adb-background.h"
 #include "i18n.h"
 #include "source-instance.h"
 
@@ -51,6 +51,8 @@ void status_text(const SourceInstance *inst, char out[STATUS_TEXT_SIZE])
 		snprintf(out, STATUS_TEXT_SIZE, "%s", nx_text("StatusIdle"));
 	} else if (!inst->enabled) {
 		snprintf(out, STATUS_TEXT_SIZE, "%s", nx_text("StatusDisabled"));
+	} else if (inst->refused_port) {
+		snprintf(out, STATUS_TEXT_SIZE, nx_text("StatusBadPort"), inst->refused_port.load());
 	} else if (!inst->connected) {
 		snprintf(out, STATUS_TEXT_SIZE, "%s", nx_text("StatusOff"));
 	} else {
@@ -83,20 +85,37 @@ static bool conn_mode_changed(obs_properties_t *props, obs_property_t *, obs_dat
 	return true;
 }
 
-static bool refresh_devices(obs_properties_t *props, obs_property_t *, void *)
+/* Fills the device list with the last known devices; returns whether a scan
+ * has ended since the module was loaded. */
+static bool fill_devices(obs_properties_t *props)
 {
 	obs_property_t *list = obs_properties_get(props, "device");
 	obs_property_list_clear(list);
 	obs_property_list_add_string(list, nx_text("DeviceAuto"), "");
 
-	AdbDevice *devices = nullptr;
-	int count = adb_list_devices(&devices);
+	AdbDevice devices[ADB_MAX_DEVICES];
+	bool scanned = false;
+	int count = adb_background_devices(devices, &scanned);
 	for (int i = 0; i < count; i++) {
 		char label[192];
-		snprintf(label, sizeof(label), "%s (%s)", devices[i].serial, devices[i].state);
+		snprintf(label, sizeof(label), "%.127s (%.31s)", devices[i].serial, devices[i].state);
 		obs_property_list_add_string(list, label, devices[i].serial);
 	}
-	bfree(devices);
+	return scanned;
+}
+
+static obs_source_t *source_of(obs_properties_t *props)
+{
+	SourceInstance *inst = instance_of(props);
+	return inst ? inst->source : nullptr;
+}
+
+/* Rescan: the adb server is asked in the background; the panel is rebuilt
+ * when its answer changes the list. */
+static bool refresh_devices(obs_properties_t *props, obs_property_t *, void *)
+{
+	adb_background_scan(source_of(props));
+	fill_devices(props);
 	return true;
 }
 
@@ -160,8 +179,9 @@ static void add_connection_properties(obs_properties_t *props, SourceInstance *i
 	obs_property_set_modified_callback(mode, conn_mode_changed);
 
 	obs_properties_add_list(props, "device", nx_text("Device"), OBS_COMBO_TYPE_LIST, OBS_COMBO_FORMAT_STRING);
-	refresh_devices(props, nullptr, nullptr);
-	obs_properties_add_button(props, "refresh", nx_text("Rescan"), refresh_devices);
+	if (!fill_devices(props))
+		adb_background_scan(inst ? inst->source : nullptr);
+	obs_properties_add_button2(props, "refresh", nx_text("Rescan"), refresh_devices, nullptr);
 
 	obs_properties_add_text(props, "host", nx_text("Host"), OBS_TEXT_DEFAULT);
 	obs_properties_add_int(props, "port", nx_text("Port"), 1024, 65535, 1);
@@ -170,7 +190,7 @@ static void add_connection_properties(obs_properties_t *props, SourceInstance *i
 	char status[STATUS_TEXT_SIZE];
 	status_text(inst, status);
 	obs_properties_add_text(props, "status", status, OBS_TEXT_INFO);
-	obs_properties_add_button(props, "refresh_status", nx_text("RefreshStatus"), refresh_status_cb);
+	obs_properties_add_button2(props, "refresh_status", nx_text("RefreshStatus"), refresh_status_cb, nullptr);
 }
 
 static void add_awb_list(obs_properties_t *group, const CameraCaps &caps)

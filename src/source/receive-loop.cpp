@@ -7,40 +7,6 @@
 
 #include <cstring>
 
-static nx_socket current_socket(SourceInstance *inst)
-{
-	std::lock_guard<std::mutex> guard(inst->sock_lock);
-	return inst->sock;
-}
-
-ReadResult read_exact(SourceInstance *inst, uint8_t *buf, size_t size)
-{
-	nx_socket sock = current_socket(inst);
-	if (sock == NX_INVALID_SOCKET)
-		return ReadResult::failed;
-
-	size_t got = 0;
-	int waited_ms = 0;
-	while (got < size) {
-		if (!inst->running)
-			return ReadResult::stopped;
-		long n = nx_recv(sock, buf + got, size - got);
-		if (n > 0) {
-			got += (size_t)n;
-			waited_ms = 0;
-		} else if (n == 0) {
-			return ReadResult::closed;
-		} else if (nx_last_error_is_timeout()) {
-			waited_ms += RECEIVE_TIMEOUT_MS;
-			if (waited_ms >= RECEIVE_SILENCE_LIMIT_MS)
-				return ReadResult::timed_out;
-		} else {
-			return ReadResult::failed;
-		}
-	}
-	return ReadResult::complete;
-}
-
 static void ensure_packet_buffer(SourceInstance *inst, uint32_t length)
 {
 	if (inst->packet_buf_size >= length)
@@ -50,15 +16,31 @@ static void ensure_packet_buffer(SourceInstance *inst, uint32_t length)
 	inst->packet_buf_size = length;
 }
 
+static bool caps_equal(const CameraCaps &a, const CameraCaps &b)
+{
+	if (a.valid != b.valid || a.flags != b.flags || a.zoom_min != b.zoom_min || a.zoom_max != b.zoom_max ||
+	    a.ev_min != b.ev_min || a.ev_max != b.ev_max || a.ev_step != b.ev_step || a.awb_count != b.awb_count)
+		return false;
+	for (int32_t i = 0; i < a.awb_count && i < CAPS_MAX_AWB_MODES; i++) {
+		if (a.awb_modes[i] != b.awb_modes[i])
+			return false;
+	}
+	return true;
+}
+
 static void handle_capabilities(SourceInstance *inst, uint32_t length)
 {
 	CameraCaps caps;
 	if (!camera_caps_parse({inst->packet_buf, length}, &caps))
 		return;
+	bool changed = !caps_equal(caps, source_caps(inst));
 	source_set_caps(inst, caps);
+	connection_caps_arrived(&inst->conn, caps);
 	blog(LOG_INFO, "[ostrelin] 相機能力：變焦 %.1f–%.1f×，曝光 %d–%d 級，手電筒 %s，AE 鎖 %s，白平衡 %d 種",
 	     caps.zoom_min / 1000.0, caps.zoom_max / 1000.0, caps.ev_min, caps.ev_max,
 	     (caps.flags & CAPS_TORCH) ? "有" : "無", (caps.flags & CAPS_AE_LOCK) ? "有" : "無", caps.awb_count);
+	if (changed)
+		source_panel_refresh(inst);
 }
 
 static void handle_audio_config(SourceInstance *inst, uint32_t length)
@@ -66,11 +48,19 @@ static void handle_audio_config(SourceInstance *inst, uint32_t length)
 	AudioConfig config;
 	if (!audio_config_parse({inst->packet_buf, length}, &config))
 		return;
-	if (inst->audio_decoder && audio_config_equal(config, inst->audio_config))
+	/* The same bytes again: nothing to rebuild, whether the decoder was
+	 * built or could not be. */
+	if (audio_config_equal(config, inst->audio_config))
 		return;
 
 	ostrelin_audio_decoder_destroy(inst->audio_decoder);
+	inst->audio_decoder = nullptr;
 	memcpy(&inst->audio_config, &config, sizeof(config));
+	if (!audio_config_rate_valid(config)) {
+		blog(LOG_WARNING, "[ostrelin] 音訊設定的取樣率 %u Hz 不是 AAC 的取樣率，不解碼音訊",
+		     (unsigned)config.sample_rate);
+		return;
+	}
 	inst->audio_decoder = ostrelin_audio_decoder_create(&inst->audio_config);
 }
 
@@ -153,12 +143,12 @@ void receive_loop(SourceInstance *inst)
 {
 	StreamStats stats;
 	stats_start(&stats, os_gettime_ns());
-	if (!inst->running)
+	if (!inst->conn.running)
 		return;
 
 	for (;;) {
 		uint8_t header_bytes[PACKET_HEADER_SIZE];
-		if (read_exact(inst, header_bytes, sizeof(header_bytes)) != ReadResult::complete)
+		if (connection_read(&inst->conn, header_bytes, sizeof(header_bytes)) != ReadResult::complete)
 			return;
 		PacketHeader header = packet_header_parse(header_bytes);
 
@@ -169,12 +159,12 @@ void receive_loop(SourceInstance *inst)
 				return;
 			}
 			ensure_packet_buffer(inst, header.length);
-			if (read_exact(inst, inst->packet_buf, header.length) != ReadResult::complete)
+			if (connection_read(&inst->conn, inst->packet_buf, header.length) != ReadResult::complete)
 				return;
 			dispatch_packet(inst, header, &stats);
 		}
 
-		if (!inst->running)
+		if (!inst->conn.running)
 			return;
 	}
 }

@@ -1,17 +1,17 @@
 #pragma once
-/* The one record per camera source, shared by OBS's callbacks (the interface
- * thread) and the source's connection thread.
+/* The one record per camera source, shared by OBS's callbacks (update on
+ * OBS's video thread, destroy on its destruction thread, the panel on the
+ * interface thread) and the source's connection thread.
  *
- * Fields that cross threads are atomic. The stream socket belongs to the
- * connection thread: it publishes it under sock_lock, closes it exactly once
- * under sock_lock, and the interface thread only sends on it or shuts it down
- * while holding sock_lock. caps is published whole under caps_lock. */
+ * The connection (socket, thread, stop) has one owner, StreamConnection.
+ * Fields that cross threads are atomic; caps is published whole under
+ * caps_lock. The applied settings and the forward record change only while
+ * no connection thread runs. */
 
 #include "audio-decoder.h"
 #include "clock-sync.h"
 #include "decoder.h"
-#include "platform/net.h"
-#include "platform/thread.h"
+#include "stream-connection.h"
 #include "stream-protocol.h"
 
 #include <obs-module.h>
@@ -25,27 +25,28 @@
 struct SourceInstance {
 	obs_source_t *source = nullptr;
 
-	/* The connection thread and how it is stopped. */
-	nx_thread thread = {};
-	std::atomic<bool> running = false;
-	nx_stop_signal *stop = nullptr; /* wakes the thread's pauses and connect wait */
-
-	std::mutex sock_lock;
-	nx_socket sock = NX_INVALID_SOCKET;
+	StreamConnection conn;
 
 	/* Applied connection settings; rewritten only while no thread runs. */
 	char serial[128] = {};
 	char host[128] = {};
 	int32_t port = 0;
+	std::atomic<long long> refused_port = 0; /* a "port" setting outside 1-65535; nothing connects */
 	bool use_adb = false;
 	std::atomic<bool> enabled = false;
+
+	/* The adb forward this source's thread made (USB mode), to be removed
+	 * when the source goes or its port or device changes. */
+	bool forward_made = false;
+	char forward_serial[128] = {};
+	int32_t forward_port = 0;
 
 	/* Owned by the instance; used by the connection thread only. */
 	VideoDecoder *video_decoder = nullptr;
 	AudioDecoder *audio_decoder = nullptr;
 	uint8_t *packet_buf = nullptr;
 	uint64_t packet_buf_size = 0;
-	AudioConfig audio_config = {};
+	AudioConfig audio_config = {}; /* the last configuration tried, built or not */
 	AudioClock audio_clock = {};
 	VideoClock video_clock = {};
 
@@ -74,4 +75,12 @@ static inline void source_set_caps(SourceInstance *inst, const CameraCaps &caps)
 {
 	std::lock_guard<std::mutex> guard(inst->caps_lock);
 	inst->caps = caps;
+}
+
+/* Asks an open properties panel to rebuild itself (libobs hands this to the
+ * interface thread); free when no panel is open. */
+static inline void source_panel_refresh(SourceInstance *inst)
+{
+	if (inst->source)
+		obs_source_update_properties(inst->source);
 }

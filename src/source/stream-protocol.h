@@ -99,6 +99,8 @@ size_t camera_caps_write(const CameraCaps &caps, uint8_t *out);
 bool audio_config_parse(std::span<const uint8_t> payload, AudioConfig *out);
 size_t audio_config_write(const AudioConfig &config, uint8_t *out);
 bool audio_config_equal(const AudioConfig &a, const AudioConfig &b);
+/* True when the sample rate is one that AAC defines (7,350 to 96,000 Hz). */
+bool audio_config_rate_valid(const AudioConfig &config);
 
 void control_message_write(const ControlMessage &msg, uint8_t out[CONTROL_MESSAGE_SIZE]);
 ControlMessage control_message_parse(const uint8_t bytes[CONTROL_MESSAGE_SIZE]);

@@ -8,10 +8,8 @@
 #include <cstring>
 
 #define REPORT_GATE_NS 29999999999ULL
-#define CONNECT_SLICE_MS 50
 
 enum class AttemptEnd { cannot_connect, dropped, streamed };
-enum class ConnectResult { connected, failed, stopped };
 
 bool report_gate_open(uint64_t last_report, uint64_t now)
 {
@@ -32,68 +30,12 @@ const char *stream_display_host(const SourceInstance *inst)
 	return (inst->use_adb || inst->host[0] == '\0') ? "127.0.0.1" : inst->host;
 }
 
-bool connect_timeout(SourceInstance *inst, nx_socket sock, uint32_t addr_be, uint16_t port)
-{
-	if (!nx_socket_set_nonblocking(sock, true))
-		return false;
-	if (!nx_connect(sock, addr_be, port)) {
-		if (!nx_last_error_is_in_progress())
-			return false;
-		/* Waited in slices so that a stop does not sit out the whole limit. */
-		int ready = 0;
-		for (int waited = 0; ready == 0 && waited < CONNECT_LIMIT_MS; waited += CONNECT_SLICE_MS) {
-			if (!inst->running)
-				return false;
-			ready = nx_wait_writable(sock, CONNECT_SLICE_MS);
-		}
-		if (ready <= 0 || nx_socket_pending_error(sock) != 0)
-			return false;
-	}
-	return nx_socket_set_nonblocking(sock, false);
-}
-
-/* Hands the connected socket to the instance, where the stop and the control
- * sending can reach it; refused when a stop came first. */
-static bool publish_socket(SourceInstance *inst, nx_socket sock)
-{
-	std::lock_guard<std::mutex> guard(inst->sock_lock);
-	if (!inst->running)
-		return false;
-	inst->sock = sock;
-	return true;
-}
-
-/* The socket is closed here exactly once, unless a stop already closed it
- * (on platforms where only a close wakes a blocked receive). */
-static void close_stream_socket(SourceInstance *inst)
-{
-	std::lock_guard<std::mutex> guard(inst->sock_lock);
-	nx_socket_close(inst->sock);
-	inst->sock = NX_INVALID_SOCKET;
-}
-
 static ConnectResult connect_stream(SourceInstance *inst)
 {
-	nx_socket sock = nx_socket_tcp();
-	if (sock == NX_INVALID_SOCKET)
-		return ConnectResult::failed;
-
 	uint32_t addr_be = 0;
-	uint16_t port = (uint16_t)inst->port;
-	if (!stream_address(inst, &addr_be) || !connect_timeout(inst, sock, addr_be, port)) {
-		nx_socket_close(sock);
-		return inst->running ? ConnectResult::failed : ConnectResult::stopped;
-	}
-
-	nx_socket_set_nodelay(sock);
-	nx_socket_set_recv_timeout(sock, RECEIVE_TIMEOUT_MS);
-	/* A control message must never hold the interface thread for long. */
-	nx_socket_set_send_timeout(sock, SEND_LIMIT_MS);
-	if (!publish_socket(inst, sock)) {
-		nx_socket_close(sock);
-		return ConnectResult::stopped;
-	}
-	return ConnectResult::connected;
+	if (!stream_address(inst, &addr_be))
+		return ConnectResult::failed;
+	return connection_open(&inst->conn, addr_be, (uint16_t)inst->port);
 }
 
 static bool check_handshake(const Handshake &hs)
@@ -115,13 +57,30 @@ static bool check_handshake(const Handshake &hs)
 	return false;
 }
 
-static AttemptEnd run_attempt(SourceInstance *inst, bool may_report)
+/* Asks the adb server for the forward and remembers a forward made, so that
+ * it can be removed later; false when a stop cut the request short. */
+static bool request_forward(SourceInstance *inst, bool may_report)
 {
-	if (inst->use_adb && !adb_forward(inst->serial[0] ? inst->serial : nullptr, inst->port, ADB_SOCKET_NAME) &&
-	    may_report) {
+	const char *serial = inst->serial[0] ? inst->serial : nullptr;
+	if (adb_forward(serial, inst->port, ADB_SOCKET_NAME)) {
+		inst->forward_made = true;
+		snprintf(inst->forward_serial, sizeof(inst->forward_serial), "%s", inst->serial);
+		inst->forward_port = inst->port;
+		return true;
+	}
+	if (!inst->conn.running)
+		return false;
+	if (may_report) {
 		const char *reason = adb_last_error();
 		blog(LOG_WARNING, "[ostrelin] 建立 adb forward 失敗：%s", reason ? reason : "未知原因");
 	}
+	return true;
+}
+
+static AttemptEnd run_attempt(SourceInstance *inst, bool may_report)
+{
+	if (inst->use_adb && !request_forward(inst, may_report))
+		return AttemptEnd::dropped;
 
 	switch (connect_stream(inst)) {
 	case ConnectResult::failed:
@@ -133,7 +92,7 @@ static AttemptEnd run_attempt(SourceInstance *inst, bool may_report)
 	}
 
 	uint8_t bytes[HANDSHAKE_SIZE];
-	if (read_exact(inst, bytes, sizeof(bytes)) != ReadResult::complete)
+	if (connection_read(&inst->conn, bytes, sizeof(bytes)) != ReadResult::complete)
 		return AttemptEnd::dropped;
 	Handshake hs = handshake_parse(bytes);
 	if (!check_handshake(hs))
@@ -145,6 +104,7 @@ static AttemptEnd run_attempt(SourceInstance *inst, bool may_report)
 	inst->connected = true;
 	blog(LOG_INFO, "[ostrelin] 串流已連上 %ux%u @ %u fps", (unsigned)hs.width, (unsigned)hs.height,
 	     (unsigned)hs.fps);
+	source_panel_refresh(inst);
 	receive_loop(inst);
 	return AttemptEnd::streamed;
 }
@@ -158,9 +118,12 @@ static void log_disconnect(SourceInstance *inst)
 void stream_thread(void *arg)
 {
 	auto *inst = static_cast<SourceInstance *>(arg);
+	StreamConnection *conn = &inst->conn;
 	uint64_t last_report = 0;
+	/* A stop ends an adb request of this thread at once. */
+	adb_set_thread_stop(conn->stop);
 
-	while (inst->running) {
+	while (conn->running) {
 		uint64_t now = os_gettime_ns();
 		bool may_report = report_gate_open(last_report, now);
 		uint64_t report_time = may_report ? now : last_report;
@@ -170,28 +133,30 @@ void stream_thread(void *arg)
 			if (may_report)
 				blog(LOG_INFO, "[ostrelin] 連不上 %s:%d，手機端 app 開了嗎？（每 30 秒回報一次）",
 				     stream_display_host(inst), (int)inst->port);
-			nx_stop_wait(inst->stop, RETRY_PAUSE_MS);
+			connection_pause(conn, RETRY_PAUSE_MS);
 			last_report = report_time;
 			break;
 		case AttemptEnd::dropped:
 			inst->connected = false;
-			close_stream_socket(inst);
-			if (inst->running) {
+			connection_close(conn);
+			if (conn->running) {
 				if (may_report)
 					log_disconnect(inst);
-				nx_stop_wait(inst->stop, RETRY_PAUSE_MS);
+				connection_pause(conn, RETRY_PAUSE_MS);
 			}
 			last_report = report_time;
 			break;
 		case AttemptEnd::streamed:
 			inst->connected = false;
-			close_stream_socket(inst);
+			connection_close(conn);
+			source_panel_refresh(inst);
 			last_report = 0;
-			if (inst->running) {
+			if (conn->running) {
 				log_disconnect(inst);
-				nx_stop_wait(inst->stop, RETRY_PAUSE_MS);
+				connection_pause(conn, RETRY_PAUSE_MS);
 			}
 			break;
 		}
 	}
+	adb_set_thread_stop(nullptr);
 }

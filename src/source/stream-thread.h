@@ -3,23 +3,15 @@
  * handshake, stream, and after any end pause a second and try again, until
  * the source is stopped. */
 
-#include "platform/net.h"
-
 #include <cstdint>
 
 struct SourceInstance;
 
-#define CONNECT_LIMIT_MS 3000
 #define RETRY_PAUSE_MS 1000
-#define SEND_LIMIT_MS 200
 #define ADB_SOCKET_NAME "nerix"
 
 /* Thread body; its argument is the SourceInstance. */
 void stream_thread(void *arg);
-
-/* Connects with a 3 s limit that a stop cuts short; on true the socket is
- * back in blocking mode. The caller closes the socket after false. */
-bool connect_timeout(SourceInstance *inst, nx_socket sock, uint32_t addr_be, uint16_t port);
 
 /* The 30-second gate of the rate-limited log lines: open on the first attempt
  * (last_report 0) and once more than 29,999,999,999 ns have passed. */

@@ -1,0 +1,186 @@
+#include "adb-background.h"
+#include "platform/thread.h"
+
+#include <util/bmem.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+struct ForwardRemoval {
+	char serial[128];
+	int port;
+};
+
+/* Everything the worker shares with OBS's threads, under one lock. The
+ * record is made once and never freed, so a worker still running when the
+ * process ends never touches a destroyed lock. */
+struct Worker {
+	std::mutex lock;
+	std::condition_variable changed;
+	nx_thread thread = {};
+	nx_stop_signal *stop = nullptr; /* ends the request under way */
+	bool quitting = false;
+	bool busy = false;
+
+	std::deque<ForwardRemoval> removals;
+	bool scan_wanted = false;
+	std::vector<obs_weak_source_t *> refresh; /* panels waiting for the scan */
+
+	AdbDevice devices[ADB_MAX_DEVICES] = {};
+	int device_count = 0;
+	bool scanned = false;
+};
+
+Worker &worker()
+{
+	static Worker *w = new Worker();
+	return *w;
+}
+
+bool same_devices(const AdbDevice *a, int a_count, const AdbDevice *b, int b_count)
+{
+	return a_count == b_count && memcmp(a, b, sizeof(AdbDevice) * (size_t)a_count) == 0;
+}
+
+void run_scan(Worker &w, std::unique_lock<std::mutex> &held)
+{
+	std::vector<obs_weak_source_t *> panels;
+	panels.swap(w.refresh);
+	w.scan_wanted = false;
+	held.unlock();
+
+	AdbDevice *found = nullptr;
+	int count = adb_list_devices(&found);
+	if (count < 0)
+		count = 0;
+
+	held.lock();
+	bool changed = !same_devices(w.devices, w.device_count, found ? found : w.devices, count);
+	memset(w.devices, 0, sizeof(w.devices));
+	if (found)
+		memcpy(w.devices, found, sizeof(AdbDevice) * (size_t)count);
+	w.device_count = count;
+	w.scanned = true;
+	held.unlock();
+	bfree(found);
+
+	for (obs_weak_source_t *weak : panels) {
+		obs_source_t *source = changed ? obs_weak_source_get_source(weak) : nullptr;
+		if (source) {
+			obs_source_update_properties(source);
+			obs_source_release(source);
+		}
+		obs_weak_source_release(weak);
+	}
+	held.lock();
+}
+
+void worker_main(void *)
+{
+	Worker &w = worker();
+	adb_set_thread_stop(w.stop);
+	std::unique_lock<std::mutex> held(w.lock);
+	for (;;) {
+		w.changed.wait(held, [&] { return w.quitting || w.scan_wanted || !w.removals.empty(); });
+		if (w.removals.empty() && !w.scan_wanted)
+			break;
+		w.busy = true;
+		if (!w.removals.empty()) {
+			ForwardRemoval job = w.removals.front();
+			w.removals.pop_front();
+			held.unlock();
+			adb_forward_remove(job.serial[0] ? job.serial : nullptr, job.port);
+			held.lock();
+		} else {
+			run_scan(w, held);
+		}
+		w.busy = false;
+		w.changed.notify_all();
+	}
+	adb_set_thread_stop(nullptr);
+}
+
+/* With the lock held: the worker runs once this returns true. */
+bool ensure_started(Worker &w)
+{
+	if (nx_thread_running(&w.thread))
+		return true;
+	if (!w.stop)
+		w.stop = nx_stop_create();
+	if (!w.stop)
+		return false;
+	nx_stop_reset(w.stop);
+	w.quitting = false;
+	return nx_thread_start(&w.thread, worker_main, nullptr);
+}
+
+} // namespace
+
+void adb_background_remove_forward(const char *serial, int local_port)
+{
+	Worker &w = worker();
+	std::lock_guard<std::mutex> guard(w.lock);
+	if (w.quitting || !ensure_started(w))
+		return;
+	ForwardRemoval job = {};
+	snprintf(job.serial, sizeof(job.serial), "%s", serial ? serial : "");
+	job.port = local_port;
+	w.removals.push_back(job);
+	w.changed.notify_all();
+}
+
+void adb_background_scan(obs_source_t *source)
+{
+	Worker &w = worker();
+	std::lock_guard<std::mutex> guard(w.lock);
+	if (w.quitting || !ensure_started(w))
+		return;
+	if (source)
+		w.refresh.push_back(obs_source_get_weak_source(source));
+	w.scan_wanted = true;
+	w.changed.notify_all();
+}
+
+int adb_background_devices(AdbDevice out[ADB_MAX_DEVICES], bool *scanned)
+{
+	Worker &w = worker();
+	std::lock_guard<std::mutex> guard(w.lock);
+	memcpy(out, w.devices, sizeof(w.devices));
+	*scanned = w.scanned;
+	return w.device_count;
+}
+
+void adb_background_shutdown(uint32_t grace_ms)
+{
+	Worker &w = worker();
+	std::unique_lock<std::mutex> held(w.lock);
+	if (!nx_thread_running(&w.thread))
+		return;
+	w.quitting = true;
+	w.changed.notify_all();
+	w.changed.wait_for(held, std::chrono::milliseconds(grace_ms),
+			   [&] { return !w.busy && w.removals.empty() && !w.scan_wanted; });
+	w.removals.clear();
+	w.scan_wanted = false;
+	nx_stop_raise(w.stop);
+	w.changed.notify_all();
+	held.unlock();
+
+	nx_thread_join(&w.thread);
+
+	held.lock();
+	for (obs_weak_source_t *weak : w.refresh)
+		obs_weak_source_release(weak);
+	w.refresh.clear();
+	memset(w.devices, 0, sizeof(w.devices));
+	w.device_count = 0;
+	w.scanned = false;
+	w.quitting = false;
+}

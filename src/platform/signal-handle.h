@@ -1,0 +1,13 @@
+#pragma once
+/* Inside the platform layer only: what a socket wait waits on for a signal. */
+
+#include "thread.h"
+
+#ifdef _WIN32
+#include <windows.h>
+/* A manual-reset event, set while the signal is raised. */
+HANDLE nx_stop_handle(nx_stop_signal *stop);
+#else
+/* A descriptor that polls readable while the signal is raised. */
+int nx_stop_fd(nx_stop_signal *stop);
+#endif

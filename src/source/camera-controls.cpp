@@ -1,0 +1,29 @@
+#include "camera-controls.h"
+
+const CameraControlRow camera_controls[CAMERA_CONTROL_COUNT] = {
+	{"zoom", CONTROL_ZOOM, CAPS_ZOOM, ControlSetting::zoom_factor},
+	{"ev", CONTROL_EV, CAPS_EV, ControlSetting::integer},
+	{"torch", CONTROL_TORCH, CAPS_TORCH, ControlSetting::boolean},
+	{"ae_lock", CONTROL_AE_LOCK, CAPS_AE_LOCK, ControlSetting::boolean},
+	{"awb", CONTROL_AWB, 0, ControlSetting::integer},
+};
+
+bool camera_control_announced(const CameraControlRow &row, const CameraCaps &caps)
+{
+	return row.caps_flag ? (caps.flags & row.caps_flag) != 0 : caps.awb_count > 0;
+}
+
+size_t camera_controls_write(const ControlValues &values, const CameraCaps &caps,
+			     uint8_t out[CAMERA_CONTROLS_WIRE_SIZE])
+{
+	if (!caps.valid)
+		return 0;
+	size_t used = 0;
+	for (size_t i = 0; i < CAMERA_CONTROL_COUNT; i++) {
+		if (!camera_control_announced(camera_controls[i], caps))
+			continue;
+		control_message_write(ControlMessage{camera_controls[i].command, values.value[i]}, out + used);
+		used += CONTROL_MESSAGE_SIZE;
+	}
+	return used;
+}

@@ -1,0 +1,39 @@
+#pragma once
+/* The camera controls a phone may announce, one row each, in the order they
+ * go out: zoom, ev, torch, ae_lock, awb. The white balance is announced by a
+ * mode count, every other control by a capability bit. */
+
+#include "stream-protocol.h"
+
+#include <cstddef>
+#include <cstdint>
+
+#define CAMERA_CONTROL_COUNT 5
+#define CAMERA_CONTROLS_WIRE_SIZE (CAMERA_CONTROL_COUNT * CONTROL_MESSAGE_SIZE)
+
+enum class ControlSetting {
+	zoom_factor, /* double, sent as factor x 1000 */
+	integer,
+	boolean, /* sent as 0 or 1 */
+};
+
+struct CameraControlRow {
+	const char *key;   /* the source's setting */
+	uint8_t command;   /* ControlCommand on the wire */
+	uint8_t caps_flag; /* announcing bit of CameraCaps.flags; 0: announced by awb_count */
+	ControlSetting setting;
+};
+
+extern const CameraControlRow camera_controls[CAMERA_CONTROL_COUNT];
+
+/* Wanted wire values, by row. */
+struct ControlValues {
+	int32_t value[CAMERA_CONTROL_COUNT];
+};
+
+bool camera_control_announced(const CameraControlRow &row, const CameraCaps &caps);
+
+/* Writes one message per announced control, in the table's order, and
+ * returns the number of bytes written (0 when caps are not valid). */
+size_t camera_controls_write(const ControlValues &values, const CameraCaps &caps,
+			     uint8_t out[CAMERA_CONTROLS_WIRE_SIZE]);
