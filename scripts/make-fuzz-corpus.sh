@@ -2,7 +2,7 @@
 # Writes the seed inputs of the fuzz targets (tests/fuzz/corpus/<target>/)
 # from the committed media of tests/fixtures. The results are committed; run
 # this only to change them. Inputs that once crashed a target are kept beside
-# the seeds as crash-* files and are not touched here.
+# the seeds as regression-* files and are not touched here.
 #
 # Layouts (see each target's comment):
 #   fuzz-stream-records  handshake, then packet headers with payloads
@@ -87,6 +87,14 @@ for f in videos:
 for name, (rate, channels) in audio.items():
     config = audio_config(rate, channels, read("aac-%s.asc" % name))
     write("fuzz-audio-decoder", "aac-" + name, records([config] + aac(name)[:8]))
+
+# Audio configurations at the edge: no sample rate on the wire or in the
+# AudioSpecificConfig (AAC-LC, frequency index 15 with an explicit 0 Hz).
+stereo_units = aac("stereo")[:4]
+zero_asc = bytes.fromhex("1780000010")
+write("fuzz-audio-decoder", "edge-rate-0-no-asc", records([audio_config(0, 2, b"")] + stereo_units))
+write("fuzz-audio-decoder", "edge-asc-rate-0", records([audio_config(48000, 2, zero_asc)] + stereo_units))
+write("fuzz-audio-decoder", "edge-wire-rate-0-asc-rate-0", records([audio_config(0, 2, zero_asc)] + stereo_units))
 
 # Stream: a whole short connection as a phone sends it.
 caps = struct.pack("<BiiiiiB", 0x0F, 1000, 8000, -12, 12, 166667, 5) + struct.pack("<5i", 1, 2, 3, 5, 6)

@@ -1,6 +1,7 @@
 /* An audio configuration followed by audio payloads, as the receive loop
  * takes them: the first record is parsed as the configuration and, when it
- * parses, builds the decoder; every later record is one AAC access unit.
+ * parses and names an AAC sample rate, builds the decoder; every later
+ * record is one AAC access unit.
  * Whatever a decode hands on to OBS must be a block OBS can take: a sample
  * rate, samples, a speaker layout and one readable plane per channel. */
 
@@ -52,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	if (!packets.next(&payload))
 		return 0;
 	AudioConfig config;
-	if (!audio_config_parse(payload, &config))
+	if (!audio_config_parse(payload, &config) || !audio_config_rate_valid(config))
 		return 0;
 	AudioDecoder *decoder = ostrelin_audio_decoder_create(&config);
 	if (!decoder)
