@@ -5,7 +5,25 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
+
 #include <map>
+
+void PictureTrack::reserve(size_t pictures, size_t audio_blocks)
+{
+	std::lock_guard<std::mutex> guard(lock_);
+	/* Growing the size writes every element; shrinking back keeps the
+	 * capacity and the events already noted. */
+	size_t n = handoffs_.size();
+	handoffs_.resize(std::max(n, pictures));
+	handoffs_.resize(n);
+	n = renders_.size();
+	renders_.resize(std::max(n, pictures));
+	renders_.resize(n);
+	n = audio_.size();
+	audio_.resize(std::max(n, audio_blocks));
+	audio_.resize(n);
+}
 
 void PictureTrack::add_handoff(const PictureEvent &e)
 {
@@ -17,6 +35,18 @@ void PictureTrack::add_render(const PictureEvent &e)
 {
 	std::lock_guard<std::mutex> guard(lock_);
 	renders_.push_back(e);
+}
+
+void PictureTrack::add_audio(const AudioEvent &e)
+{
+	std::lock_guard<std::mutex> guard(lock_);
+	audio_.push_back(e);
+}
+
+std::vector<AudioEvent> PictureTrack::audio() const
+{
+	std::lock_guard<std::mutex> guard(lock_);
+	return audio_;
 }
 
 std::vector<PictureEvent> PictureTrack::handoffs() const
@@ -52,15 +82,22 @@ obs_source_frame *on_filter_video(void *data, obs_source_frame *frame)
 	auto *track = static_cast<PictureTrack *>(data);
 	int index = picture_index(frame);
 	if (index >= 0)
-		track->add_render({index, now, frame->width, frame->height});
+		track->add_render({index, now, frame->width, frame->height, frame->timestamp});
 	return frame;
 }
 
 using OutputVideo = void (*)(obs_source_t *, const obs_source_frame *);
+using OutputAudio = void (*)(obs_source_t *, const obs_source_audio *);
 
 OutputVideo real_output_video()
 {
 	static OutputVideo real = reinterpret_cast<OutputVideo>(dlsym(RTLD_NEXT, "obs_source_output_video"));
+	return real;
+}
+
+OutputAudio real_output_audio()
+{
+	static OutputAudio real = reinterpret_cast<OutputAudio>(dlsym(RTLD_NEXT, "obs_source_output_audio"));
 	return real;
 }
 
@@ -73,10 +110,20 @@ extern "C" void obs_source_output_video(obs_source_t *source, const obs_source_f
 		if (PictureTrack *track = track_of(source)) {
 			int index = picture_index(frame);
 			if (index >= 0)
-				track->add_handoff({index, now, frame->width, frame->height});
+				track->add_handoff({index, now, frame->width, frame->height, frame->timestamp});
 		}
 	}
 	real_output_video()(source, frame);
+}
+
+extern "C" void obs_source_output_audio(obs_source_t *source, const obs_source_audio *audio)
+{
+	uint64_t now = os_gettime_ns();
+	if (audio) {
+		if (PictureTrack *track = track_of(source))
+			track->add_audio({now, audio->timestamp, audio->frames, audio->samples_per_sec});
+	}
+	real_output_audio()(source, audio);
 }
 
 void handoff_probe_register()

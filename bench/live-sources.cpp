@@ -56,11 +56,13 @@ static obs_source_t *create_media_source(const char *name, uint16_t port, bool l
 }
 
 LiveSource::LiveSource(SourceKind kind, obs_scene_t *scene, const std::string &name, const std::string &log_path,
-		       bool audio)
+		       bool audio, const std::vector<std::string> &more_options)
 	: kind_(kind),
 	  scene_(scene)
 {
-	sender_ = std::make_unique<SenderProcess>(OSTRELIN_SENDER_PATH, sender_options(kind, audio), log_path);
+	std::vector<std::string> options = sender_options(kind, audio);
+	options.insert(options.end(), more_options.begin(), more_options.end());
+	sender_ = std::make_unique<SenderProcess>(OSTRELIN_SENDER_PATH, options, log_path);
 	if (!sender_->running())
 		return;
 	before_ = threads_now();

@@ -34,7 +34,7 @@ public:
 	 * to the scene. The threads the source starts are those that appear
 	 * until ready() (call thread_snapshot_done() once it has settled). */
 	LiveSource(SourceKind kind, obs_scene_t *scene, const std::string &name, const std::string &log_path,
-		   bool audio = false);
+		   bool audio = false, const std::vector<std::string> &more_options = {});
 	~LiveSource();
 	LiveSource(const LiveSource &) = delete;
 	LiveSource &operator=(const LiveSource &) = delete;
@@ -43,6 +43,7 @@ public:
 	SourceKind kind() const { return kind_; }
 	obs_source_t *source() const { return source_; }
 	const PictureTrack &track() const { return track_; }
+	PictureTrack &track() { return track_; }
 	/* Waits until the first numbered picture has been handed to OBS. */
 	bool wait_first_picture(int seconds) const;
 	/* Takes the threads started since construction as this source's. */
