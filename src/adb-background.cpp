@@ -31,6 +31,7 @@ struct Worker {
 
 	std::deque<ForwardRemoval> removals;
 	bool scan_wanted = false;
+	bool scanning = false;
 	std::vector<obs_weak_source_t *> refresh; /* panels waiting for the scan */
 
 	AdbDevice devices[ADB_MAX_DEVICES] = {};
@@ -54,6 +55,7 @@ void run_scan(Worker &w, std::unique_lock<std::mutex> &held)
 	std::vector<obs_weak_source_t *> panels;
 	panels.swap(w.refresh);
 	w.scan_wanted = false;
+	w.scanning = true;
 	held.unlock();
 
 	AdbDevice *found = nullptr;
@@ -68,6 +70,7 @@ void run_scan(Worker &w, std::unique_lock<std::mutex> &held)
 		memcpy(w.devices, found, sizeof(AdbDevice) * (size_t)count);
 	w.device_count = count;
 	w.scanned = true;
+	w.scanning = false;
 	held.unlock();
 	bfree(found);
 
@@ -136,10 +139,12 @@ void adb_background_remove_forward(const char *serial, int local_port)
 	w.changed.notify_all();
 }
 
-void adb_background_scan(obs_source_t *source)
+void adb_background_scan(obs_source_t *source, bool unless_known)
 {
 	Worker &w = worker();
 	std::lock_guard<std::mutex> guard(w.lock);
+	if (unless_known && (w.scanned || w.scanning || w.scan_wanted))
+		return;
 	if (w.quitting || !ensure_started(w))
 		return;
 	if (source)

@@ -11,10 +11,12 @@
 /* Queues the removal of the forward of local_port (serial may be empty). */
 void adb_background_remove_forward(const char *serial, int local_port);
 
-/* Starts a device scan, unless one is already waiting to run. When it ends
- * with a list other than the last one, libobs is asked to rebuild the
- * properties of source (held weakly; null for none). */
-void adb_background_scan(obs_source_t *source);
+/* Starts a device scan, unless one is already waiting to run; with
+ * unless_known, also unless a scan is under way or has ended since the
+ * module was loaded. When it ends with a list other than the last one,
+ * libobs is asked to rebuild the properties of source (held weakly; null for
+ * none). */
+void adb_background_scan(obs_source_t *source, bool unless_known);
 
 /* Copies the last device list into out and returns its length (0 to 16);
  * *scanned tells whether a scan has ended since the module was loaded. */

@@ -50,7 +50,11 @@ static void set_error(const char *format, ...)
  * the deadline every wait of the request shares. */
 class Request {
 public:
-	Request() : s_(nx_socket_tcp()), deadline_(std::chrono::steady_clock::now() + std::chrono::milliseconds(request_limit_ms)) {}
+	Request()
+		: s_(nx_socket_tcp()),
+		  deadline_(std::chrono::steady_clock::now() + std::chrono::milliseconds(request_limit_ms))
+	{
+	}
 	~Request() { nx_socket_close(s_); }
 	Request(const Request &) = delete;
 	Request &operator=(const Request &) = delete;

@@ -29,6 +29,7 @@
 struct FakeAdbReply {
 	std::string bytes;      /* written after the request has been read whole */
 	bool hold_open = false; /* then keep the connection until the client closes it */
+	int byte_every_ms = 0;  /* > 0: one byte at a time, this far apart */
 
 	static FakeAdbReply okay(std::string more = "") { return {"OKAY" + more}; }
 	static FakeAdbReply fail(const std::string &reason) { return {"FAIL" + hex4(reason.size()) + reason}; }
@@ -37,6 +38,8 @@ struct FakeAdbReply {
 	static FakeAdbReply silence() { return {"", true}; }
 	/* Reads the request and closes without a word. */
 	static FakeAdbReply hang_up() { return {""}; }
+	/* Answers one byte every ms milliseconds, then waits for the client. */
+	static FakeAdbReply trickle(const std::string &bytes, int ms) { return {bytes, true, ms}; }
 
 	static std::string hex4(size_t n)
 	{
@@ -188,17 +191,20 @@ private:
 		return true;
 	}
 
-	/* Pieces of 1, 2, 3, 5, ... bytes with short pauses between them. */
-	void write_in_pieces(int fd, const std::string &bytes) const
+	/* Pieces of 1, 2, 3, 5, ... bytes with short pauses between them, or
+	 * single bytes every byte_every_ms. */
+	void write_in_pieces(int fd, const FakeAdbReply &reply) const
 	{
 		static const size_t pieces[] = {1, 2, 3, 5, 64, 1000};
+		const std::string &bytes = reply.bytes;
 		size_t at = 0;
 		for (size_t i = 0; at < bytes.size() && !stopping_; i++) {
-			size_t n = std::min(pieces[i % std::size(pieces)], bytes.size() - at);
+			size_t n = reply.byte_every_ms > 0 ? 1
+							   : std::min(pieces[i % std::size(pieces)], bytes.size() - at);
 			if (send(fd, bytes.data() + at, n, MSG_NOSIGNAL) != (ssize_t)n)
 				return;
 			at += n;
-			std::this_thread::sleep_for(std::chrono::milliseconds(1));
+			std::this_thread::sleep_for(std::chrono::milliseconds(std::max(1, reply.byte_every_ms)));
 		}
 	}
 
@@ -228,7 +234,7 @@ private:
 			}
 			changed_.notify_all();
 			FakeAdbReply reply = responder_(text);
-			write_in_pieces(fd, reply.bytes);
+			write_in_pieces(fd, reply);
 			if (reply.hold_open)
 				hold_until_client_closes(fd);
 		}

@@ -2,6 +2,7 @@
 /* A camera source created through libobs, with the plug-in's code linked into
  * the test (so the sanitizers see all of it), and a loopback phone. */
 
+#include "adb-background.h"
 #include "adb-client.h"
 #include "fake-adb-server.h"
 #include "lifecycle.h"
@@ -36,6 +37,8 @@ protected:
 		for (obs_source_t *s : sources)
 			release_source(s);
 		sources.clear();
+		/* Queued adb requests hold weak references to sources. */
+		adb_background_shutdown(ADB_UNLOAD_GRACE_MS);
 		env.reset();
 	}
 

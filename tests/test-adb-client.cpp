@@ -7,6 +7,7 @@
 #include <sys/resource.h>
 
 #include <memory>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -296,6 +297,50 @@ TEST_F(AdbClient, SilentServerMakesEveryCallFailInsteadOfHanging)
 	EXPECT_FALSE(remove_forward());
 	EXPECT_EQ(last_error(), "adb server 沒有回應");
 	EXPECT_EQ(server_->requests().size(), 3u);
+}
+
+/* One deadline for the whole request: a reply trickled within it is read,
+ * one that takes longer fails, even though every byte comes well inside any
+ * single wait. */
+TEST_F(AdbClient, ATrickledReplyMustEndWithinTheRequestDeadline)
+{
+	serve_reply(FakeAdbReply::trickle("OKAY", 300)); /* about 1.2 s */
+	EXPECT_TRUE(forward());
+
+	serve_reply(FakeAdbReply::trickle("OKAY000edev1\tdevice\n", 300)); /* about 6 s */
+	DeviceList list;
+	EXPECT_EQ(list.count, -1);
+	EXPECT_EQ(last_error(), "讀取裝置清單失敗");
+	EXPECT_TRUE(eventually([&] { return server_->closed_by_client() == 1; }));
+}
+
+/* A stop raised on another thread ends the request under way on this one,
+ * and the connection to the server is closed. */
+TEST_F(AdbClient, AStopEndsARequestUnderWay)
+{
+	serve_reply(FakeAdbReply::silence());
+	nx_stop_signal *stop = nx_stop_create();
+	bool result = true;
+	std::thread requester([&] {
+		adb_set_thread_stop(stop);
+		result = forward();
+		adb_set_thread_stop(nullptr);
+	});
+	ASSERT_TRUE(server_->wait_for_request("host:forward:tcp:27183;localabstract:nerix", 2000));
+	nx_stop_raise(stop);
+	requester.join();
+	EXPECT_FALSE(result);
+	EXPECT_TRUE(eventually([&] { return server_->closed_by_client() == 1; }));
+
+	/* A raised signal ends later requests of that thread before they wait. */
+	std::thread again([&] {
+		adb_set_thread_stop(stop);
+		result = forward();
+		adb_set_thread_stop(nullptr);
+	});
+	again.join();
+	EXPECT_FALSE(result);
+	nx_stop_destroy(stop);
 }
 
 TEST_F(AdbClient, DeviceListStallingAfterOkayFails)

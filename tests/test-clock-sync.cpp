@@ -151,6 +151,15 @@ TEST(ClockSync, UntrustedTimestampsNeverOverflow)
 	}
 	EXPECT_TRUE(f.video.video_offset_valid);
 	EXPECT_EQ(sender_time_ns(UINT64_MAX), UINT64_MAX * 1000u);
+
+	/* An offset at the bottom of its range, then a picture 100 ms faster:
+	 * the 8 ms step down wraps instead of overflowing. */
+	VideoClock video = {};
+	int64_t low = INT64_MIN + 1000;
+	(void)video_clock_pts(&video, 0, low, 0);
+	int64_t faster = (int64_t)((uint64_t)low - 100 * ms);
+	(void)video_clock_pts(&video, 0, faster, 40 * ms);
+	EXPECT_EQ(video.video_offset, (int64_t)((uint64_t)low - 8 * ms));
 }
 
 TEST(StreamStats, WindowFiguresAndLatencyRules)

@@ -8,13 +8,22 @@ using namespace std::chrono_literals;
 
 class LifecycleTest : public SourceTest {
 protected:
-	/* A connected phone that has announced its capabilities. */
-	peer::Connection connect_with_caps(obs_source_t *source, const CameraCaps &caps)
+	/* A connected phone that has announced its capabilities, and the controls
+	 * that answer them: the current values of those announced. */
+	peer::Connection connect_with_caps(obs_source_t *source, const CameraCaps &caps,
+					   std::vector<ControlMessage> *first = nullptr)
 	{
 		peer::Connection phone = accept_phone();
 		EXPECT_TRUE(phone.valid());
 		phone.send(peer::caps_packet(caps));
 		EXPECT_TRUE(wait_until([&] { return source_caps(instance(source)).valid == 1; }, 3000ms));
+		size_t announced = 0;
+		for (const CameraControlRow &row : camera_controls)
+			announced += camera_control_announced(row, caps) ? 1 : 0;
+		auto controls = read_controls(phone, announced);
+		EXPECT_EQ(controls.size(), announced);
+		if (first)
+			*first = controls;
 		return phone;
 	}
 
@@ -108,6 +117,21 @@ TEST_F(LifecycleTest, PortAndTextRules)
 	change(source, [&](obs_data_t *s) { obs_data_set_int(s, "port", -5); });
 	EXPECT_EQ(inst->conn.thread.handle, thread_before);
 
+	/* Past 65535 there is no port: refused, never wrapped onto another one
+	 * (65536 more than the listener's port would land on it). */
+	change(source, [&](obs_data_t *s) { obs_data_set_int(s, "port", listener.port() + 65536); });
+	EXPECT_FALSE(nx_thread_running(&inst->conn.thread));
+	EXPECT_TRUE(log.contains(LOG_WARNING, "[ostrelin] 連接埠 " + std::to_string(listener.port() + 65536) +
+						      " 不在 1–65535 之間，不連線"));
+	EXPECT_FALSE(listener.accept(300).valid());
+	change(source, [&](obs_data_t *s) { obs_data_set_int(s, "port", 65536); });
+	EXPECT_FALSE(nx_thread_running(&inst->conn.thread));
+	change(source, [&](obs_data_t *s) { obs_data_set_int(s, "port", 65535); });
+	EXPECT_TRUE(nx_thread_running(&inst->conn.thread));
+	EXPECT_EQ(inst->refused_port, 0);
+	change(source, [&](obs_data_t *s) { obs_data_set_int(s, "port", 1); });
+	EXPECT_TRUE(nx_thread_running(&inst->conn.thread));
+
 	/* "device" changes restart the connection even in Wi-Fi mode. */
 	change(source, [&](obs_data_t *s) { obs_data_set_string(s, "device", "other"); });
 	EXPECT_STREQ(inst->serial, "other");
@@ -161,7 +185,10 @@ TEST_F(LifecycleTest, OnlyAdvertisedControlsAreSent)
 	EXPECT_TRUE(phone.read(1, 300).empty());
 }
 
-TEST_F(LifecycleTest, NothingIsSentBeforeCapabilitiesOrBetweenConnections)
+/* Values changed before the capabilities, or while the phone is away, go out
+ * when the next connection's capabilities arrive, so the phone matches the
+ * panel; nothing goes out before them. */
+TEST_F(LifecycleTest, ControlsFollowTheCapabilitiesOfEachConnection)
 {
 	obs_source_t *source = create_wifi(listener.port());
 	peer::Connection phone = accept_phone();
@@ -169,15 +196,57 @@ TEST_F(LifecycleTest, NothingIsSentBeforeCapabilitiesOrBetweenConnections)
 	change(source, [](obs_data_t *s) { obs_data_set_double(s, "zoom", 3.0); });
 	EXPECT_TRUE(phone.read(1, 300).empty());
 
-	/* Capabilities known, but the phone gone: nothing is queued for later. */
 	phone.send(peer::caps_packet(peer::all_caps()));
-	ASSERT_TRUE(wait_until([&] { return source_caps(instance(source)).valid == 1; }, 3000ms));
+	auto controls = read_controls(phone, 5);
+	ASSERT_EQ(controls.size(), 5u);
+	EXPECT_EQ(controls[0].value, 3000);
+	EXPECT_EQ(controls[4].value, 1); /* the default white balance */
+	EXPECT_TRUE(phone.read(1, 300).empty());
+
 	phone.close();
 	ASSERT_TRUE(wait_until([&] { return !instance(source)->connected; }, 3000ms));
 	change(source, [](obs_data_t *s) { obs_data_set_double(s, "zoom", 4.0); });
 	peer::Connection again = accept_phone();
 	ASSERT_TRUE(again.valid());
 	EXPECT_TRUE(again.read(1, 300).empty());
+	again.send(peer::caps_packet(peer::all_caps()));
+	controls = read_controls(again, 5);
+	ASSERT_EQ(controls.size(), 5u);
+	EXPECT_EQ(controls[0].command, CONTROL_ZOOM);
+	EXPECT_EQ(controls[0].value, 4000);
+}
+
+/* A phone that reads slowly gets whole messages only, and the last value of
+ * every control after a burst of changes, in the table's order. */
+TEST_F(LifecycleTest, ABurstOfChangesEndsWithTheLastValuesAgainstASlowReader)
+{
+	obs_source_t *source = create_wifi(listener.port());
+	peer::Connection phone = connect_with_caps(source, peer::all_caps());
+	for (int i = 1; i <= 200; i++) {
+		change(source, [i](obs_data_t *s) {
+			obs_data_set_double(s, "zoom", 1.0 + i / 100.0);
+			obs_data_set_int(s, "ev", i % 7);
+			obs_data_set_int(s, "awb", 2 + i % 3);
+		});
+	}
+	std::vector<ControlMessage> seen;
+	for (;;) {
+		media::Bytes b = phone.read(CONTROL_MESSAGE_SIZE, 500);
+		if (b.empty())
+			break;
+		ASSERT_EQ(b.size(), (size_t)CONTROL_MESSAGE_SIZE) << "a cut message";
+		seen.push_back(control_message_parse(b.data()));
+		std::this_thread::sleep_for(1ms);
+	}
+	ASSERT_GE(seen.size(), 5u);
+	ASSERT_EQ(seen.size() % 5, 0u);
+	for (size_t i = 0; i < seen.size(); i++)
+		EXPECT_EQ(seen[i].command, camera_controls[i % 5].command) << i;
+	const ControlMessage *last = &seen[seen.size() - 5];
+	EXPECT_EQ(last[0].value, 3000);
+	EXPECT_EQ(last[1].value, 200 % 7);
+	EXPECT_EQ(last[4].value, 2 + 200 % 3);
+	EXPECT_EQ(log.count_prefix("[ostrelin] 連線中斷"), 0u);
 }
 
 TEST_F(LifecycleTest, DisablingStopsTheThreadAndClosesTheSocket)
@@ -203,19 +272,36 @@ TEST_F(LifecycleTest, DisablingStopsTheThreadAndClosesTheSocket)
 	EXPECT_TRUE(accept_phone().valid());
 }
 
-TEST_F(LifecycleTest, RemovalAsksTheAdbServerToDropTheForward)
+/* Only forwards a source made are removed: when the source goes, or when
+ * its port or device changes; a Wi-Fi source never asks. */
+TEST_F(LifecycleTest, ForwardsAreRemovedOnlyWhenThisSourceMadeThem)
 {
 	FakeAdbServer adb;
 	adb_set_server_port(adb.port());
-	obs_data_t *settings = wifi_settings(listener.port());
+	const std::string port = std::to_string(listener.port());
+	obs_data_t *settings = obs_data_create();
+	obs_data_set_int(settings, "conn_mode", 0);
 	obs_data_set_string(settings, "device", "R58M123");
-	obs_source_t *with_serial = create(settings);
+	obs_data_set_int(settings, "port", listener.port());
+	obs_source_t *usb = create(settings);
 	obs_data_release(settings);
-	obs_source_t *without_serial = create_wifi(listener.port() + 1);
+	ASSERT_TRUE(adb.wait_for_request("host-serial:R58M123:forward:tcp:" + port + ";localabstract:nerix", 3000));
+	ASSERT_TRUE(accept_phone().valid());
 
-	release(with_serial);
-	release(without_serial);
-	EXPECT_TRUE(
-		adb.wait_for_request("host-serial:R58M123:killforward:tcp:" + std::to_string(listener.port()), 3000));
-	EXPECT_TRUE(adb.wait_for_request("host:killforward:tcp:" + std::to_string(listener.port() + 1), 3000));
+	const std::string new_port = std::to_string(listener.port() + 1);
+	change(usb, [&](obs_data_t *s) { obs_data_set_int(s, "port", listener.port() + 1); });
+	EXPECT_TRUE(adb.wait_for_request("host-serial:R58M123:killforward:tcp:" + port, 3000));
+	ASSERT_TRUE(adb.wait_for_request("host-serial:R58M123:forward:tcp:" + new_port + ";localabstract:nerix", 3000));
+
+	obs_source_t *wifi = create_wifi(listener.port() + 2);
+	release(wifi);
+	release(usb);
+	ASSERT_TRUE(adb.wait_for_request("host-serial:R58M123:killforward:tcp:" + new_port, 3000));
+	std::vector<std::string> removals;
+	for (const std::string &r : adb.requests()) {
+		if (r.find("killforward") != std::string::npos)
+			removals.push_back(r);
+	}
+	EXPECT_EQ(removals, (std::vector<std::string>{"host-serial:R58M123:killforward:tcp:" + port,
+						      "host-serial:R58M123:killforward:tcp:" + new_port}));
 }

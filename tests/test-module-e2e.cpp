@@ -134,18 +134,25 @@ protected:
 		EXPECT_EQ(bnum_allocs(), 0);
 	}
 
-	obs_source_t *create_wifi(uint16_t port, const char *device = "")
+	obs_source_t *create(const std::function<void(obs_data_t *)> &edit)
 	{
 		obs_data_t *settings = obs_data_create();
-		obs_data_set_int(settings, "conn_mode", 1);
-		obs_data_set_string(settings, "host", "127.0.0.1");
-		obs_data_set_int(settings, "port", port);
-		obs_data_set_string(settings, "device", device);
+		edit(settings);
 		obs_source_t *source = obs_source_create("ostrelin_source", "phone", settings, nullptr);
 		obs_data_release(settings);
 		if (source)
 			sources.push_back(source);
 		return source;
+	}
+
+	obs_source_t *create_wifi(uint16_t port, const char *device = "")
+	{
+		return create([&](obs_data_t *s) {
+			obs_data_set_int(s, "conn_mode", 1);
+			obs_data_set_string(s, "host", "127.0.0.1");
+			obs_data_set_int(s, "port", port);
+			obs_data_set_string(s, "device", device);
+		});
 	}
 
 	void release(obs_source_t *source)
@@ -247,6 +254,10 @@ TEST_F(ModuleE2E, CameraControlsReachThePhoneInTheirOrder)
 	obs_source_t *source = create_wifi(sender.port());
 	ASSERT_TRUE(sender.wait_for_line("connected"));
 	ASSERT_TRUE(log.wait_for_prefix("[ostrelin] 相機能力", 1, 5000ms));
+	/* The capabilities are answered with the values the settings hold. */
+	EXPECT_EQ(next_lines(sender, 5),
+		  (std::vector<std::string>{"control zoom 1000", "control ev 0", "control torch 0", "control ae_lock 0",
+					    "control awb 1"}));
 
 	change(source, [](obs_data_t *s) {
 		obs_data_set_double(s, "zoom", 2.5);
@@ -308,7 +319,7 @@ TEST_F(ModuleE2E, DisablingEndsTheConnectionThreadAndClosesTheSocket)
 	EXPECT_TRUE(log.wait_for_prefix("[ostrelin] 串流已連上", 2, 5000ms));
 }
 
-TEST_F(ModuleE2E, RemovalAsksTheAdbServerToDropTheForward)
+TEST_F(ModuleE2E, RemovalDropsOnlyTheForwardTheSourceMade)
 {
 	std::unique_ptr<FakeAdbServer> adb;
 	try {
@@ -320,19 +331,23 @@ TEST_F(ModuleE2E, RemovalAsksTheAdbServerToDropTheForward)
 	ASSERT_NE(sender.port(), 0);
 	const std::string port = std::to_string(sender.port());
 
-	obs_source_t *source = create_wifi(sender.port());
+	/* Wi-Fi mode makes no forward, and removes none. */
+	obs_source_t *source = create_wifi(sender.port(), "R58M123");
 	ASSERT_TRUE(sender.wait_for_line("connected"));
 	release(source);
-	EXPECT_TRUE(adb->wait_for_request("host:killforward:tcp:" + port, 5000));
 	EXPECT_TRUE(sender.wait_for_line("disconnected"));
 
-	source = create_wifi(sender.port(), "R58M123");
+	/* USB mode: the stand-in server makes the forward, the phone is reached
+	 * on the same local port, and removal drops that forward. */
+	source = create([&](obs_data_t *s) {
+		obs_data_set_int(s, "conn_mode", 0);
+		obs_data_set_string(s, "device", "R58M123");
+		obs_data_set_int(s, "port", sender.port());
+	});
 	ASSERT_TRUE(sender.wait_for_line("connected"));
 	release(source);
 	EXPECT_TRUE(adb->wait_for_request("host-serial:R58M123:killforward:tcp:" + port, 5000));
-	EXPECT_TRUE(sender.wait_for_line("disconnected"));
-
-	/* Wi-Fi mode makes no forward of its own. */
-	EXPECT_EQ(adb->requests(), (std::vector<std::string>{"host:killforward:tcp:" + port,
-							     "host-serial:R58M123:killforward:tcp:" + port}));
+	EXPECT_EQ(adb->requests(),
+		  (std::vector<std::string>{"host-serial:R58M123:forward:tcp:" + port + ";localabstract:nerix",
+					    "host-serial:R58M123:killforward:tcp:" + port}));
 }

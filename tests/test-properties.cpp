@@ -141,6 +141,22 @@ const std::vector<std::string> panel_without_camera = {"conn_mode",   "device", 
 						       "port",        "enabled", "status",  "refresh_status",
 						       "camera_hint", "ui_lang"};
 
+/* Counts libobs's requests to rebuild a source's properties panel. */
+class RefreshCounter {
+public:
+	explicit RefreshCounter(obs_source_t *source) : handler_(obs_source_get_signal_handler(source))
+	{
+		signal_handler_connect(handler_, "update_properties", on_signal, this);
+	}
+	~RefreshCounter() { signal_handler_disconnect(handler_, "update_properties", on_signal, this); }
+	int count() const { return count_.load(); }
+
+private:
+	static void on_signal(void *data, calldata_t *) { static_cast<RefreshCounter *>(data)->count_++; }
+	signal_handler_t *handler_;
+	std::atomic<int> count_{0};
+};
+
 class PanelTest : public testing::Test {
 protected:
 	void SetUp() override
@@ -336,36 +352,49 @@ TEST_F(PanelTest, LanguageListOffersFollowObsThenEveryLanguageOfTheModule)
 	EXPECT_EQ(items[1].name, "🇹🇼 繁體中文");
 }
 
-TEST_F(PanelTest, DeviceListComesFromTheAdbServerAndRescans)
+/* The list shows what the last scan found, at once; scans run in the
+ * background, and a panel whose list they change is asked to rebuild. */
+TEST_F(PanelTest, DeviceListComesFromBackgroundScans)
 {
 	set_devices("R58M123\tdevice\n");
-	Properties props = panel_without_instance();
-	auto items = list_items(obs_properties_get(props.get(), "device"));
-	ASSERT_EQ(items.size(), 2u);
+	Properties first = panel_without_instance();
+	EXPECT_EQ(list_items(obs_properties_get(first.get(), "device")).size(), 1u); /* nothing scanned yet */
+	ASSERT_TRUE(adb->wait_for_request("host:devices", 3000));
+	std::vector<ListItem> items;
+	ASSERT_TRUE(wait_until(
+		[&] {
+			items = list_items(obs_properties_get(panel_without_instance().get(), "device"));
+			return items.size() == 2;
+		},
+		3000ms));
 	EXPECT_EQ(items[0].name, en.text("DeviceAuto"));
 	EXPECT_EQ(items[0].text_value, "");
 	EXPECT_EQ(items[1].name, "R58M123 (device)");
 	EXPECT_EQ(items[1].text_value, "R58M123");
-	EXPECT_TRUE(adb->wait_for_request("host:devices", 1000));
 
-	/* The button asks again and replaces the entries. */
+	obs_source_t *source = create_wifi(1, false);
+	RefreshCounter refreshes(source);
+	Properties props = panel(source);
 	set_devices("R58M123\tdevice\nemulator-5554\tunauthorized\n");
 	obs_property_t *rescan = obs_properties_get(props.get(), "refresh");
 	EXPECT_TRUE(obs_property_button_clicked(rescan, nullptr));
-	items = list_items(obs_properties_get(props.get(), "device"));
+	ASSERT_TRUE(wait_until([&] { return refreshes.count() == 1; }, 3000ms));
+	items = list_items(obs_properties_get(panel(source).get(), "device"));
 	ASSERT_EQ(items.size(), 3u);
-	EXPECT_EQ(items[0].name, en.text("DeviceAuto"));
-	EXPECT_EQ(items[1].name, "R58M123 (device)");
 	EXPECT_EQ(items[2].name, "emulator-5554 (unauthorized)");
 	EXPECT_EQ(items[2].text_value, "emulator-5554");
-	EXPECT_EQ(adb->requests(), (std::vector<std::string>{"host:devices", "host:devices"}));
+
+	/* The same answer again changes nothing to show. */
+	EXPECT_TRUE(obs_property_button_clicked(rescan, nullptr));
+	ASSERT_TRUE(wait_until([&] { return adb->requests().size() == 3; }, 3000ms));
 
 	/* No adb server: only the automatic entry, and no message. */
 	adb->stop();
 	EXPECT_TRUE(obs_property_button_clicked(rescan, nullptr));
-	items = list_items(obs_properties_get(props.get(), "device"));
-	ASSERT_EQ(items.size(), 1u);
-	EXPECT_EQ(items[0].name, en.text("DeviceAuto"));
+	ASSERT_TRUE(wait_until([&] { return refreshes.count() == 2; }, 3000ms));
+	EXPECT_EQ(list_items(obs_properties_get(panel(source).get(), "device")).size(), 1u);
+	for (const LogLine &line : log.plugin_lines())
+		EXPECT_EQ(line.text.find("adb"), std::string::npos) << line.text;
 }
 
 TEST_F(PanelTest, ConnectionModeDecidesWhatIsShown)
@@ -415,10 +444,55 @@ TEST_F(PanelTest, ConnectionModeDecidesWhatIsShown)
 	EXPECT_STREQ(obs_data_get_string(wifi_settings.get(), "ui_lang"), "");
 }
 
+/* An open panel is asked to rebuild when the stream connects, when the
+ * phone announces its capabilities and when it leaves; never for a
+ * statistics window alone. */
+TEST_F(PanelTest, PanelIsAskedToRebuildWhenTheConnectionChanges)
+{
+	auto sender = std::make_unique<Sender>();
+	ASSERT_NE(sender->port(), 0);
+	obs_source_t *source = create_wifi(sender->port(), false);
+	RefreshCounter refreshes(source);
+	EXPECT_EQ(names(panel(source).get()), panel_without_camera);
+
+	Settings enable(obs_data_create());
+	obs_data_set_bool(enable.get(), "enabled", true);
+	update_source(source, enable.get());
+	ASSERT_TRUE(wait_for_caps());
+	ASSERT_TRUE(wait_until([&] { return refreshes.count() == 2; }, 3000ms)); /* connected, capabilities */
+	Properties rebuilt = panel(source);
+	EXPECT_NE(obs_properties_get(rebuilt.get(), "camera"), nullptr);
+	EXPECT_TRUE(std::regex_search(label(rebuilt.get(), "status"), format_pattern(en.text("StatusOn"))));
+
+	auto stats_logged = [&] {
+		for (const LogLine &line : log.plugin_lines()) {
+			if (line.text.find(" fps, ") != std::string::npos)
+				return true;
+		}
+		return false;
+	};
+	ASSERT_TRUE(wait_until(stats_logged, 8000ms));
+	EXPECT_EQ(refreshes.count(), 2);
+
+	sender.reset(); /* the phone goes away */
+	ASSERT_TRUE(log.wait_for_prefix("[ostrelin] 連線中斷", 1, 5000ms));
+	EXPECT_TRUE(wait_until([&] { return refreshes.count() == 3; }, 3000ms));
+	EXPECT_EQ(label(panel(source).get(), "status"), en.text("StatusOff"));
+}
+
 TEST_F(PanelTest, StatusFollowsTheSourceAndTheButtonRefreshesIt)
 {
 	obs_source_t *disabled = create_wifi(1, false);
 	EXPECT_EQ(label(panel(disabled).get(), "status"), en.text("StatusDisabled"));
+
+	/* A port no system has (set from a scene file, say): nothing connects,
+	 * and the status says why. */
+	obs_source_t *refused = create_wifi(1);
+	Settings far(obs_data_create());
+	obs_data_set_int(far.get(), "port", 70000);
+	update_source(refused, far.get());
+	ASSERT_TRUE(log.wait_for_prefix("[ostrelin] 連接埠 70000", 1, 5000ms));
+	EXPECT_EQ(label(panel(refused).get(), "status"), format(en.text("StatusBadPort"), 70000LL));
 
 	obs_source_t *waiting = create_wifi(1);
 	ASSERT_TRUE(log.wait_for_prefix("[ostrelin] 連不上", 1, 5000ms));

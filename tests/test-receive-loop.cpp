@@ -156,6 +156,31 @@ TEST_F(ReceiveLoopTest, PicturesAndAudioReachObsOnItsClock)
 	EXPECT_EQ(log.count(LOG_INFO, "[ostrelin] 音訊解碼器就緒 (AAC, 48000 Hz, 1 聲道)"), 1u);
 }
 
+/* A configuration without a usable rate builds nothing, and one whose decoder
+ * cannot open is tried once: repeats of the same bytes are not news. */
+TEST_F(ReceiveLoopTest, AudioConfigurationsThatCannotPlayAreRefusedOnce)
+{
+	const std::string refused = "[ostrelin] 音訊設定的取樣率 0 Hz 不是 AAC 的取樣率，不解碼音訊";
+	ASSERT_TRUE(phone.send(peer::audio_config_packet(0, 8, {})));
+	ASSERT_TRUE(phone.send(peer::audio_config_packet(0, 8, {})));
+	for (size_t i = 0; i < 3; i++) {
+		ASSERT_TRUE(send_video(video[i], peer::now_us()));
+		ASSERT_TRUE(send_audio(audio[i], peer::now_us()));
+	}
+	sync_with_caps();
+	EXPECT_EQ(log.count(LOG_WARNING, refused), 1u);
+	EXPECT_EQ(inst->audio_decoder, nullptr);
+	EXPECT_EQ(inst->audio_packets, 0u);
+	EXPECT_TRUE(recorder.audio().empty());
+
+	media::Bytes broken = {0xff, 0xff, 0xff, 0xff}; /* no such audio object type */
+	for (int i = 0; i < 3; i++)
+		ASSERT_TRUE(phone.send(peer::audio_config_packet(48000, 2, broken)));
+	sync_with_caps();
+	EXPECT_EQ(log.count(LOG_ERROR, "[ostrelin] 開啟 AAC 解碼器失敗"), 1u);
+	EXPECT_EQ(inst->audio_decoder, nullptr);
+}
+
 TEST_F(ReceiveLoopTest, ZeroLengthPacketsAreSkippedAndTheSizeLimitIsInclusive)
 {
 	ASSERT_TRUE(phone.send(peer::packet(0x04, 0, {}, 0)));

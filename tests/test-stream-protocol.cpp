@@ -1,3 +1,4 @@
+#include "camera-controls.h"
 #include "stream-protocol.h"
 
 #include <gtest/gtest.h>
@@ -240,4 +241,60 @@ TEST(ControlMessage, ZoomIsTruncatedTowardZero)
 	EXPECT_EQ(control_zoom_value(1e12), INT32_MAX);
 	EXPECT_EQ(control_zoom_value(-1e12), INT32_MIN);
 	EXPECT_EQ(control_zoom_value(std::nan("")), 0);
+}
+
+TEST(AudioConfig, OnlyAacSampleRatesAreValid)
+{
+	struct Row {
+		uint32_t rate;
+		bool valid;
+	};
+	const Row rows[] = {{0, false},    {7349, false},  {7350, true},       {7351, false},
+			    {44100, true}, {44101, false}, {48000, true},      {95999, false},
+			    {96000, true}, {96001, false}, {UINT32_MAX, false}};
+	for (const Row &row : rows) {
+		AudioConfig config = {};
+		config.sample_rate = row.rate;
+		EXPECT_EQ(audio_config_rate_valid(config), row.valid) << row.rate;
+	}
+}
+
+/* Each control goes out only when announced, all of them in the order
+ * zoom, ev, torch, AE lock, white balance. */
+TEST(CameraControls, AnnouncedControlsGoOutInTableOrder)
+{
+	struct Row {
+		uint8_t flags;
+		int32_t awb_count;
+		uint8_t command;
+	};
+	const Row rows[] = {{CAPS_ZOOM, 0, CONTROL_ZOOM},
+			    {CAPS_EV, 0, CONTROL_EV},
+			    {CAPS_TORCH, 0, CONTROL_TORCH},
+			    {CAPS_AE_LOCK, 0, CONTROL_AE_LOCK},
+			    {0, 1, CONTROL_AWB}};
+	ASSERT_EQ(std::size(rows), (size_t)CAMERA_CONTROL_COUNT);
+	ControlValues values = {{2500, -3, 1, 0, 5}};
+	uint8_t out[CAMERA_CONTROLS_WIRE_SIZE];
+
+	CameraCaps all = {};
+	all.valid = 1;
+	for (size_t i = 0; i < std::size(rows); i++) {
+		CameraCaps caps = {};
+		caps.valid = 1;
+		caps.flags = rows[i].flags;
+		caps.awb_count = rows[i].awb_count;
+		ASSERT_EQ(camera_controls_write(values, caps, out), (size_t)CONTROL_MESSAGE_SIZE) << i;
+		EXPECT_EQ(control_message_parse(out).command, rows[i].command) << i;
+		EXPECT_EQ(control_message_parse(out).value, values.value[i]) << i;
+		all.flags |= rows[i].flags;
+		all.awb_count += rows[i].awb_count;
+	}
+
+	ASSERT_EQ(camera_controls_write(values, all, out), sizeof(out));
+	for (size_t i = 0; i < std::size(rows); i++)
+		EXPECT_EQ(control_message_parse(out + i * CONTROL_MESSAGE_SIZE).command, rows[i].command) << i;
+
+	all.valid = 0; /* nothing announced yet */
+	EXPECT_EQ(camera_controls_write(values, all, out), 0u);
 }

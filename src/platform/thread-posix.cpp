@@ -70,7 +70,8 @@ static bool open_pipe(int fds[2])
 		return false;
 	for (int i = 0; i < 2; i++) {
 		int flags = fcntl(fds[i], F_GETFL, 0);
-		if (flags < 0 || fcntl(fds[i], F_SETFL, flags | O_NONBLOCK) != 0 || fcntl(fds[i], F_SETFD, FD_CLOEXEC) != 0) {
+		if (flags < 0 || fcntl(fds[i], F_SETFL, flags | O_NONBLOCK) != 0 ||
+		    fcntl(fds[i], F_SETFD, FD_CLOEXEC) != 0) {
 			close(fds[0]);
 			close(fds[1]);
 			return false;
@@ -144,7 +145,8 @@ bool nx_stop_wait(nx_stop_signal *stop, uint32_t ms)
 			return true;
 		timespec now;
 		clock_gettime(CLOCK_MONOTONIC, &now);
-		int64_t elapsed_ms = (int64_t)(now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+		int64_t elapsed_ms =
+			(int64_t)(now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
 		if (elapsed_ms >= (int64_t)ms)
 			return false;
 		pollfd entry = {stop->fds[0], POLLIN, 0};

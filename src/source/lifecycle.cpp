@@ -154,7 +154,8 @@ void ostrelin_update(void *data, obs_data_t *settings)
 
 	if (inst->refused_port) {
 		if (inst->refused_port != refused_before)
-			blog(LOG_WARNING, "[ostrelin] 連接埠 %lld 不在 1–65535 之間，不連線", inst->refused_port.load());
+			blog(LOG_WARNING, "[ostrelin] 連接埠 %lld 不在 1–65535 之間，不連線",
+			     inst->refused_port.load());
 		return;
 	}
 	if (inst->enabled)

@@ -114,7 +114,7 @@ static obs_source_t *source_of(obs_properties_t *props)
  * when its answer changes the list. */
 static bool refresh_devices(obs_properties_t *props, obs_property_t *, void *)
 {
-	adb_background_scan(source_of(props));
+	adb_background_scan(source_of(props), false);
 	fill_devices(props);
 	return true;
 }
@@ -180,7 +180,7 @@ static void add_connection_properties(obs_properties_t *props, SourceInstance *i
 
 	obs_properties_add_list(props, "device", nx_text("Device"), OBS_COMBO_TYPE_LIST, OBS_COMBO_FORMAT_STRING);
 	if (!fill_devices(props))
-		adb_background_scan(inst ? inst->source : nullptr);
+		adb_background_scan(inst ? inst->source : nullptr, true);
 	obs_properties_add_button2(props, "refresh", nx_text("Rescan"), refresh_devices, nullptr);
 
 	obs_properties_add_text(props, "host", nx_text("Host"), OBS_TEXT_DEFAULT);

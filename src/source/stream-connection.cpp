@@ -138,7 +138,8 @@ static void take_controls(StreamConnection *conn)
 static bool flush_controls(StreamConnection *conn)
 {
 	for (take_controls(conn); conn->outbox_size > 0; take_controls(conn)) {
-		long sent = nx_send(conn->sock, conn->outbox + conn->outbox_sent, conn->outbox_size - conn->outbox_sent);
+		long sent =
+			nx_send(conn->sock, conn->outbox + conn->outbox_sent, conn->outbox_size - conn->outbox_sent);
 		if (sent < 0 && nx_last_error_is_timeout())
 			return now_ms() - conn->outbox_since_ms < CONTROL_SEND_LIMIT_MS;
 		if (sent <= 0)
