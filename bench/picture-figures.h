@@ -4,7 +4,7 @@
  * the source's hand-off and to OBS's video tick taking it; pictures handed
  * over and shown of those sent; first picture of each connection. */
 
-#include "handoff-probe.h"
+#include "picture-track.h"
 #include "send-log.h"
 
 #include <cstdint>

@@ -3,7 +3,7 @@
  * what reached OBS: plain functions of recorded events, so that tests feed
  * them chosen values. */
 
-#include "handoff-probe.h"
+#include "picture-track.h"
 #include "send-log.h"
 
 #include <cstddef>
