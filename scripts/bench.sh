@@ -13,7 +13,7 @@ scripts/setup.sh
 dir=build/bench
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSTRELIN_BENCH=ON -DOSTRELIN_TESTS=OFF \
 	-DOSTRELIN_TOOLS=OFF >/dev/null
-cmake --build "$dir" -j 2 --target bench-decode bench-delivery bench-stop
+cmake --build "$dir" -j 2 --target bench-decode bench-delivery bench-stop bench-holds
 
 log="$dir/bench-output.log"
 : >"$log"
@@ -46,6 +46,7 @@ run_bench() {
 run_bench bench-decode no
 run_bench bench-delivery yes
 run_bench bench-stop yes
+run_bench bench-holds yes
 
 echo
 echo "=== Summary (ratios against a reference measured in the same run) ==="
