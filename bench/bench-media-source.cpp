@@ -57,6 +57,8 @@ struct Measured {
 	PictureFigures whole;   /* from the start: first pictures */
 	double cpu_percent = 0; /* of one core, the source's own threads */
 	double seconds = 0;
+	uint32_t ticks = 0; /* OBS's video ticks in the round, and those its rendering lagged on */
+	uint32_t lagged = 0;
 };
 
 /* One figure for scripts/bench-compare.sh: FIGURE|round|source|name|value. */
@@ -92,7 +94,7 @@ void report_source(BenchReport &report, const char *round, const Measured &m)
 }
 
 /* One round: an Ostrelin source and a Media Source side by side. */
-bool run_round(BenchReport &report, obs_scene_t *scene, SourceKind media, int seconds, Measured out[2])
+bool run_round(obs_scene_t *scene, SourceKind media, int seconds, Measured out[2])
 {
 	const std::string dir = "/tmp/ostrelin-bench-" + std::to_string(getpid());
 	LiveSource ostrelin(SourceKind::ostrelin, scene, "phone (Ostrelin)", dir + "-ostrelin.log");
@@ -114,11 +116,8 @@ bool run_round(BenchReport &report, obs_scene_t *scene, SourceKind media, int se
 	uint64_t from = os_gettime_ns();
 	std::this_thread::sleep_for(std::chrono::seconds(seconds));
 	uint64_t to = os_gettime_ns();
-	ticks = obs_get_total_frames() - ticks;
-	lagged = obs_get_lagged_frames() - lagged;
-	report.line("(round %s: OBS rendered %u frames in %.1f s and missed %u ticks: its renderer is llvmpipe on "
-		    "the same cores)",
-		    source_kind_label(media), ticks, (double)(to - from) / 1e9, lagged);
+	out[0].ticks = out[1].ticks = obs_get_total_frames() - ticks;
+	out[0].lagged = out[1].lagged = obs_get_lagged_frames() - lagged;
 	double window_s = (double)(to - from) / 1e9;
 	out[0].cpu_percent = 100.0 * (double)cpu_ns_since(cpu_ostrelin, ostrelin.threads()) / 1e9 / window_s;
 	out[1].cpu_percent = 100.0 * (double)cpu_ns_since(cpu_other, other.threads()) / 1e9 / window_s;
@@ -163,7 +162,7 @@ int run(BenchReport &report, int seconds)
 	const char *round_names[2] = {"lowest", "defaults"};
 	Measured measured[2][2];
 	for (int r = 0; r < 2; r++) {
-		if (!run_round(report, scene, rounds[r], seconds, measured[r])) {
+		if (!run_round(scene, rounds[r], seconds, measured[r])) {
 			obs_set_output_source(0, nullptr);
 			obs_scene_release(scene);
 			std::string why = std::string("round against ") + source_kind_label(rounds[r]) +
@@ -173,6 +172,9 @@ int run(BenchReport &report, int seconds)
 		report.section((std::string("Round ") + std::to_string(r + 1) + ": Ostrelin beside " +
 				source_kind_label(rounds[r]))
 				       .c_str());
+		report.line(
+			"(OBS rendered %u frames in %.0f s; its rendering lagged on %u ticks: llvmpipe, same cores)",
+			measured[r][0].ticks, measured[r][0].seconds, measured[r][0].lagged);
 		report_source(report, round_names[r], measured[r][0]);
 		report_source(report, round_names[r], measured[r][1]);
 	}
