@@ -10,7 +10,7 @@ packages=(
 	xvfb xauth adb obs-studio
 	g++-mingw-w64-x86-64
 	python3 python3-websocket imagemagick iproute2 util-linux
-	clang libfuzzer-14-dev obs-plugins python3-matplotlib
+	clang libclang-rt-14-dev libfuzzer-14-dev obs-plugins python3-matplotlib
 )
 
 missing=()
