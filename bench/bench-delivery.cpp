@@ -360,11 +360,5 @@ int run(BenchReport &report)
 
 int main()
 {
-	bench_quiet_logs();
-	BenchReport report("delivery");
-	try {
-		return run(report);
-	} catch (const std::exception &e) {
-		return report.cannot_run(e.what());
-	}
+	return bench_main("delivery", run);
 }

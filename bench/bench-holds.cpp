@@ -40,6 +40,9 @@ namespace {
 /* 5 ms of a 33 ms tick at 30 fps. */
 constexpr double target_ratio = 0.15;
 constexpr double far_ratio = 0.5;
+/* Each situation runs this often; the median run is judged, so that one
+ * moment the system gave the CPU to someone else does not decide. */
+constexpr int runs = 3;
 
 struct Hold {
 	double longest_ms = 0;
@@ -228,6 +231,7 @@ void drive(const Situation &s, const EncodedStream &stream)
 
 double measure_tick_ms()
 {
+	wait_video_ticks(2); /* the video thread has started */
 	uint64_t first = obs_get_video_frame_time();
 	wait_video_ticks(31);
 	return (double)(obs_get_video_frame_time() - first) / 31.0 / 1e6;
@@ -262,18 +266,30 @@ int run(BenchReport &report)
 		{"phone that stops reading", false, AdbMode::absent, PhoneMode::stops_reading},
 		{"phone that vanishes without closing", false, AdbMode::absent, PhoneMode::vanishes},
 	};
-	double worst_ms = 0;
+	report.line("%d runs per situation; figures per callback over all runs", runs);
 	for (const Situation &s : situations) {
-		drive(s, stream);
+		std::map<std::string, Hold> all;
+		std::vector<double> run_longest;
+		for (int r = 0; r < runs; r++) {
+			drive(s, stream);
+			double longest = 0;
+			for (auto &[callback, hold] : take_holds()) {
+				Hold &sum = all[callback];
+				sum.longest_ms = std::max(sum.longest_ms, hold.longest_ms);
+				sum.total_ms += hold.total_ms;
+				sum.calls += hold.calls;
+				longest = std::max(longest, hold.longest_ms);
+			}
+			run_longest.push_back(longest);
+		}
 		report.line("%s:", s.name);
-		for (auto &[callback, hold] : take_holds()) {
+		for (auto &[callback, hold] : all) {
 			report.line("  %-32s %3d calls, longest %7.3f ms, total %8.3f ms", callback.c_str(), hold.calls,
 				    hold.longest_ms, hold.total_ms);
-			worst_ms = std::max(worst_ms, hold.longest_ms);
 		}
-		std::string what = std::string(s.name) + ": longest hold / video tick";
-		report.judge(what.c_str(), worst_ms / tick_ms, target_ratio, far_ratio);
-		worst_ms = 0;
+		std::string what = std::string(s.name) + ": longest hold / video tick (median run)";
+		report.judge(what.c_str(), median(run_longest) / tick_ms, target_ratio, far_ratio);
+		report.line("  worst run: longest hold %.3f ms", percentile(run_longest, 100));
 	}
 	return report.exit_status();
 }
@@ -282,11 +298,5 @@ int run(BenchReport &report)
 
 int main()
 {
-	bench_quiet_logs();
-	BenchReport report("holds");
-	try {
-		return run(report);
-	} catch (const std::exception &e) {
-		return report.cannot_run(e.what());
-	}
+	return bench_main("holds", run);
 }

@@ -16,6 +16,7 @@ extern "C" {
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -113,4 +114,17 @@ inline void bench_quiet_logs()
 			fprintf(stderr, "[libobs %s] %s\n", level == LOG_WARNING ? "warning" : "error", text);
 		},
 		nullptr);
+}
+
+/* A benchmark's whole main: quiet logs, the run, and anything thrown
+ * reported as a run that could not measure. */
+inline int bench_main(const char *bench, int (*run)(BenchReport &))
+{
+	bench_quiet_logs();
+	BenchReport report(bench);
+	try {
+		return run(report);
+	} catch (const std::exception &e) {
+		return report.cannot_run(e.what());
+	}
 }

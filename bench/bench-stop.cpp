@@ -1,9 +1,9 @@
 /* Stop latency: how long disabling a source takes (its update callback, which
- * OBS runs on its interface thread) in each state of the connection thread,
+ * libobs runs on its video thread) in each state of the connection thread,
  * against the thread's own retry pause, measured in the same run as the time
  * from a phone hanging up to the thread's next connection. Every wait of the
  * thread has to end as soon as the stop is signalled: a stop that sat out a
- * wait would freeze OBS's interface for as long. */
+ * wait would hold OBS's video thread, and with it the picture, as long. */
 
 #include "adb-client.h"
 #include "bench-report.h"
@@ -78,7 +78,7 @@ double disable_ms(obs_source_t *source)
 	ostrelin_update(instance(source), settings);
 	double ms = since_ms(start);
 	obs_data_release(settings);
-	return nx_thread_running(&instance(source)->conn.thread) ? -1 : ms;
+	return plat_thread_running(&instance(source)->conn.thread) ? -1 : ms;
 }
 
 /* Each returns the stop time in ms, or a negative value when the state could
@@ -266,11 +266,5 @@ int run(BenchReport &report)
 
 int main()
 {
-	bench_quiet_logs();
-	BenchReport report("stop");
-	try {
-		return run(report);
-	} catch (const std::exception &e) {
-		return report.cannot_run(e.what());
-	}
+	return bench_main("stop", run);
 }

@@ -13,7 +13,7 @@ scripts/setup.sh
 dir=build/bench
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSTRELIN_BENCH=ON -DOSTRELIN_TESTS=OFF \
 	-DOSTRELIN_TOOLS=OFF >/dev/null
-cmake --build "$dir" -j 2 --target bench-decode bench-delivery bench-stop bench-holds
+cmake --build "$dir" -j 2 --target bench-decode bench-delivery bench-stop bench-holds bench-refused-connect
 
 log="$dir/bench-output.log"
 : >"$log"
@@ -26,7 +26,8 @@ run_bench() {
 	local name=$1 needs_display=$2
 	local status_file="$dir/$name.status"
 	echo 2 >"$status_file"
-	local run=(sh -c '"$1"; echo $? >"$2"' sh "$dir/bench/$name" "$status_file")
+	local program=${3:-$dir/bench/$name}
+	local run=(sh -c '"$1"; echo $? >"$2"' sh "$program" "$status_file")
 	echo
 	echo "### $name"
 	if [ "$needs_display" = yes ]; then
@@ -47,6 +48,19 @@ run_bench bench-decode no
 run_bench bench-delivery yes
 run_bench bench-stop yes
 run_bench bench-holds yes
+run_bench bench-refused-connect no
+
+# The same socket layer built for Windows, under Wine.
+windows_dir=build/windows-tests
+cmake -S tests/windows -B "$windows_dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
+	-DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$windows_dir" -j 2 --target bench-refused-connect
+cat >"$dir/wine-bench" <<WINE
+#!/bin/sh
+WINEPREFIX="$PWD/$windows_dir/wine-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" exec wine "$PWD/$windows_dir/bench-refused-connect.exe" 2>/dev/null
+WINE
+chmod +x "$dir/wine-bench"
+run_bench bench-refused-connect-wine no "$dir/wine-bench"
 
 echo
 echo "=== Summary (ratios against a reference measured in the same run) ==="

@@ -8,7 +8,8 @@ packages=(
 	libobs-dev libavcodec-dev libavutil-dev ffmpeg libx264-dev
 	libgtest-dev libgmock-dev libbenchmark-dev
 	xvfb xauth adb obs-studio
-	g++-mingw-w64-x86-64
+	g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest
+	wine wine64 zip nasm
 	python3 python3-websocket imagemagick iproute2 util-linux
 	clang libclang-rt-14-dev libfuzzer-14-dev obs-plugins python3-matplotlib
 )

@@ -24,8 +24,8 @@ struct ForwardRemoval {
 struct Worker {
 	std::mutex lock;
 	std::condition_variable changed;
-	nx_thread thread = {};
-	nx_stop_signal *stop = nullptr; /* ends the request under way */
+	plat_thread thread = {};
+	plat_stop_signal *stop = nullptr; /* ends the request under way */
 	bool quitting = false;
 	bool busy = false;
 
@@ -113,15 +113,15 @@ void worker_main(void *)
 /* With the lock held: the worker runs once this returns true. */
 bool ensure_started(Worker &w)
 {
-	if (nx_thread_running(&w.thread))
+	if (plat_thread_running(&w.thread))
 		return true;
 	if (!w.stop)
-		w.stop = nx_stop_create();
+		w.stop = plat_stop_create();
 	if (!w.stop)
 		return false;
-	nx_stop_reset(w.stop);
+	plat_stop_reset(w.stop);
 	w.quitting = false;
-	return nx_thread_start(&w.thread, worker_main, nullptr);
+	return plat_thread_start(&w.thread, worker_main, nullptr);
 }
 
 } // namespace
@@ -166,7 +166,7 @@ void adb_background_shutdown(uint32_t grace_ms)
 {
 	Worker &w = worker();
 	std::unique_lock<std::mutex> held(w.lock);
-	if (!nx_thread_running(&w.thread))
+	if (!plat_thread_running(&w.thread))
 		return;
 	w.quitting = true;
 	w.changed.notify_all();
@@ -174,11 +174,11 @@ void adb_background_shutdown(uint32_t grace_ms)
 			   [&] { return !w.busy && w.removals.empty() && !w.scan_wanted; });
 	w.removals.clear();
 	w.scan_wanted = false;
-	nx_stop_raise(w.stop);
+	plat_stop_raise(w.stop);
 	w.changed.notify_all();
 	held.unlock();
 
-	nx_thread_join(&w.thread);
+	plat_thread_join(&w.thread);
 
 	held.lock();
 	for (obs_weak_source_t *weak : w.refresh)

@@ -27,7 +27,7 @@ static constexpr int request_limit_ms = 2000;
 static std::atomic<uint16_t> g_server_port{5037};
 
 /* Raised to end the requests of one thread at once (its source stops). */
-static thread_local nx_stop_signal *t_stop = nullptr;
+static thread_local plat_stop_signal *t_stop = nullptr;
 
 /* One text for the whole process; the lock keeps overlapping failures on
  * several threads from mixing their texts. */
@@ -51,15 +51,15 @@ static void set_error(const char *format, ...)
 class Request {
 public:
 	Request()
-		: s_(nx_socket_tcp()),
+		: s_(plat_socket_tcp()),
 		  deadline_(std::chrono::steady_clock::now() + std::chrono::milliseconds(request_limit_ms))
 	{
 	}
-	~Request() { nx_socket_close(s_); }
+	~Request() { plat_socket_close(s_); }
 	Request(const Request &) = delete;
 	Request &operator=(const Request &) = delete;
 
-	nx_socket get() const { return s_; }
+	plat_socket get() const { return s_; }
 
 	/* Waits for the socket within what is left of the request's time;
 	 * false when it ran out, a stop came, or the wait failed. */
@@ -69,12 +69,12 @@ public:
 		auto left = duration_cast<milliseconds>(deadline_ - steady_clock::now()).count();
 		if (left <= 0)
 			return false;
-		nx_stop_signal *signals[] = {t_stop};
-		return nx_wait_socket(s_, events, signals, 1, (int)left) > 0;
+		plat_stop_signal *signals[] = {t_stop};
+		return plat_wait_socket(s_, events, signals, 1, (int)left) > 0;
 	}
 
 private:
-	nx_socket s_;
+	plat_socket s_;
 	std::chrono::steady_clock::time_point deadline_;
 };
 
@@ -84,18 +84,18 @@ struct BFreeDeleter {
 
 static bool connect_within_limit(const Request &req, uint16_t port)
 {
-	nx_socket s = req.get();
-	if (!nx_socket_set_nonblocking(s, true))
+	plat_socket s = req.get();
+	if (!plat_socket_set_nonblocking(s, true))
 		return false;
-	if (nx_connect(s, nx_loopback_be(), port))
+	if (plat_connect(s, plat_loopback_be(), port))
 		return true;
-	return nx_last_error_is_in_progress() && req.wait(NX_WAIT_WRITE) && nx_socket_pending_error(s) == 0;
+	return plat_last_error_is_in_progress() && req.wait(PLAT_WAIT_WRITE) && plat_socket_pending_error(s) == 0;
 }
 
 static bool connect_server(const Request &req)
 {
-	if (req.get() == NX_INVALID_SOCKET) {
-		set_error("建立 socket 失敗 (%d)", nx_last_error_code());
+	if (req.get() == PLAT_INVALID_SOCKET) {
+		set_error("建立 socket 失敗 (%d)", plat_last_error_code());
 		return false;
 	}
 	uint16_t port = g_server_port.load();
@@ -109,8 +109,8 @@ static bool connect_server(const Request &req)
 static bool send_all(const Request &req, const char *data, size_t len)
 {
 	while (len > 0) {
-		long sent = nx_send(req.get(), data, len);
-		if (sent < 0 && nx_last_error_is_timeout() && req.wait(NX_WAIT_WRITE))
+		long sent = plat_send(req.get(), data, len);
+		if (sent < 0 && plat_last_error_is_timeout() && req.wait(PLAT_WAIT_WRITE))
 			continue;
 		if (sent <= 0)
 			return false;
@@ -134,8 +134,8 @@ static bool send_request(const Request &req, const char *text)
 static bool read_exact(const Request &req, char *buf, size_t len)
 {
 	while (len > 0) {
-		long got = nx_recv(req.get(), buf, len);
-		if (got < 0 && nx_last_error_is_timeout() && req.wait(NX_WAIT_READ))
+		long got = plat_recv(req.get(), buf, len);
+		if (got < 0 && plat_last_error_is_timeout() && req.wait(PLAT_WAIT_READ))
 			continue;
 		if (got <= 0)
 			return false;
@@ -190,7 +190,7 @@ static bool expect_okay(const Request &req)
 static void drop_pending_bytes(const Request &req)
 {
 	char ignored[4];
-	(void)nx_recv(req.get(), ignored, sizeof(ignored));
+	(void)plat_recv(req.get(), ignored, sizeof(ignored));
 }
 
 static bool forward_command(const char *serial, const char *command)
@@ -307,7 +307,7 @@ void adb_set_server_port(uint16_t port)
 	g_server_port.store(port);
 }
 
-void adb_set_thread_stop(nx_stop_signal *stop)
+void adb_set_thread_stop(plat_stop_signal *stop)
 {
 	t_stop = stop;
 }

@@ -34,4 +34,4 @@ void adb_set_server_port(uint16_t port);
 
 /* Requests made on the calling thread from now on end at once, as failed,
  * when stop is raised; null: only the time limit ends them. */
-void adb_set_thread_stop(nx_stop_signal *stop);
+void adb_set_thread_stop(plat_stop_signal *stop);

@@ -6,21 +6,12 @@
  * destroy after the last decode has returned. The planes of a filled block
  * stay valid until the next decode call or destroy. */
 
+#include "source/stream-protocol.h"
+
 #include <obs-module.h>
 
 #include <cstddef>
 #include <cstdint>
-
-#define AUDIO_CONFIG_MAX_ASC 64
-
-/* Compared byte for byte as a whole record, so always zero it before filling. */
-struct AudioConfig {
-	uint8_t valid;
-	uint32_t sample_rate;
-	uint8_t channels;
-	uint8_t asc_len;
-	uint8_t asc[AUDIO_CONFIG_MAX_ASC];
-};
 
 struct AudioDecoder;
 

@@ -90,16 +90,32 @@ static void drop_line_ends(char *text)
 }
 
 /* Reads the first line of language.txt, at most 15 characters, without its
- * line ends; empty when the file is missing or holds nothing. */
+ * line ends; empty when the file is missing or holds nothing. The file is read
+ * and written by libobs itself: on Windows OBS and this module each have their
+ * own C runtime, and a FILE* from one must not be used by the other. */
+static bool is_folder(const char *name)
+{
+	os_dir_t *dir = os_opendir(name);
+	if (dir)
+		os_closedir(dir);
+	return dir != nullptr;
+}
+
 static void read_stored_code(char (&text)[16])
 {
 	memset(text, 0, sizeof(text));
-	FILE *file = os_fopen(path, "rb");
-	if (!file)
+	/* Some systems open a folder as a file whose size is unknown and would
+	 * make libobs try to allocate it whole: a folder holds no choice. */
+	if (is_folder(path))
 		return;
-	if (!fgets(text, sizeof(text), file))
-		text[0] = '\0';
-	fclose(file);
+	char *contents = os_quick_read_utf8_file(path);
+	if (!contents)
+		return;
+	size_t len = strcspn(contents, "\n");
+	if (contents[len] == '\n')
+		len++; /* the line end belongs to the line, as fgets reads it */
+	memcpy(text, contents, len < sizeof(text) - 1 ? len : sizeof(text) - 1);
+	bfree(contents);
 	drop_line_ends(text);
 }
 
@@ -166,11 +182,7 @@ void nx_lang_set(const char *code)
 	if (nx_cut_to_folder(folder))
 		os_mkdirs(folder);
 
-	FILE *file = os_fopen(path, "wb");
-	if (!file) {
+	/* The code alone: no byte-order mark, no line end. */
+	if (!os_quick_write_utf8_file(path, g_code, strlen(g_code), false))
 		blog(LOG_WARNING, "[ostrelin] 語言選擇存不進 %s", path);
-		return;
-	}
-	fputs(g_code, file);
-	fclose(file);
 }

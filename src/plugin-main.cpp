@@ -65,7 +65,7 @@ MODULE_EXPORT const char *obs_module_description(void)
 
 MODULE_EXPORT bool obs_module_load(void)
 {
-	if (!nx_net_init()) {
+	if (!plat_net_init()) {
 		blog(LOG_ERROR, "[ostrelin] 網路子系統初始化失敗");
 		return false;
 	}
@@ -80,5 +80,5 @@ MODULE_EXPORT void obs_module_unload(void)
 	/* Sources are gone by now; their forward removals get a moment. */
 	adb_background_shutdown(ADB_UNLOAD_GRACE_MS);
 	nx_lang_free();
-	nx_net_cleanup();
+	plat_net_cleanup();
 }

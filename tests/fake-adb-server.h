@@ -5,12 +5,7 @@
  * has to put its reads together. Every connection is served on its own thread,
  * so a reply that holds its connection open does not block the others. */
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "loopback.h"
 
 #include <algorithm>
 #include <atomic>
@@ -67,24 +62,9 @@ public:
 	explicit FakeAdbServer(uint16_t port = 0, FakeAdbResponder responder = fake_adb_default_reply)
 		: responder_(std::move(responder))
 	{
-		listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-		if (listener_ < 0)
-			throw std::runtime_error("fake adb server: socket failed");
-		int one = 1;
-		setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-		sockaddr_in sa = {};
-		sa.sin_family = AF_INET;
-		sa.sin_port = htons(port);
-		sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-		if (bind(listener_, reinterpret_cast<sockaddr *>(&sa), sizeof(sa)) != 0 || listen(listener_, 64) != 0) {
-			int err = errno;
-			close(listener_);
-			throw std::runtime_error("fake adb server: cannot listen on 127.0.0.1:" + std::to_string(port) +
-						 " (" + strerror(err) + ")");
-		}
-		socklen_t len = sizeof(sa);
-		getsockname(listener_, reinterpret_cast<sockaddr *>(&sa), &len);
-		port_ = ntohs(sa.sin_port);
+		listener_ = loopback_listen_on(port, &port_, 64);
+		if (listener_ == PLAT_INVALID_SOCKET)
+			throw std::runtime_error("fake adb server: cannot listen on 127.0.0.1:" + std::to_string(port));
 		acceptor_ = std::thread([this] { accept_loop(); });
 	}
 
@@ -126,7 +106,7 @@ public:
 		if (stopping_.exchange(true))
 			return;
 		acceptor_.join();
-		close(listener_);
+		plat_socket_close(listener_);
 		std::vector<std::thread> connections;
 		{
 			std::lock_guard<std::mutex> guard(lock_);
@@ -144,29 +124,25 @@ private:
 		while (!stopping_) {
 			if (!wait_readable(listener_))
 				continue;
-			int conn = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-			if (conn < 0)
+			plat_socket conn = loopback_accept(listener_);
+			if (conn == PLAT_INVALID_SOCKET)
 				continue;
 			std::lock_guard<std::mutex> guard(lock_);
 			connections_.emplace_back([this, conn] { serve(conn); });
 		}
 	}
 
-	bool wait_readable(int fd) const
-	{
-		pollfd entry = {fd, POLLIN, 0};
-		return poll(&entry, 1, poll_ms) > 0;
-	}
+	bool wait_readable(plat_socket fd) const { return loopback_wait_readable(fd, poll_ms); }
 
 	/* Reads exactly n bytes, waiting as long as the server runs. */
-	bool read_exact(int fd, char *buf, size_t n) const
+	bool read_exact(plat_socket fd, char *buf, size_t n) const
 	{
 		while (n > 0) {
 			if (stopping_)
 				return false;
 			if (!wait_readable(fd))
 				continue;
-			ssize_t got = recv(fd, buf, n, 0);
+			long got = recv(fd, buf, (int)n, 0);
 			if (got <= 0)
 				return false;
 			buf += got;
@@ -175,7 +151,7 @@ private:
 		return true;
 	}
 
-	bool read_request(int fd, std::string *raw, std::string *text) const
+	bool read_request(plat_socket fd, std::string *raw, std::string *text) const
 	{
 		char prefix[5] = {};
 		if (!read_exact(fd, prefix, 4))
@@ -193,7 +169,7 @@ private:
 
 	/* Pieces of 1, 2, 3, 5, ... bytes with short pauses between them, or
 	 * single bytes every byte_every_ms. */
-	void write_in_pieces(int fd, const FakeAdbReply &reply) const
+	void write_in_pieces(plat_socket fd, const FakeAdbReply &reply) const
 	{
 		static const size_t pieces[] = {1, 2, 3, 5, 64, 1000};
 		const std::string &bytes = reply.bytes;
@@ -201,14 +177,14 @@ private:
 		for (size_t i = 0; at < bytes.size() && !stopping_; i++) {
 			size_t n = reply.byte_every_ms > 0 ? 1
 							   : std::min(pieces[i % std::size(pieces)], bytes.size() - at);
-			if (send(fd, bytes.data() + at, n, MSG_NOSIGNAL) != (ssize_t)n)
+			if (loopback_send(fd, bytes.data() + at, n) != (long)n)
 				return;
 			at += n;
 			std::this_thread::sleep_for(std::chrono::milliseconds(std::max(1, reply.byte_every_ms)));
 		}
 	}
 
-	void hold_until_client_closes(int fd)
+	void hold_until_client_closes(plat_socket fd)
 	{
 		char scrap[256];
 		while (!stopping_) {
@@ -221,10 +197,9 @@ private:
 		}
 	}
 
-	void serve(int fd)
+	void serve(plat_socket fd)
 	{
-		int one = 1;
-		setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+		plat_socket_set_nodelay(fd);
 		std::string raw, text;
 		if (read_request(fd, &raw, &text)) {
 			{
@@ -238,11 +213,11 @@ private:
 			if (reply.hold_open)
 				hold_until_client_closes(fd);
 		}
-		close(fd);
+		plat_socket_close(fd);
 	}
 
 	FakeAdbResponder responder_;
-	int listener_ = -1;
+	plat_socket listener_ = PLAT_INVALID_SOCKET;
 	uint16_t port_ = 0;
 	std::atomic<bool> stopping_{false};
 	std::atomic<int> closed_by_client_{0};

@@ -207,6 +207,10 @@ public:
 
 	uint16_t port() const { return port_; }
 
+	/* Connections accepted from now on take at most about this much unread
+	 * data: a phone that stops reading then fills up quickly. */
+	void set_receive_buffer(int bytes) { setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof(bytes)); }
+
 	Connection accept(int timeout_ms)
 	{
 		pollfd p = {fd_, POLLIN, 0};

@@ -1,75 +1,10 @@
-#include "adb-client.h"
-#include "fake-adb-server.h"
+#include "adb-client-fixture.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/resource.h>
-
-#include <memory>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
-
-namespace {
-
-std::string last_error()
-{
-	const char *text = adb_last_error();
-	return text ? text : "(null)";
-}
-
-std::string connection_error(uint16_t port)
-{
-	return "連不到 adb server (127.0.0.1:" + std::to_string(port) +
-	       ")。請確認 adb 有在跑，或先執行一次 adb devices";
-}
-
-/* The device array of one call, freed with bfree as every caller must. */
-struct DeviceList {
-	AdbDevice *devices = nullptr;
-	int count = 0;
-	DeviceList() { count = adb_list_devices(&devices); }
-	~DeviceList() { bfree(devices); }
-};
-
-bool forward()
-{
-	return adb_forward(nullptr, 27183, "nerix");
-}
-bool remove_forward()
-{
-	return adb_forward_remove(nullptr, 27183);
-}
-
-/* Waits (bounded, so a fault cannot hang the test) until pred holds. */
-template<typename Pred> bool eventually(Pred pred)
-{
-	for (int i = 0; i < 500; i++) {
-		if (pred())
-			return true;
-		std::this_thread::sleep_for(std::chrono::milliseconds(10));
-	}
-	return pred();
-}
-
-class AdbClient : public ::testing::Test {
-protected:
-	void serve(FakeAdbResponder responder = fake_adb_default_reply)
-	{
-		server_ = std::make_unique<FakeAdbServer>(0, std::move(responder));
-		adb_set_server_port(server_->port());
-	}
-	void serve_reply(const FakeAdbReply &reply)
-	{
-		serve([reply](const std::string &) { return reply; });
-	}
-	void serve_bytes(const std::string &bytes) { serve_reply({bytes}); }
-
-	std::unique_ptr<FakeAdbServer> server_;
-};
-
-} // namespace
 
 /* ---- requests as they go out -------------------------------------------- */
 
@@ -319,7 +254,7 @@ TEST_F(AdbClient, ATrickledReplyMustEndWithinTheRequestDeadline)
 TEST_F(AdbClient, AStopEndsARequestUnderWay)
 {
 	serve_reply(FakeAdbReply::silence());
-	nx_stop_signal *stop = nx_stop_create();
+	plat_stop_signal *stop = plat_stop_create();
 	bool result = true;
 	std::thread requester([&] {
 		adb_set_thread_stop(stop);
@@ -327,7 +262,7 @@ TEST_F(AdbClient, AStopEndsARequestUnderWay)
 		adb_set_thread_stop(nullptr);
 	});
 	ASSERT_TRUE(server_->wait_for_request("host:forward:tcp:27183;localabstract:nerix", 2000));
-	nx_stop_raise(stop);
+	plat_stop_raise(stop);
 	requester.join();
 	EXPECT_FALSE(result);
 	EXPECT_TRUE(eventually([&] { return server_->closed_by_client() == 1; }));
@@ -340,7 +275,7 @@ TEST_F(AdbClient, AStopEndsARequestUnderWay)
 	});
 	again.join();
 	EXPECT_FALSE(result);
-	nx_stop_destroy(stop);
+	plat_stop_destroy(stop);
 }
 
 TEST_F(AdbClient, DeviceListStallingAfterOkayFails)
@@ -367,53 +302,4 @@ TEST_F(AdbClient, NothingListeningGivesTheConnectionText)
 	EXPECT_EQ(last_error(), connection_error(port));
 	EXPECT_FALSE(remove_forward());
 	EXPECT_EQ(last_error(), connection_error(port));
-}
-
-/* A listener whose accept queue is full drops new connection attempts, so
- * the connect itself never completes. */
-TEST_F(AdbClient, ConnectThatNeverCompletesGivesTheConnectionText)
-{
-	int listener = socket(AF_INET, SOCK_STREAM, 0);
-	sockaddr_in sa = {};
-	sa.sin_family = AF_INET;
-	sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-	socklen_t len = sizeof(sa);
-	ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&sa), sizeof(sa)), 0);
-	ASSERT_EQ(listen(listener, 0), 0);
-	getsockname(listener, reinterpret_cast<sockaddr *>(&sa), &len);
-	int filler = socket(AF_INET, SOCK_STREAM, 0);
-	ASSERT_EQ(connect(filler, reinterpret_cast<sockaddr *>(&sa), sizeof(sa)), 0);
-
-	uint16_t port = ntohs(sa.sin_port);
-	adb_set_server_port(port);
-	EXPECT_FALSE(forward());
-	EXPECT_EQ(last_error(), connection_error(port));
-	close(filler);
-	close(listener);
-}
-
-/* The connect wait must work for any descriptor number, also above the 1024
- * that select's fixed sets can hold. */
-TEST_F(AdbClient, WorksWithDescriptorsAboveOneThousandTwentyFour)
-{
-	rlimit limit = {};
-	ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
-	if (limit.rlim_max < 1200)
-		GTEST_SKIP() << "the descriptor limit is below 1200";
-	rlimit raised = limit;
-	raised.rlim_cur = std::max<rlim_t>(limit.rlim_cur, 1200);
-	ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &raised), 0);
-
-	serve_reply(FakeAdbReply::devices("abc\tdevice\n"));
-	std::vector<int> fillers;
-	while (fillers.empty() || (fillers.back() >= 0 && fillers.back() < 1100))
-		fillers.push_back(open("/dev/null", O_RDONLY));
-	ASSERT_GE(fillers.back(), 1100);
-	{
-		DeviceList list;
-		EXPECT_EQ(list.count, 1);
-	}
-	for (int fd : fillers)
-		close(fd);
-	setrlimit(RLIMIT_NOFILE, &limit);
 }

@@ -1,6 +1,4 @@
 #include "clock-sync.h"
-#include "stream-stats.h"
-#include "stream-thread.h"
 
 #include <gtest/gtest.h>
 
@@ -160,67 +158,4 @@ TEST(ClockSync, UntrustedTimestampsNeverOverflow)
 	int64_t faster = (int64_t)((uint64_t)low - 100 * ms);
 	(void)video_clock_pts(&video, 0, faster, 40 * ms);
 	EXPECT_EQ(video.video_offset, (int64_t)((uint64_t)low - 8 * ms));
-}
-
-TEST(StreamStats, WindowFiguresAndLatencyRules)
-{
-	StreamStats s;
-	uint64_t start = 50 * sec;
-	stats_start(&s, start);
-	for (int i = 0; i < 150; i++) {
-		uint64_t t = start + (uint64_t)i * 33 * ms;
-		stats_add_picture(&s, 2 * ms, t, t - 40 * ms);
-		stats_add_bytes(&s, 25000);
-	}
-	/* Left out: a zero latency, a negative one and one of a second or more. */
-	stats_add_picture(&s, 6 * ms, start + sec, start + sec);
-	stats_add_picture(&s, 1 * ms, start + sec, start + 2 * sec);
-	stats_add_picture(&s, 1 * ms, start + 2 * sec, start + sec);
-
-	EXPECT_FALSE(stats_window_due(&s, start + 5 * sec - 1));
-	ASSERT_TRUE(stats_window_due(&s, start + 5 * sec));
-
-	StatsReport r = stats_report(&s, start + 5 * sec);
-	EXPECT_DOUBLE_EQ(r.fps, 153 / 5.0);
-	EXPECT_EQ(r.stat_fps, 31); /* 30.6 rounded */
-	EXPECT_DOUBLE_EQ(r.bits_per_sec, 150 * 25000 * 8 / 5.0);
-	EXPECT_EQ(r.stat_kbps, 6000);
-	EXPECT_NEAR(r.decode_avg_ms, (150 * 2 + 6 + 1 + 1) / 153.0, 1e-9);
-	EXPECT_DOUBLE_EQ(r.decode_max_ms, 6.0);
-	EXPECT_EQ(r.latency_count, 150u);
-	EXPECT_DOUBLE_EQ(r.latency_avg_ms, 40.0);
-	EXPECT_DOUBLE_EQ(r.latency_max_ms, 40.0);
-}
-
-TEST(StreamStats, EmptyWindowReportsZeroDecodeTime)
-{
-	StreamStats s;
-	stats_start(&s, 10 * sec);
-	stats_add_bytes(&s, 1000);
-	StatsReport r = stats_report(&s, 15 * sec + 1);
-	EXPECT_EQ(r.decode_avg_ms, 0.0);
-	EXPECT_EQ(r.stat_fps, 0);
-	EXPECT_EQ(r.latency_count, 0u);
-}
-
-TEST(ReportGate, OncePerThirtySecondsOverASimulatedMinute)
-{
-	/* Attempts every 4 s (3 s connect limit + 1 s pause) for 60 s. */
-	uint64_t last = 0;
-	int reported = 0;
-	std::vector<uint64_t> when;
-	for (uint64_t t = 1 * sec; t <= 61 * sec; t += 4 * sec) {
-		if (report_gate_open(last, t)) {
-			last = t;
-			reported++;
-			when.push_back(t);
-		}
-	}
-	ASSERT_EQ(reported, 2);
-	EXPECT_EQ(when[0], 1 * sec);
-	EXPECT_EQ(when[1], 33 * sec); /* the first attempt at least 30 s after the logged one */
-
-	EXPECT_TRUE(report_gate_open(0, 5));
-	EXPECT_FALSE(report_gate_open(10 * sec, 40 * sec - 1));
-	EXPECT_TRUE(report_gate_open(10 * sec, 40 * sec));
 }

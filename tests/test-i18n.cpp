@@ -200,17 +200,24 @@ TEST_P(StoredLanguage, IsReadAtLoad)
 
 INSTANTIATE_TEST_SUITE_P(
 	Files, StoredLanguage,
-	testing::Values(StoredCase{"Absent", std::nullopt, "", std::nullopt}, StoredCase{"Empty", "", "", std::nullopt},
-			StoredCase{"OnlyLineEnds", "\r\n\r\n", "", std::nullopt},
-			StoredCase{"CodeWithCrLf", "ja-JP\r\n", "ja-JP", LogLine{LOG_INFO, chosen_line("ja-JP")}},
-			StoredCase{"CodeWithCr", "ko-KR\r", "ko-KR", LogLine{LOG_INFO, chosen_line("ko-KR")}},
-			StoredCase{"OnlyFirstLineCounts", "ja-JP\nko-KR\n", "ja-JP",
-				   LogLine{LOG_INFO, chosen_line("ja-JP")}},
-			StoredCase{"BareCode", "es-ES", "es-ES", LogLine{LOG_INFO, chosen_line("es-ES")}},
-			StoredCase{"TrailingSpace", "ja-JP \r\n", "", LogLine{LOG_WARNING, unknown_line("ja-JP ")}},
-			StoredCase{"OtherCase", "zh-tw", "", LogLine{LOG_WARNING, unknown_line("zh-tw")}},
-			StoredCase{"LongerThan15", "ja-JPja-JPja-JPja-JP\n", "",
-				   LogLine{LOG_WARNING, unknown_line("ja-JPja-JPja-JP")}}),
+	testing::Values(
+		StoredCase{"Absent", std::nullopt, "", std::nullopt}, StoredCase{"Empty", "", "", std::nullopt},
+		StoredCase{"OnlyLineEnds", "\r\n\r\n", "", std::nullopt},
+		StoredCase{"CodeWithCrLf", "ja-JP\r\n", "ja-JP", LogLine{LOG_INFO, chosen_line("ja-JP")}},
+		StoredCase{"CodeWithCr", "ko-KR\r", "ko-KR", LogLine{LOG_INFO, chosen_line("ko-KR")}},
+		StoredCase{"OnlyFirstLineCounts", "ja-JP\nko-KR\n", "ja-JP", LogLine{LOG_INFO, chosen_line("ja-JP")}},
+		StoredCase{"BareCode", "es-ES", "es-ES", LogLine{LOG_INFO, chosen_line("es-ES")}},
+		StoredCase{"TrailingSpace", "ja-JP \r\n", "", LogLine{LOG_WARNING, unknown_line("ja-JP ")}},
+		StoredCase{"OtherCase", "zh-tw", "", LogLine{LOG_WARNING, unknown_line("zh-tw")}},
+		StoredCase{"LongerThan15", "ja-JPja-JPja-JPja-JP\n", "",
+			   LogLine{LOG_WARNING, unknown_line("ja-JPja-JPja-JP")}},
+		/* The 15-character limit from both sides: the 16th character is never read. */
+		StoredCase{"SixteenthCharacterUnread", "es-ES\r\r\r\r\r\r\r\r\r\rX", "es-ES",
+			   LogLine{LOG_INFO, chosen_line("es-ES")}},
+		StoredCase{"FifteenthCharacterRead", "es-ES\r\r\r\r\r\r\r\r\rX", "",
+			   LogLine{LOG_WARNING, unknown_line("es-ES\r\r\r\r\r\r\r\r\rX")}},
+		/* libobs reads the file and drops a UTF-8 byte-order mark (Notepad writes one). */
+		StoredCase{"ByteOrderMark", "\xEF\xBB\xBFko-KR", "ko-KR", LogLine{LOG_INFO, chosen_line("ko-KR")}}),
 	[](const testing::TestParamInfo<StoredCase> &p) { return std::string(p.param.name); });
 
 TEST_F(Language, SettingTheSameCodeDoesNothing)

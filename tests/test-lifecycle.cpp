@@ -63,7 +63,7 @@ TEST_F(LifecycleTest, DefaultsAndModeReconciliation)
 	EXPECT_EQ(obs_data_get_int(s, "conn_mode"), 0);
 	EXPECT_TRUE(instance(fresh)->use_adb);
 	EXPECT_EQ(instance(fresh)->port, 27183);
-	EXPECT_TRUE(nx_thread_running(&instance(fresh)->conn.thread));
+	EXPECT_TRUE(plat_thread_running(&instance(fresh)->conn.thread));
 	obs_data_release(s);
 
 	/* Older settings with only "use_adb" false: Wi-Fi, and "conn_mode" 1 is written. */
@@ -75,7 +75,7 @@ TEST_F(LifecycleTest, DefaultsAndModeReconciliation)
 	s = obs_source_get_settings(legacy);
 	EXPECT_EQ(obs_data_get_int(s, "conn_mode"), 1);
 	EXPECT_FALSE(instance(legacy)->use_adb);
-	EXPECT_FALSE(nx_thread_running(&instance(legacy)->conn.thread));
+	EXPECT_FALSE(plat_thread_running(&instance(legacy)->conn.thread));
 	obs_data_release(s);
 
 	/* Both present and disagreeing: "conn_mode" wins and "use_adb" is rewritten. */
@@ -120,22 +120,22 @@ TEST_F(LifecycleTest, PortAndTextRules)
 	/* Past 65535 there is no port: refused, never wrapped onto another one
 	 * (65536 more than the listener's port would land on it). */
 	change(source, [&](obs_data_t *s) { obs_data_set_int(s, "port", listener.port() + 65536); });
-	EXPECT_FALSE(nx_thread_running(&inst->conn.thread));
+	EXPECT_FALSE(plat_thread_running(&inst->conn.thread));
 	EXPECT_TRUE(log.contains(LOG_WARNING, "[ostrelin] 連接埠 " + std::to_string(listener.port() + 65536) +
 						      " 不在 1–65535 之間，不連線"));
 	EXPECT_FALSE(listener.accept(300).valid());
 	change(source, [&](obs_data_t *s) { obs_data_set_int(s, "port", 65536); });
-	EXPECT_FALSE(nx_thread_running(&inst->conn.thread));
+	EXPECT_FALSE(plat_thread_running(&inst->conn.thread));
 	change(source, [&](obs_data_t *s) { obs_data_set_int(s, "port", 65535); });
-	EXPECT_TRUE(nx_thread_running(&inst->conn.thread));
+	EXPECT_TRUE(plat_thread_running(&inst->conn.thread));
 	EXPECT_EQ(inst->refused_port, 0);
 	change(source, [&](obs_data_t *s) { obs_data_set_int(s, "port", 1); });
-	EXPECT_TRUE(nx_thread_running(&inst->conn.thread));
+	EXPECT_TRUE(plat_thread_running(&inst->conn.thread));
 
 	/* "device" changes restart the connection even in Wi-Fi mode. */
 	change(source, [&](obs_data_t *s) { obs_data_set_string(s, "device", "other"); });
 	EXPECT_STREQ(inst->serial, "other");
-	EXPECT_TRUE(nx_thread_running(&inst->conn.thread));
+	EXPECT_TRUE(plat_thread_running(&inst->conn.thread));
 }
 
 TEST_F(LifecycleTest, ControlsGoOutInOrderWithoutReconnecting)
@@ -249,6 +249,34 @@ TEST_F(LifecycleTest, ABurstOfChangesEndsWithTheLastValuesAgainstASlowReader)
 	EXPECT_EQ(log.count_prefix("[ostrelin] 連線中斷"), 0u);
 }
 
+/* A phone that stops reading: once a batch of controls cannot go out within
+ * its limit the connection ends and the thread connects again; before the
+ * end, every byte the phone got belongs to a whole message in order. */
+TEST_F(LifecycleTest, APhoneThatStopsReadingIsDroppedAndReconnected)
+{
+	listener.set_receive_buffer(2048);
+	obs_source_t *source = create_wifi(listener.port());
+	peer::Connection phone = connect_with_caps(source, peer::all_caps());
+	for (int i = 0; i < 200000 && log.count_prefix("[ostrelin] 連線中斷") == 0; i++) {
+		change(source, [i](obs_data_t *s) { obs_data_set_int(s, "ev", i); });
+		if (i % 1000 == 999)
+			std::this_thread::sleep_for(5ms);
+	}
+	ASSERT_TRUE(log.wait_for_prefix("[ostrelin] 連線中斷", 1, 5000ms));
+
+	media::Bytes got;
+	for (media::Bytes b = phone.read(CONTROL_MESSAGE_SIZE, 1000); b.size() == CONTROL_MESSAGE_SIZE;
+	     b = phone.read(CONTROL_MESSAGE_SIZE, 1000))
+		got.insert(got.end(), b.begin(), b.end());
+	ASSERT_GT(got.size(), 0u);
+	for (size_t at = 0; at < got.size(); at += CONTROL_MESSAGE_SIZE) {
+		ASSERT_EQ(got[at], camera_controls[(at / CONTROL_MESSAGE_SIZE) % CAMERA_CONTROL_COUNT].command)
+			<< "message " << at / CONTROL_MESSAGE_SIZE;
+	}
+	EXPECT_TRUE(phone.wait_closed(1000));
+	EXPECT_TRUE(accept_phone().valid());
+}
+
 TEST_F(LifecycleTest, DisablingStopsTheThreadAndClosesTheSocket)
 {
 	obs_source_t *source = create_wifi(listener.port());
@@ -259,8 +287,8 @@ TEST_F(LifecycleTest, DisablingStopsTheThreadAndClosesTheSocket)
 
 	change(source, [](obs_data_t *s) { obs_data_set_bool(s, "enabled", false); });
 	SourceInstance *inst = instance(source);
-	EXPECT_FALSE(nx_thread_running(&inst->conn.thread));
-	EXPECT_EQ(inst->conn.sock, NX_INVALID_SOCKET);
+	EXPECT_FALSE(plat_thread_running(&inst->conn.thread));
+	EXPECT_EQ(inst->conn.sock, PLAT_INVALID_SOCKET);
 	EXPECT_FALSE(inst->connected);
 	EXPECT_TRUE(phone.wait_closed(1000));
 	EXPECT_EQ(peer::threads(), threads_streaming - 1); /* the connection thread */
@@ -268,7 +296,7 @@ TEST_F(LifecycleTest, DisablingStopsTheThreadAndClosesTheSocket)
 
 	/* Enabled again: a new thread and a new connection. */
 	change(source, [](obs_data_t *s) { obs_data_set_bool(s, "enabled", true); });
-	EXPECT_TRUE(nx_thread_running(&inst->conn.thread));
+	EXPECT_TRUE(plat_thread_running(&inst->conn.thread));
 	EXPECT_TRUE(accept_phone().valid());
 }
 

@@ -36,7 +36,7 @@ protected:
 
 		ASSERT_TRUE(connection_init(&inst->conn));
 		inst->conn.running = true;
-		ASSERT_EQ(connection_open(&inst->conn, nx_loopback_be(), listener.port()), ConnectResult::connected);
+		ASSERT_EQ(connection_open(&inst->conn, plat_loopback_be(), listener.port()), ConnectResult::connected);
 		phone = listener.accept(2000);
 		ASSERT_TRUE(phone.valid());
 		loop = std::thread([this] {
@@ -48,7 +48,7 @@ protected:
 	void TearDown() override
 	{
 		inst->conn.running = false;
-		nx_stop_raise(inst->conn.stop);
+		plat_stop_raise(inst->conn.stop);
 		if (loop.joinable())
 			loop.join();
 		connection_close(&inst->conn);

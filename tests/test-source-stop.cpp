@@ -28,8 +28,8 @@ protected:
 	static void expect_stopped(obs_source_t *source, double ms, const char *state)
 	{
 		SourceInstance *inst = instance(source);
-		EXPECT_FALSE(nx_thread_running(&inst->conn.thread)) << state;
-		EXPECT_EQ(inst->conn.sock, NX_INVALID_SOCKET) << state;
+		EXPECT_FALSE(plat_thread_running(&inst->conn.thread)) << state;
+		EXPECT_EQ(inst->conn.sock, PLAT_INVALID_SOCKET) << state;
 		/* Generous for sanitizer builds, yet far below the 1 s pause and
 		 * the 3 s connect limit that an uninterruptible wait would cost. */
 		EXPECT_LT(ms, 500.0) << state;
@@ -106,7 +106,7 @@ TEST_F(SourceStopTest, WhileAnAdbRequestHangs)
 	ASSERT_TRUE(adb.wait_for_request("host:forward:tcp:" + std::to_string(listener.port()) + ";localabstract:nerix",
 					 3000));
 	double ms = disable_ms(source);
-	EXPECT_FALSE(nx_thread_running(&instance(source)->conn.thread));
+	EXPECT_FALSE(plat_thread_running(&instance(source)->conn.thread));
 	EXPECT_LT(ms, 3000.0);
 	printf("stop during a hung adb request: %.1f ms\n", ms);
 }

@@ -17,14 +17,14 @@ static constexpr int send_flags = MSG_NOSIGNAL;
 static constexpr int send_flags = 0; /* macOS: SO_NOSIGPIPE is set on the socket instead */
 #endif
 
-bool nx_net_init(void)
+bool plat_net_init(void)
 {
 	return true;
 }
 
-void nx_net_cleanup(void) {}
+void plat_net_cleanup(void) {}
 
-nx_socket nx_socket_tcp(void)
+plat_socket plat_socket_tcp(void)
 {
 	int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
 #ifdef SO_NOSIGPIPE
@@ -36,13 +36,13 @@ nx_socket nx_socket_tcp(void)
 	return s;
 }
 
-void nx_socket_close(nx_socket s)
+void plat_socket_close(plat_socket s)
 {
 	if (s >= 0)
 		close(s);
 }
 
-bool nx_socket_set_nonblocking(nx_socket s, bool on)
+bool plat_socket_set_nonblocking(plat_socket s, bool on)
 {
 	int flags = fcntl(s, F_GETFL, 0);
 	if (flags < 0)
@@ -51,13 +51,13 @@ bool nx_socket_set_nonblocking(nx_socket s, bool on)
 	return fcntl(s, F_SETFL, flags) == 0;
 }
 
-bool nx_socket_set_nodelay(nx_socket s)
+bool plat_socket_set_nodelay(plat_socket s)
 {
 	int one = 1;
 	return setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one)) == 0;
 }
 
-bool nx_parse_ipv4(const char *text, uint32_t *addr_be)
+bool plat_parse_ipv4(const char *text, uint32_t *addr_be)
 {
 	in_addr addr = {};
 	if (!text || inet_pton(AF_INET, text, &addr) != 1)
@@ -66,12 +66,12 @@ bool nx_parse_ipv4(const char *text, uint32_t *addr_be)
 	return true;
 }
 
-uint32_t nx_loopback_be(void)
+uint32_t plat_loopback_be(void)
 {
 	return htonl(INADDR_LOOPBACK);
 }
 
-bool nx_connect(nx_socket s, uint32_t addr_be, uint16_t port)
+bool plat_connect(plat_socket s, uint32_t addr_be, uint16_t port)
 {
 	sockaddr_in sa = {};
 	sa.sin_family = AF_INET;
@@ -82,18 +82,19 @@ bool nx_connect(nx_socket s, uint32_t addr_be, uint16_t port)
 
 /* poll rather than select: a busy process (OBS with many sources) can hand out
  * descriptors above FD_SETSIZE, which select cannot take. */
-int nx_wait_socket(nx_socket s, int events, nx_stop_signal *const *signals, int signal_count, int timeout_ms)
+int plat_wait_socket(plat_socket s, int events, plat_stop_signal *const *signals, int signal_count, int timeout_ms)
 {
-	pollfd entries[1 + NX_WAIT_MAX_SIGNALS] = {};
-	if (signal_count > NX_WAIT_MAX_SIGNALS)
+	pollfd entries[1 + PLAT_WAIT_MAX_SIGNALS] = {};
+	if (signal_count > PLAT_WAIT_MAX_SIGNALS)
 		return -1;
 	entries[0].fd = s;
-	entries[0].events = (short)(((events & NX_WAIT_READ) ? POLLIN : 0) | ((events & NX_WAIT_WRITE) ? POLLOUT : 0));
+	entries[0].events =
+		(short)(((events & PLAT_WAIT_READ) ? POLLIN : 0) | ((events & PLAT_WAIT_WRITE) ? POLLOUT : 0));
 	nfds_t count = 1;
 	for (int i = 0; i < signal_count; i++) {
 		if (!signals[i])
 			continue;
-		entries[count].fd = nx_stop_fd(signals[i]);
+		entries[count].fd = plat_stop_fd(signals[i]);
 		entries[count].events = POLLIN;
 		count++;
 	}
@@ -113,15 +114,15 @@ int nx_wait_socket(nx_socket s, int events, nx_stop_signal *const *signals, int 
 	int ready = 0;
 	short got = entries[0].revents;
 	if (got & (POLLIN | POLLERR | POLLHUP))
-		ready |= events & NX_WAIT_READ;
+		ready |= events & PLAT_WAIT_READ;
 	if (got & (POLLOUT | POLLERR | POLLHUP))
-		ready |= events & NX_WAIT_WRITE;
+		ready |= events & PLAT_WAIT_WRITE;
 	if (got & POLLNVAL)
 		return -1;
 	return ready;
 }
 
-int nx_socket_pending_error(nx_socket s)
+int plat_socket_pending_error(plat_socket s)
 {
 	int err = 0;
 	socklen_t len = sizeof(err);
@@ -130,7 +131,7 @@ int nx_socket_pending_error(nx_socket s)
 	return err;
 }
 
-long nx_send(nx_socket s, const void *buf, size_t len)
+long plat_send(plat_socket s, const void *buf, size_t len)
 {
 	ssize_t sent;
 	do {
@@ -139,7 +140,7 @@ long nx_send(nx_socket s, const void *buf, size_t len)
 	return (long)sent;
 }
 
-long nx_recv(nx_socket s, void *buf, size_t len)
+long plat_recv(plat_socket s, void *buf, size_t len)
 {
 	ssize_t got;
 	do {
@@ -148,17 +149,17 @@ long nx_recv(nx_socket s, void *buf, size_t len)
 	return (long)got;
 }
 
-bool nx_last_error_is_timeout(void)
+bool plat_last_error_is_timeout(void)
 {
 	return errno == EAGAIN || errno == EWOULDBLOCK;
 }
 
-bool nx_last_error_is_in_progress(void)
+bool plat_last_error_is_in_progress(void)
 {
 	return errno == EINPROGRESS;
 }
 
-int nx_last_error_code(void)
+int plat_last_error_code(void)
 {
 	return errno;
 }

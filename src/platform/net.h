@@ -3,7 +3,7 @@
  * calls, and the platform's errors mapped once to the names used elsewhere.
  *
  * Nothing here blocks without a limit: a socket is switched to non-blocking
- * mode, and every wait goes through nx_wait_socket, which also ends as soon as
+ * mode, and every wait goes through plat_wait_socket, which also ends as soon as
  * one of the caller's signals is raised. No other thread ever has to close or
  * shut down a socket to wake the thread that waits on it. */
 
@@ -14,51 +14,51 @@
 
 #ifdef _WIN32
 #include <winsock2.h>
-typedef SOCKET nx_socket;
-#define NX_INVALID_SOCKET INVALID_SOCKET
+typedef SOCKET plat_socket;
+#define PLAT_INVALID_SOCKET INVALID_SOCKET
 #else
-typedef int nx_socket;
-#define NX_INVALID_SOCKET (-1)
+typedef int plat_socket;
+#define PLAT_INVALID_SOCKET (-1)
 #endif
 
 /* Starts the socket library (version 2.2 on Windows); a no-op elsewhere. */
-bool nx_net_init(void);
-void nx_net_cleanup(void);
+bool plat_net_init(void);
+void plat_net_cleanup(void);
 
-nx_socket nx_socket_tcp(void);
-void nx_socket_close(nx_socket s);
+plat_socket plat_socket_tcp(void);
+void plat_socket_close(plat_socket s);
 
-bool nx_socket_set_nonblocking(nx_socket s, bool on);
-bool nx_socket_set_nodelay(nx_socket s);
+bool plat_socket_set_nonblocking(plat_socket s, bool on);
+bool plat_socket_set_nodelay(plat_socket s);
 
 /* Dotted IPv4 text to an address in network byte order; no name lookup. */
-bool nx_parse_ipv4(const char *text, uint32_t *addr_be);
-uint32_t nx_loopback_be(void);
+bool plat_parse_ipv4(const char *text, uint32_t *addr_be);
+uint32_t plat_loopback_be(void);
 
-/* Starts a connect: true when it completed at once; otherwise nx_last_error_is_in_progress()
+/* Starts a connect: true when it completed at once; otherwise plat_last_error_is_in_progress()
  * tells whether it is in progress (non-blocking socket) or failed. */
-bool nx_connect(nx_socket s, uint32_t addr_be, uint16_t port);
+bool plat_connect(plat_socket s, uint32_t addr_be, uint16_t port);
 /* The socket's pending error (SO_ERROR): 0 when none, -1 when unreadable. */
-int nx_socket_pending_error(nx_socket s);
+int plat_socket_pending_error(plat_socket s);
 
-#define NX_WAIT_READ 1  /* data, the end of the stream, or an error to collect */
-#define NX_WAIT_WRITE 2 /* room to send, or a connect that has ended: made, refused or failed */
-#define NX_WAIT_MAX_SIGNALS 4
+#define PLAT_WAIT_READ 1  /* data, the end of the stream, or an error to collect */
+#define PLAT_WAIT_WRITE 2 /* room to send, or a connect that has ended: made, refused or failed */
+#define PLAT_WAIT_MAX_SIGNALS 4
 
 /* Waits until the socket is ready for one of the events asked, one of the
  * signals is raised, or timeout_ms pass. Returns the events ready (> 0), 0
  * when the time ran out or a signal is raised (the caller looks at its
  * signals), -1 when the wait itself failed. signals may hold null entries; at
- * most NX_WAIT_MAX_SIGNALS of them. */
-int nx_wait_socket(nx_socket s, int events, nx_stop_signal *const *signals, int signal_count, int timeout_ms);
+ * most PLAT_WAIT_MAX_SIGNALS of them. */
+int plat_wait_socket(plat_socket s, int events, plat_stop_signal *const *signals, int signal_count, int timeout_ms);
 
 /* One send or receive call. A send never raises SIGPIPE; a call interrupted
  * by a signal is repeated. On a non-blocking socket a call that would block
- * fails with nx_last_error_is_timeout(). */
-long nx_send(nx_socket s, const void *buf, size_t len);
-long nx_recv(nx_socket s, void *buf, size_t len);
+ * fails with plat_last_error_is_timeout(). */
+long plat_send(plat_socket s, const void *buf, size_t len);
+long plat_recv(plat_socket s, void *buf, size_t len);
 
 /* What the last failed call on this thread meant. */
-bool nx_last_error_is_timeout(void);     /* a non-blocking call found nothing to do */
-bool nx_last_error_is_in_progress(void); /* a non-blocking connect has started */
-int nx_last_error_code(void);
+bool plat_last_error_is_timeout(void);     /* a non-blocking call found nothing to do */
+bool plat_last_error_is_in_progress(void); /* a non-blocking connect has started */
+int plat_last_error_code(void);

@@ -6,8 +6,8 @@
 #ifdef _WIN32
 #include <windows.h>
 /* A manual-reset event, set while the signal is raised. */
-HANDLE nx_stop_handle(nx_stop_signal *stop);
+HANDLE plat_stop_handle(plat_stop_signal *stop);
 #else
 /* A descriptor that polls readable while the signal is raised. */
-int nx_stop_fd(nx_stop_signal *stop);
+int plat_stop_fd(plat_stop_signal *stop);
 #endif

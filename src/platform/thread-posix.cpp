@@ -12,7 +12,7 @@
 namespace {
 
 struct ThreadStart {
-	nx_thread_fn fn;
+	plat_thread_fn fn;
 	void *arg;
 };
 
@@ -26,7 +26,7 @@ void *thread_main(void *param)
 
 } // namespace
 
-bool nx_thread_start(nx_thread *t, nx_thread_fn fn, void *arg)
+bool plat_thread_start(plat_thread *t, plat_thread_fn fn, void *arg)
 {
 	auto *start = new (std::nothrow) ThreadStart{fn, arg};
 	auto *id = new (std::nothrow) pthread_t;
@@ -40,7 +40,7 @@ bool nx_thread_start(nx_thread *t, nx_thread_fn fn, void *arg)
 	return true;
 }
 
-void nx_thread_join(nx_thread *t)
+void plat_thread_join(plat_thread *t)
 {
 	if (!t->handle)
 		return;
@@ -50,7 +50,7 @@ void nx_thread_join(nx_thread *t)
 	t->handle = nullptr;
 }
 
-bool nx_thread_running(const nx_thread *t)
+bool plat_thread_running(const plat_thread *t)
 {
 	return t->handle != nullptr;
 }
@@ -58,7 +58,7 @@ bool nx_thread_running(const nx_thread *t)
 /* A pipe whose read end holds one byte while the signal is raised, so that
  * poll() can wait on it beside a socket. The lock keeps raise and reset from
  * interleaving, so the byte and the flag always agree. */
-struct nx_stop_signal {
+struct plat_stop_signal {
 	pthread_mutex_t lock;
 	int fds[2];
 	bool raised;
@@ -80,9 +80,9 @@ static bool open_pipe(int fds[2])
 	return true;
 }
 
-nx_stop_signal *nx_stop_create(void)
+plat_stop_signal *plat_stop_create(void)
 {
-	auto *stop = new (std::nothrow) nx_stop_signal;
+	auto *stop = new (std::nothrow) plat_stop_signal;
 	if (!stop)
 		return nullptr;
 	if (!open_pipe(stop->fds)) {
@@ -94,7 +94,7 @@ nx_stop_signal *nx_stop_create(void)
 	return stop;
 }
 
-void nx_stop_destroy(nx_stop_signal *stop)
+void plat_stop_destroy(plat_stop_signal *stop)
 {
 	if (!stop)
 		return;
@@ -104,7 +104,7 @@ void nx_stop_destroy(nx_stop_signal *stop)
 	delete stop;
 }
 
-void nx_stop_raise(nx_stop_signal *stop)
+void plat_stop_raise(plat_stop_signal *stop)
 {
 	pthread_mutex_lock(&stop->lock);
 	if (!stop->raised) {
@@ -116,7 +116,7 @@ void nx_stop_raise(nx_stop_signal *stop)
 	pthread_mutex_unlock(&stop->lock);
 }
 
-void nx_stop_reset(nx_stop_signal *stop)
+void plat_stop_reset(plat_stop_signal *stop)
 {
 	pthread_mutex_lock(&stop->lock);
 	if (stop->raised) {
@@ -128,7 +128,7 @@ void nx_stop_reset(nx_stop_signal *stop)
 	pthread_mutex_unlock(&stop->lock);
 }
 
-bool nx_stop_raised(nx_stop_signal *stop)
+bool plat_stop_raised(plat_stop_signal *stop)
 {
 	pthread_mutex_lock(&stop->lock);
 	bool raised = stop->raised;
@@ -136,12 +136,12 @@ bool nx_stop_raised(nx_stop_signal *stop)
 	return raised;
 }
 
-bool nx_stop_wait(nx_stop_signal *stop, uint32_t ms)
+bool plat_stop_wait(plat_stop_signal *stop, uint32_t ms)
 {
 	timespec start;
 	clock_gettime(CLOCK_MONOTONIC, &start);
 	for (;;) {
-		if (nx_stop_raised(stop))
+		if (plat_stop_raised(stop))
 			return true;
 		timespec now;
 		clock_gettime(CLOCK_MONOTONIC, &now);
@@ -154,7 +154,7 @@ bool nx_stop_wait(nx_stop_signal *stop, uint32_t ms)
 	}
 }
 
-int nx_stop_fd(nx_stop_signal *stop)
+int plat_stop_fd(plat_stop_signal *stop)
 {
 	return stop->fds[0];
 }

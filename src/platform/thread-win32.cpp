@@ -1,16 +1,18 @@
 #include "thread.h"
+#include "signal-handle.h"
 
 #include <new>
+#include <process.h>
 #include <windows.h>
 
 namespace {
 
 struct ThreadStart {
-	nx_thread_fn fn;
+	plat_thread_fn fn;
 	void *arg;
 };
 
-DWORD WINAPI thread_main(LPVOID param)
+unsigned __stdcall thread_main(void *param)
 {
 	ThreadStart start = *static_cast<ThreadStart *>(param);
 	delete static_cast<ThreadStart *>(param);
@@ -20,10 +22,14 @@ DWORD WINAPI thread_main(LPVOID param)
 
 } // namespace
 
-bool nx_thread_start(nx_thread *t, nx_thread_fn fn, void *arg)
+bool plat_thread_start(plat_thread *t, plat_thread_fn fn, void *arg)
 {
 	auto *start = new (std::nothrow) ThreadStart{fn, arg};
-	HANDLE handle = start ? CreateThread(nullptr, 0, thread_main, start, 0, nullptr) : nullptr;
+	/* _beginthreadex, not CreateThread: the thread body uses the C runtime,
+	 * which sets up and releases its per-thread state only for threads
+	 * started this way. Its result is a thread handle, closed by the join. */
+	uintptr_t started = start ? _beginthreadex(nullptr, 0, thread_main, start, 0, nullptr) : 0;
+	HANDLE handle = reinterpret_cast<HANDLE>(started);
 	if (!handle) {
 		delete start;
 		t->handle = nullptr;
@@ -33,7 +39,7 @@ bool nx_thread_start(nx_thread *t, nx_thread_fn fn, void *arg)
 	return true;
 }
 
-void nx_thread_join(nx_thread *t)
+void plat_thread_join(plat_thread *t)
 {
 	if (!t->handle)
 		return;
@@ -42,18 +48,18 @@ void nx_thread_join(nx_thread *t)
 	t->handle = nullptr;
 }
 
-bool nx_thread_running(const nx_thread *t)
+bool plat_thread_running(const plat_thread *t)
 {
 	return t->handle != nullptr;
 }
 
-struct nx_stop_signal {
+struct plat_stop_signal {
 	HANDLE event; /* manual-reset: stays raised until reset */
 };
 
-nx_stop_signal *nx_stop_create(void)
+plat_stop_signal *plat_stop_create(void)
 {
-	auto *stop = new (std::nothrow) nx_stop_signal;
+	auto *stop = new (std::nothrow) plat_stop_signal;
 	if (!stop)
 		return nullptr;
 	stop->event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -64,7 +70,7 @@ nx_stop_signal *nx_stop_create(void)
 	return stop;
 }
 
-void nx_stop_destroy(nx_stop_signal *stop)
+void plat_stop_destroy(plat_stop_signal *stop)
 {
 	if (!stop)
 		return;
@@ -72,22 +78,27 @@ void nx_stop_destroy(nx_stop_signal *stop)
 	delete stop;
 }
 
-void nx_stop_raise(nx_stop_signal *stop)
+void plat_stop_raise(plat_stop_signal *stop)
 {
 	SetEvent(stop->event);
 }
 
-void nx_stop_reset(nx_stop_signal *stop)
+void plat_stop_reset(plat_stop_signal *stop)
 {
 	ResetEvent(stop->event);
 }
 
-bool nx_stop_raised(nx_stop_signal *stop)
+bool plat_stop_raised(plat_stop_signal *stop)
 {
 	return WaitForSingleObject(stop->event, 0) == WAIT_OBJECT_0;
 }
 
-bool nx_stop_wait(nx_stop_signal *stop, uint32_t ms)
+bool plat_stop_wait(plat_stop_signal *stop, uint32_t ms)
 {
 	return WaitForSingleObject(stop->event, ms) == WAIT_OBJECT_0;
+}
+
+HANDLE plat_stop_handle(plat_stop_signal *stop)
+{
+	return stop->event;
 }

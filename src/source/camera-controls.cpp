@@ -1,12 +1,21 @@
 #include "camera-controls.h"
 
 const CameraControlRow camera_controls[CAMERA_CONTROL_COUNT] = {
-	{"zoom", CONTROL_ZOOM, CAPS_ZOOM, ControlSetting::zoom_factor},
-	{"ev", CONTROL_EV, CAPS_EV, ControlSetting::integer},
-	{"torch", CONTROL_TORCH, CAPS_TORCH, ControlSetting::boolean},
-	{"ae_lock", CONTROL_AE_LOCK, CAPS_AE_LOCK, ControlSetting::boolean},
-	{"awb", CONTROL_AWB, 0, ControlSetting::integer},
+	{"zoom", CONTROL_ZOOM, CAPS_ZOOM, ControlSetting::zoom_factor, 1.0, "Zoom", ControlWidget::zoom_slider},
+	{"ev", CONTROL_EV, CAPS_EV, ControlSetting::integer, 0, "ExposureStep", ControlWidget::exposure_slider},
+	{"torch", CONTROL_TORCH, CAPS_TORCH, ControlSetting::boolean, 0, "Torch", ControlWidget::check_box},
+	{"ae_lock", CONTROL_AE_LOCK, CAPS_AE_LOCK, ControlSetting::boolean, 0, "AELock", ControlWidget::check_box},
+	{"awb", CONTROL_AWB, 0, ControlSetting::integer, 1, "AWB", ControlWidget::white_balance_list},
 };
+
+const CameraControlRow *camera_control_by_command(uint8_t command)
+{
+	for (const CameraControlRow &row : camera_controls) {
+		if (row.command == command)
+			return &row;
+	}
+	return nullptr;
+}
 
 bool camera_control_announced(const CameraControlRow &row, const CameraCaps &caps)
 {

@@ -1,7 +1,10 @@
 #pragma once
 /* The camera controls a phone may announce, one row each, in the order they
  * go out: zoom, ev, torch, ae_lock, awb. The white balance is announced by a
- * mode count, every other control by a capability bit. */
+ * mode count, every other control by a capability bit. The source's defaults,
+ * the panel's camera group and its labels, the messages to the phone and the
+ * reference sender's printout all come from this table: a new control is a
+ * row here, its wire constants and its locale texts. */
 
 #include "stream-protocol.h"
 
@@ -17,11 +20,22 @@ enum class ControlSetting {
 	boolean, /* sent as 0 or 1 */
 };
 
+/* How the panel shows a control; the ranges come from the capabilities. */
+enum class ControlWidget {
+	zoom_slider,        /* zoom_min..zoom_max / 1000, step 0.1 */
+	exposure_slider,    /* ev_min..ev_max, labelled with the size of one step */
+	check_box,          /* on or off */
+	white_balance_list, /* the announced modes, by name */
+};
+
 struct CameraControlRow {
 	const char *key;   /* the source's setting */
 	uint8_t command;   /* ControlCommand on the wire */
 	uint8_t caps_flag; /* announcing bit of CameraCaps.flags; 0: announced by awb_count */
 	ControlSetting setting;
+	double default_value;
+	const char *text_key; /* the panel's label; for the exposure slider a format */
+	ControlWidget widget;
 };
 
 extern const CameraControlRow camera_controls[CAMERA_CONTROL_COUNT];
@@ -32,6 +46,8 @@ struct ControlValues {
 };
 
 bool camera_control_announced(const CameraControlRow &row, const CameraCaps &caps);
+/* The row of a wire command; null for a command no row has. */
+const CameraControlRow *camera_control_by_command(uint8_t command);
 
 /* Writes one message per announced control, in the table's order, and
  * returns the number of bytes written (0 when caps are not valid). */

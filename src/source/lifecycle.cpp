@@ -29,7 +29,7 @@ static int32_t effective_port(long long setting)
 static bool wanted_usb_mode(obs_data_t *settings)
 {
 	if (obs_data_has_user_value(settings, "conn_mode"))
-		return obs_data_get_int(settings, "conn_mode") == 0;
+		return conn_mode_is_usb(obs_data_get_int(settings, "conn_mode"));
 	return obs_data_get_bool(settings, "use_adb");
 }
 
@@ -48,14 +48,22 @@ void ostrelin_defaults(obs_data_t *settings)
 	obs_data_set_default_int(settings, "port", SOURCE_DEFAULT_PORT);
 	obs_data_set_default_string(settings, "device", "");
 	obs_data_set_default_bool(settings, "use_adb", true);
-	obs_data_set_default_int(settings, "conn_mode", 0);
+	obs_data_set_default_int(settings, "conn_mode", (long long)ConnMode::usb);
 	obs_data_set_default_bool(settings, "enabled", true);
 	obs_data_set_default_string(settings, "host", "127.0.0.1");
-	obs_data_set_default_double(settings, "zoom", 1.0);
-	obs_data_set_default_int(settings, "ev", 0);
-	obs_data_set_default_bool(settings, "torch", false);
-	obs_data_set_default_bool(settings, "ae_lock", false);
-	obs_data_set_default_int(settings, "awb", 1);
+	for (const CameraControlRow &row : camera_controls) {
+		switch (row.setting) {
+		case ControlSetting::zoom_factor:
+			obs_data_set_default_double(settings, row.key, row.default_value);
+			break;
+		case ControlSetting::integer:
+			obs_data_set_default_int(settings, row.key, (long long)row.default_value);
+			break;
+		case ControlSetting::boolean:
+			obs_data_set_default_bool(settings, row.key, row.default_value != 0);
+			break;
+		}
+	}
 }
 
 void *ostrelin_create(obs_data_t *settings, obs_source_t *source)
@@ -64,7 +72,8 @@ void *ostrelin_create(obs_data_t *settings, obs_source_t *source)
 	auto *inst = new (mem) SourceInstance();
 	inst->source = source;
 	connection_init(&inst->conn);
-	inst->video_decoder = ostrelin_decoder_create();
+	/* The video decoder is made by the connection thread: opening it
+	 * starts the decoder's own threads, which can take milliseconds. */
 	obs_source_set_async_unbuffered(source, true);
 	ostrelin_update(inst, settings);
 	return inst;
@@ -83,11 +92,11 @@ static bool connection_unchanged(const SourceInstance *inst, obs_data_t *setting
 static void apply_mode(SourceInstance *inst, obs_data_t *settings)
 {
 	if (obs_data_has_user_value(settings, "conn_mode")) {
-		inst->use_adb = obs_data_get_int(settings, "conn_mode") == 0;
+		inst->use_adb = conn_mode_is_usb(obs_data_get_int(settings, "conn_mode"));
 		obs_data_set_bool(settings, "use_adb", inst->use_adb);
 	} else {
 		inst->use_adb = obs_data_get_bool(settings, "use_adb");
-		obs_data_set_int(settings, "conn_mode", inst->use_adb ? 0 : 1);
+		obs_data_set_int(settings, "conn_mode", (long long)(inst->use_adb ? ConnMode::usb : ConnMode::wifi));
 	}
 }
 

@@ -1,5 +1,6 @@
 #include "properties.h"
 #include "adb-background.h"
+#include "camera-controls.h"
 #include "i18n.h"
 #include "source-instance.h"
 
@@ -13,20 +14,11 @@ struct LabelPair {
 	const char *text_key;
 };
 
+/* Followed by the camera controls' labels, from their table. */
 static const LabelPair relabel_table[] = {
-	{"conn_mode", "ConnMode"},
-	{"device", "Device"},
-	{"refresh", "Rescan"},
-	{"host", "Host"},
-	{"enabled", "Enabled"},
-	{"refresh_status", "RefreshStatus"},
-	{"ui_lang", "Language"},
-	{"camera", "CameraGroup"},
-	{"camera_hint", "CameraHint"},
-	{"zoom", "Zoom"},
-	{"torch", "Torch"},
-	{"ae_lock", "AELock"},
-	{"awb", "AWB"},
+	{"conn_mode", "ConnMode"}, {"device", "Device"},      {"refresh", "Rescan"},
+	{"host", "Host"},          {"enabled", "Enabled"},    {"refresh_status", "RefreshStatus"},
+	{"ui_lang", "Language"},   {"camera", "CameraGroup"}, {"camera_hint", "CameraHint"},
 };
 
 static const char *const awb_text_keys[] = {
@@ -66,14 +58,23 @@ void status_text(const SourceInstance *inst, char out[STATUS_TEXT_SIZE])
 	}
 }
 
+static const CameraControlRow &control_row(ControlWidget widget)
+{
+	for (const CameraControlRow &row : camera_controls) {
+		if (row.widget == widget)
+			return row;
+	}
+	return camera_controls[0];
+}
+
 static void exposure_label(const CameraCaps &caps, char out[64])
 {
-	snprintf(out, 64, nx_text("ExposureStep"), caps.ev_step / 1000000.0);
+	snprintf(out, 64, nx_text(control_row(ControlWidget::exposure_slider).text_key), caps.ev_step / 1000000.0);
 }
 
 static bool conn_mode_changed(obs_properties_t *props, obs_property_t *, obs_data_t *settings)
 {
-	bool usb = obs_data_get_int(settings, "conn_mode") == 0;
+	bool usb = conn_mode_is_usb(obs_data_get_int(settings, "conn_mode"));
 	obs_data_set_bool(settings, "use_adb", usb);
 
 	obs_property_set_visible(obs_properties_get(props, "host"), !usb);
@@ -130,22 +131,27 @@ static bool refresh_status_cb(obs_properties_t *props, obs_property_t *, void *)
 	return true;
 }
 
+static void set_label(obs_properties_t *props, const char *property, const char *text)
+{
+	obs_property_t *prop = obs_properties_get(props, property);
+	if (prop)
+		obs_property_set_description(prop, text);
+}
+
 static void relabel(obs_properties_t *props, obs_data_t *settings)
 {
 	SourceInstance *inst = instance_of(props);
-	for (const LabelPair &pair : relabel_table) {
-		obs_property_t *prop = obs_properties_get(props, pair.property);
-		if (prop)
-			obs_property_set_description(prop, nx_text(pair.text_key));
-	}
+	for (const LabelPair &pair : relabel_table)
+		set_label(props, pair.property, nx_text(pair.text_key));
 
-	if (inst) {
-		CameraCaps caps = source_caps(inst);
-		obs_property_t *ev = obs_properties_get(props, "ev");
-		if (caps.valid && (caps.flags & CAPS_EV) && ev) {
+	CameraCaps caps = inst ? source_caps(inst) : CameraCaps{};
+	for (const CameraControlRow &row : camera_controls) {
+		if (row.widget != ControlWidget::exposure_slider) {
+			set_label(props, row.key, nx_text(row.text_key));
+		} else if (caps.valid && camera_control_announced(row, caps)) {
 			char label[64];
 			exposure_label(caps, label);
-			obs_property_set_description(ev, label);
+			set_label(props, row.key, label);
 		}
 	}
 
@@ -174,8 +180,8 @@ static void add_connection_properties(obs_properties_t *props, SourceInstance *i
 {
 	obs_property_t *mode = obs_properties_add_list(props, "conn_mode", nx_text("ConnMode"), OBS_COMBO_TYPE_LIST,
 						       OBS_COMBO_FORMAT_INT);
-	obs_property_list_add_int(mode, nx_text("ModeUSB"), 0);
-	obs_property_list_add_int(mode, nx_text("ModeWiFi"), 1);
+	obs_property_list_add_int(mode, nx_text("ModeUSB"), (long long)ConnMode::usb);
+	obs_property_list_add_int(mode, nx_text("ModeWiFi"), (long long)ConnMode::wifi);
 	obs_property_set_modified_callback(mode, conn_mode_changed);
 
 	obs_properties_add_list(props, "device", nx_text("Device"), OBS_COMBO_TYPE_LIST, OBS_COMBO_FORMAT_STRING);
@@ -193,10 +199,10 @@ static void add_connection_properties(obs_properties_t *props, SourceInstance *i
 	obs_properties_add_button2(props, "refresh_status", nx_text("RefreshStatus"), refresh_status_cb, nullptr);
 }
 
-static void add_awb_list(obs_properties_t *group, const CameraCaps &caps)
+static void add_awb_list(obs_properties_t *group, const CameraControlRow &row, const CameraCaps &caps)
 {
-	obs_property_t *awb =
-		obs_properties_add_list(group, "awb", nx_text("AWB"), OBS_COMBO_TYPE_LIST, OBS_COMBO_FORMAT_INT);
+	obs_property_t *awb = obs_properties_add_list(group, row.key, nx_text(row.text_key), OBS_COMBO_TYPE_LIST,
+						      OBS_COMBO_FORMAT_INT);
 	for (int32_t i = 0; i < caps.awb_count && i < CAPS_MAX_AWB_MODES; i++) {
 		int32_t mode = caps.awb_modes[i];
 		if (mode >= 0 && mode < (int32_t)(sizeof(awb_text_keys) / sizeof(awb_text_keys[0]))) {
@@ -209,23 +215,34 @@ static void add_awb_list(obs_properties_t *group, const CameraCaps &caps)
 	}
 }
 
+static void add_control(obs_properties_t *group, const CameraControlRow &row, const CameraCaps &caps)
+{
+	char label[64];
+	switch (row.widget) {
+	case ControlWidget::zoom_slider:
+		obs_properties_add_float_slider(group, row.key, nx_text(row.text_key), caps.zoom_min / 1000.0,
+						caps.zoom_max / 1000.0, 0.1);
+		break;
+	case ControlWidget::exposure_slider:
+		exposure_label(caps, label);
+		obs_properties_add_int_slider(group, row.key, label, caps.ev_min, caps.ev_max, 1);
+		break;
+	case ControlWidget::check_box:
+		obs_properties_add_bool(group, row.key, nx_text(row.text_key));
+		break;
+	case ControlWidget::white_balance_list:
+		add_awb_list(group, row, caps);
+		break;
+	}
+}
+
 static void add_camera_group(obs_properties_t *props, const CameraCaps &caps)
 {
 	obs_properties_t *group = obs_properties_create();
-	if (caps.flags & CAPS_ZOOM)
-		obs_properties_add_float_slider(group, "zoom", nx_text("Zoom"), caps.zoom_min / 1000.0,
-						caps.zoom_max / 1000.0, 0.1);
-	if (caps.flags & CAPS_EV) {
-		char label[64];
-		exposure_label(caps, label);
-		obs_properties_add_int_slider(group, "ev", label, caps.ev_min, caps.ev_max, 1);
+	for (const CameraControlRow &row : camera_controls) {
+		if (camera_control_announced(row, caps))
+			add_control(group, row, caps);
 	}
-	if (caps.flags & CAPS_TORCH)
-		obs_properties_add_bool(group, "torch", nx_text("Torch"));
-	if (caps.flags & CAPS_AE_LOCK)
-		obs_properties_add_bool(group, "ae_lock", nx_text("AELock"));
-	if (caps.awb_count > 0)
-		add_awb_list(group, caps);
 	obs_properties_add_group(props, "camera", nx_text("CameraGroup"), OBS_GROUP_NORMAL, group);
 }
 

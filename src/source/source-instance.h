@@ -1,7 +1,7 @@
 #pragma once
-/* The one record per camera source, shared by OBS's callbacks (update on
- * OBS's video thread, destroy on its destruction thread, the panel on the
- * interface thread) and the source's connection thread.
+/* The one record per camera source, shared by OBS's callbacks (create and the
+ * panel on OBS's interface thread, update on its video thread, destroy on its
+ * destruction thread) and the source's connection thread.
  *
  * The connection (socket, thread, stop) has one owner, StreamConnection.
  * Fields that cross threads are atomic; caps is published whole under
@@ -22,6 +22,15 @@
 
 #define SOURCE_DEFAULT_PORT 27183
 
+/* The "conn_mode" setting: USB through an adb forward, or Wi-Fi. Any value
+ * other than usb counts as Wi-Fi; the panel offers these two. */
+enum class ConnMode : long long { usb = 0, wifi = 1 };
+
+static inline bool conn_mode_is_usb(long long value)
+{
+	return value == (long long)ConnMode::usb;
+}
+
 struct SourceInstance {
 	obs_source_t *source = nullptr;
 
@@ -41,7 +50,8 @@ struct SourceInstance {
 	char forward_serial[128] = {};
 	int32_t forward_port = 0;
 
-	/* Owned by the instance; used by the connection thread only. */
+	/* Owned by the instance, released by destroy; made and used by the
+	 * connection thread only. */
 	VideoDecoder *video_decoder = nullptr;
 	AudioDecoder *audio_decoder = nullptr;
 	uint8_t *packet_buf = nullptr;

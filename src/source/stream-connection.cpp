@@ -11,26 +11,26 @@ static uint64_t now_ms(void)
 
 bool connection_init(StreamConnection *conn)
 {
-	conn->stop = nx_stop_create();
-	conn->wake = nx_stop_create();
+	conn->stop = plat_stop_create();
+	conn->wake = plat_stop_create();
 	return conn->stop && conn->wake;
 }
 
 void connection_free(StreamConnection *conn)
 {
-	nx_stop_destroy(conn->stop);
-	nx_stop_destroy(conn->wake);
+	plat_stop_destroy(conn->stop);
+	plat_stop_destroy(conn->wake);
 	conn->stop = nullptr;
 	conn->wake = nullptr;
 }
 
-bool connection_start(StreamConnection *conn, nx_thread_fn body, void *arg)
+bool connection_start(StreamConnection *conn, plat_thread_fn body, void *arg)
 {
 	if (!conn->stop || !conn->wake)
 		return false;
-	nx_stop_reset(conn->stop);
+	plat_stop_reset(conn->stop);
 	conn->running = true;
-	if (!nx_thread_start(&conn->thread, body, arg)) {
+	if (!plat_thread_start(&conn->thread, body, arg)) {
 		conn->running = false;
 		return false;
 	}
@@ -39,11 +39,11 @@ bool connection_start(StreamConnection *conn, nx_thread_fn body, void *arg)
 
 void connection_stop(StreamConnection *conn)
 {
-	if (!nx_thread_running(&conn->thread))
+	if (!plat_thread_running(&conn->thread))
 		return;
 	conn->running = false;
-	nx_stop_raise(conn->stop);
-	nx_thread_join(&conn->thread);
+	plat_stop_raise(conn->stop);
+	plat_thread_join(&conn->thread);
 	/* The thread closes its socket on every way out; this only guards a
 	 * thread body that did not. */
 	connection_close(conn);
@@ -51,7 +51,7 @@ void connection_stop(StreamConnection *conn)
 
 bool connection_active(const StreamConnection *conn)
 {
-	return nx_thread_running(&conn->thread);
+	return plat_thread_running(&conn->thread);
 }
 
 void connection_want_controls(StreamConnection *conn, const ControlValues &values)
@@ -62,33 +62,33 @@ void connection_want_controls(StreamConnection *conn, const ControlValues &value
 		conn->controls_pending = true;
 	}
 	if (conn->wake)
-		nx_stop_raise(conn->wake);
+		plat_stop_raise(conn->wake);
 }
 
-bool connect_timeout(StreamConnection *conn, nx_socket sock, uint32_t addr_be, uint16_t port)
+bool connect_timeout(StreamConnection *conn, plat_socket sock, uint32_t addr_be, uint16_t port)
 {
-	if (!nx_socket_set_nonblocking(sock, true))
+	if (!plat_socket_set_nonblocking(sock, true))
 		return false;
-	if (nx_connect(sock, addr_be, port))
+	if (plat_connect(sock, addr_be, port))
 		return true;
-	if (!nx_last_error_is_in_progress())
+	if (!plat_last_error_is_in_progress())
 		return false;
-	nx_stop_signal *signals[] = {conn->stop};
-	if (nx_wait_socket(sock, NX_WAIT_WRITE, signals, 1, CONNECT_LIMIT_MS) <= 0)
+	plat_stop_signal *signals[] = {conn->stop};
+	if (plat_wait_socket(sock, PLAT_WAIT_WRITE, signals, 1, CONNECT_LIMIT_MS) <= 0)
 		return false;
-	return nx_socket_pending_error(sock) == 0;
+	return plat_socket_pending_error(sock) == 0;
 }
 
 ConnectResult connection_open(StreamConnection *conn, uint32_t addr_be, uint16_t port)
 {
-	nx_socket sock = nx_socket_tcp();
-	if (sock == NX_INVALID_SOCKET)
+	plat_socket sock = plat_socket_tcp();
+	if (sock == PLAT_INVALID_SOCKET)
 		return ConnectResult::failed;
 	if (!connect_timeout(conn, sock, addr_be, port)) {
-		nx_socket_close(sock);
+		plat_socket_close(sock);
 		return conn->running ? ConnectResult::failed : ConnectResult::stopped;
 	}
-	nx_socket_set_nodelay(sock);
+	plat_socket_set_nodelay(sock);
 	conn->sock = sock;
 	conn->announced = {};
 	conn->outbox_size = 0;
@@ -98,8 +98,8 @@ ConnectResult connection_open(StreamConnection *conn, uint32_t addr_be, uint16_t
 
 void connection_close(StreamConnection *conn)
 {
-	nx_socket_close(conn->sock);
-	conn->sock = NX_INVALID_SOCKET;
+	plat_socket_close(conn->sock);
+	conn->sock = PLAT_INVALID_SOCKET;
 	conn->announced = {};
 	conn->outbox_size = 0;
 	conn->outbox_sent = 0;
@@ -107,7 +107,7 @@ void connection_close(StreamConnection *conn)
 
 bool connection_pause(StreamConnection *conn, uint32_t ms)
 {
-	return nx_stop_wait(conn->stop, ms);
+	return plat_stop_wait(conn->stop, ms);
 }
 
 void connection_caps_arrived(StreamConnection *conn, const CameraCaps &caps)
@@ -139,8 +139,8 @@ static bool flush_controls(StreamConnection *conn)
 {
 	for (take_controls(conn); conn->outbox_size > 0; take_controls(conn)) {
 		long sent =
-			nx_send(conn->sock, conn->outbox + conn->outbox_sent, conn->outbox_size - conn->outbox_sent);
-		if (sent < 0 && nx_last_error_is_timeout())
+			plat_send(conn->sock, conn->outbox + conn->outbox_sent, conn->outbox_size - conn->outbox_sent);
+		if (sent < 0 && plat_last_error_is_timeout())
 			return now_ms() - conn->outbox_since_ms < CONTROL_SEND_LIMIT_MS;
 		if (sent <= 0)
 			return false;
@@ -165,10 +165,10 @@ static int wait_limit_ms(const StreamConnection *conn, uint64_t last_data, uint6
 
 ReadResult connection_read(StreamConnection *conn, uint8_t *buf, size_t size)
 {
-	if (conn->sock == NX_INVALID_SOCKET)
+	if (conn->sock == PLAT_INVALID_SOCKET)
 		return ReadResult::failed;
 
-	nx_stop_signal *signals[] = {conn->stop, conn->wake};
+	plat_stop_signal *signals[] = {conn->stop, conn->wake};
 	size_t got = 0;
 	uint64_t last_data = now_ms();
 	while (got < size) {
@@ -176,11 +176,11 @@ ReadResult connection_read(StreamConnection *conn, uint8_t *buf, size_t size)
 			return ReadResult::stopped;
 		/* Reset before taking the values: a change recorded after this
 		 * raises the signal again, and the next wait returns at once. */
-		nx_stop_reset(conn->wake);
+		plat_stop_reset(conn->wake);
 		if (!flush_controls(conn))
 			return ReadResult::failed;
 
-		long n = nx_recv(conn->sock, buf + got, size - got);
+		long n = plat_recv(conn->sock, buf + got, size - got);
 		if (n > 0) {
 			got += (size_t)n;
 			last_data = now_ms();
@@ -188,14 +188,14 @@ ReadResult connection_read(StreamConnection *conn, uint8_t *buf, size_t size)
 		}
 		if (n == 0)
 			return ReadResult::closed;
-		if (!nx_last_error_is_timeout())
+		if (!plat_last_error_is_timeout())
 			return ReadResult::failed;
 
 		uint64_t now = now_ms();
 		if (now - last_data >= RECEIVE_SILENCE_LIMIT_MS)
 			return ReadResult::timed_out;
-		int events = NX_WAIT_READ | (conn->outbox_size > 0 ? NX_WAIT_WRITE : 0);
-		if (nx_wait_socket(conn->sock, events, signals, 2, wait_limit_ms(conn, last_data, now)) < 0)
+		int events = PLAT_WAIT_READ | (conn->outbox_size > 0 ? PLAT_WAIT_WRITE : 0);
+		if (plat_wait_socket(conn->sock, events, signals, 2, wait_limit_ms(conn, last_data, now)) < 0)
 			return ReadResult::failed;
 	}
 	return ReadResult::complete;

@@ -45,13 +45,13 @@ enum class ReadResult {
 enum class ConnectResult { connected, failed, stopped };
 
 struct StreamConnection {
-	nx_thread thread = {};
+	plat_thread thread = {};
 	std::atomic<bool> running = false;
-	nx_stop_signal *stop = nullptr;
-	nx_stop_signal *wake = nullptr;
+	plat_stop_signal *stop = nullptr;
+	plat_stop_signal *wake = nullptr;
 
 	/* The connection thread's alone. */
-	nx_socket sock = NX_INVALID_SOCKET;
+	plat_socket sock = PLAT_INVALID_SOCKET;
 	CameraCaps announced = {}; /* capabilities received on this connection */
 	uint8_t outbox[CAMERA_CONTROLS_WIRE_SIZE] = {};
 	size_t outbox_size = 0;
@@ -70,7 +70,7 @@ bool connection_init(StreamConnection *conn);
 void connection_free(StreamConnection *conn);
 
 /* Starts body(arg) as the connection thread; false when no thread could be made. */
-bool connection_start(StreamConnection *conn, nx_thread_fn body, void *arg);
+bool connection_start(StreamConnection *conn, plat_thread_fn body, void *arg);
 /* Ends the thread and waits until it has: every wait of the thread ends at
  * once, so this takes as long as the thread's current step of work. */
 void connection_stop(StreamConnection *conn);
@@ -84,7 +84,7 @@ void connection_want_controls(StreamConnection *conn, const ControlValues &value
 /* Connects sock within CONNECT_LIMIT_MS, cut short by a stop; on true the
  * socket is connected and stays non-blocking (every later wait is a socket
  * wait). The caller closes the socket after false. */
-bool connect_timeout(StreamConnection *conn, nx_socket sock, uint32_t addr_be, uint16_t port);
+bool connect_timeout(StreamConnection *conn, plat_socket sock, uint32_t addr_be, uint16_t port);
 /* A new socket, connected and held by the connection. */
 ConnectResult connection_open(StreamConnection *conn, uint32_t addr_be, uint16_t port);
 /* Reads exactly size bytes, writing pending camera controls meanwhile. */

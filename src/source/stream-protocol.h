@@ -2,7 +2,7 @@
 /* The records of the stream between the phone app and the plug-in. Every
  * integer is little-endian and every record packed; the sizes below are
  * nowhere on the wire. Parsers take bytes and give records or verdicts, and
- * never touch a socket.
+ * never touch a socket. Nothing here needs libobs or FFmpeg.
  *
  * Handshake (12 bytes, phone -> plug-in, once, first):
  *   0 magic "NRIX" | 4 version u8 | 5 codec u8 | 6 width u16 | 8 height u16 | 10 fps u8 | 11 reserved u8
@@ -11,8 +11,6 @@
  * ControlMessage (5 bytes, plug-in -> phone):
  *   0 command u8 | 1 value i32
  */
-
-#include "audio-decoder.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -25,6 +23,7 @@
 #define STREAM_CODEC_H264 1
 #define STREAM_MAX_PAYLOAD 0x800000u
 #define CAPS_MAX_AWB_MODES 16
+#define AUDIO_CONFIG_MAX_ASC 64
 
 #define PACKET_FLAG_CONFIG 0x01
 #define PACKET_FLAG_CAPS 0x04
@@ -65,6 +64,15 @@ struct CameraCaps {
 	int32_t ev_step;
 	int32_t awb_count;
 	int32_t awb_modes[CAPS_MAX_AWB_MODES];
+};
+
+/* Compared byte for byte as a whole record, so always zero it before filling. */
+struct AudioConfig {
+	uint8_t valid;
+	uint32_t sample_rate;
+	uint8_t channels;
+	uint8_t asc_len;
+	uint8_t asc[AUDIO_CONFIG_MAX_ASC];
 };
 
 enum ControlCommand : uint8_t {

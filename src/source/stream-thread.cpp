@@ -1,28 +1,22 @@
 #include "stream-thread.h"
 #include "adb-client.h"
 #include "receive-loop.h"
+#include "report-gate.h"
 #include "source-instance.h"
 
 #include <util/platform.h>
 
 #include <cstring>
 
-#define REPORT_GATE_NS 29999999999ULL
-
 enum class AttemptEnd { cannot_connect, dropped, streamed };
-
-bool report_gate_open(uint64_t last_report, uint64_t now)
-{
-	return last_report == 0 || now - last_report > REPORT_GATE_NS;
-}
 
 bool stream_address(const SourceInstance *inst, uint32_t *addr_be)
 {
 	if (inst->use_adb || inst->host[0] == '\0' || strcmp(inst->host, "127.0.0.1") == 0) {
-		*addr_be = nx_loopback_be();
+		*addr_be = plat_loopback_be();
 		return true;
 	}
-	return nx_parse_ipv4(inst->host, addr_be);
+	return plat_parse_ipv4(inst->host, addr_be);
 }
 
 const char *stream_display_host(const SourceInstance *inst)
@@ -122,6 +116,8 @@ void stream_thread(void *arg)
 	uint64_t last_report = 0;
 	/* A stop ends an adb request of this thread at once. */
 	adb_set_thread_stop(conn->stop);
+	if (!inst->video_decoder)
+		inst->video_decoder = ostrelin_decoder_create();
 
 	while (conn->running) {
 		uint64_t now = os_gettime_ns();

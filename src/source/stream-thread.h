@@ -13,10 +13,6 @@ struct SourceInstance;
 /* Thread body; its argument is the SourceInstance. */
 void stream_thread(void *arg);
 
-/* The 30-second gate of the rate-limited log lines: open on the first attempt
- * (last_report 0) and once more than 29,999,999,999 ns have passed. */
-bool report_gate_open(uint64_t last_report, uint64_t now);
-
 /* The address an attempt connects to: 127.0.0.1 in USB mode and for an empty
  * host; otherwise the host as dotted IPv4 text (no name lookup). */
 bool stream_address(const SourceInstance *inst, uint32_t *addr_be);

@@ -1,4 +1,5 @@
 #include "connection.h"
+#include "camera-controls.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -35,30 +36,14 @@ void print_line(const std::string &line)
 	fflush(stdout);
 }
 
+/* Named by the plug-in's setting key of the control. */
 std::string control_line(const ControlMessage &msg)
 {
-	const char *name = nullptr;
-	switch (msg.command) {
-	case CONTROL_ZOOM:
-		name = "zoom";
-		break;
-	case CONTROL_EV:
-		name = "ev";
-		break;
-	case CONTROL_TORCH:
-		name = "torch";
-		break;
-	case CONTROL_AWB:
-		name = "awb";
-		break;
-	case CONTROL_AE_LOCK:
-		name = "ae_lock";
-		break;
-	}
+	const CameraControlRow *row = camera_control_by_command(msg.command);
 	std::string value = std::to_string(msg.value);
-	if (!name)
+	if (!row)
 		return "control unknown(" + std::to_string(msg.command) + ") " + value;
-	return std::string("control ") + name + " " + value;
+	return std::string("control ") + row->key + " " + value;
 }
 
 static void mark_gone(Connection &conn)

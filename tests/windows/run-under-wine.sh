@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Runs every test program of a Windows test build (tests/windows) under Wine
+# and counts GoogleTest's cases. Wine's prefix is made inside the build folder
+# on the first run (about 15 s), without a display and without questions.
+# The last line reads "wine: N passed, M failed"; exit 1 when any failed.
+#   run-under-wine.sh <windows test build folder>
+set -uo pipefail
+build=$(cd "$1" && pwd)
+
+export WINEPREFIX="$build/wine-prefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=" # no offer to install .NET or a browser engine
+unset DISPLAY WAYLAND_DISPLAY
+
+# One wineserver for the whole run: a program started just as an idle server
+# shuts itself down loses its connection ("recvmsg: Connection reset by peer").
+mkdir -p "$WINEPREFIX"
+wineserver -p
+trap 'wineserver -k 2>/dev/null || true' EXIT
+
+passed=0
+failed=0
+for exe in "$build"/test-*.exe; do
+	name=$(basename "$exe" .exe)
+	log="$build/$name.log"
+	timeout 600 wine "$exe" </dev/null >"$log" 2>&1
+	code=$?
+	ok=$(sed -nE 's/^\[  PASSED  \] ([0-9]+) tests?\..*/\1/p' "$log" | tail -n 1)
+	bad=$(sed -nE 's/^\[  FAILED  \] ([0-9]+) tests?, listed below:.*/\1/p' "$log" | tail -n 1)
+	ok=${ok:-0}
+	bad=${bad:-0}
+	if [ "$code" -ne 0 ] && [ "$bad" -eq 0 ]; then
+		bad=1 # it ended before GoogleTest could count (a crash or the time limit)
+	fi
+	passed=$((passed + ok))
+	failed=$((failed + bad))
+	echo "$name (Wine): $ok passed, $bad failed"
+	if [ "$bad" -ne 0 ]; then
+		grep -E '^\[  FAILED  \]|Failure|Expected|Which is|^wine:' "$log" | head -n 40
+	fi
+done
+echo "wine: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
