@@ -11,6 +11,7 @@ packages=(
 	g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest
 	wine wine64 zip nasm
 	python3 python3-websocket imagemagick iproute2 util-linux
+	clang libclang-rt-14-dev libfuzzer-14-dev obs-plugins python3-matplotlib
 )
 
 missing=()

@@ -4,8 +4,9 @@
 #   build/asan     AddressSanitizer + UndefinedBehaviorSanitizer: all unit and libobs tests
 #   build/tsan     ThreadSanitizer: the tests labelled "threaded"
 # plus the Windows build (the DLL and its zip, cross-built with mingw-w64, and
-# its export and import tables checked), the Windows tests run under Wine, and
-# a format check.
+# its export and import tables checked), the Windows tests run under Wine, a
+# format check, and each fuzz target (clang, libFuzzer, ASan + UBSan) for 20 s
+# from its committed corpus, which keeps every input that once crashed one.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -77,7 +78,7 @@ run_wine_tests() {
 }
 
 format_check() {
-	git ls-files -- 'src/*.cpp' 'src/*.h' 'tools/*.cpp' 'tools/*.h' 'tests/*.cpp' 'tests/*.h' 'bench/*.cpp' |
+	git ls-files -- 'src/*.cpp' 'src/*.h' 'tools/*.cpp' 'tools/*.h' 'tests/*.cpp' 'tests/*.h' 'bench/*.cpp' 'bench/*.h' |
 		xargs -r clang-format --dry-run --Werror
 }
 
@@ -93,6 +94,10 @@ ASAN_OPTIONS=${ASAN_OPTIONS:-} UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 
 
 configure_and_build build/tsan -DCMAKE_BUILD_TYPE=Debug -DOSTRELIN_SANITIZE=thread -DOSTRELIN_BENCH=OFF
 TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1" run_ctest build/tsan -L threaded
+
+for target in fuzz-stream-records fuzz-clock-sync fuzz-adb-reply fuzz-audio-decoder fuzz-video-decoder; do
+	check_step "$target (20 s)" scripts/fuzz.sh --no-setup --seconds 20 --target "$target"
+done
 
 echo
 echo "all: ${passed_total} passed, ${failed_total} failed"

@@ -129,10 +129,30 @@ MISBEHAVIOUR, to try a receiver's error handling
                        each connection, add MS ms to every timestamp
                        (negative: the clock goes back)
 
+MEASURING A RECEIVER
+  --annexb             send plain H.264 Annex B and nothing else: no
+                       handshake, no packet headers, no capabilities, no
+                       audio (what a generic network video input reads)
+  --send-log FILE      one line per event, times in ns of CLOCK_MONOTONIC:
+                       "open N NS", "video N F NS W H TS" (picture F of
+                       connection N, W x H, just before it is written, TS
+                       its wire timestamp), "audio N NS TS", "close N NS"
+  --drop-every S       close each connection after S seconds; the next
+                       connection starts afresh (a keyframe, frame 0)
+  --rotate-every S     every S seconds of a connection, turn the picture:
+                       W x H becomes H x W and back (a new encoder, so new
+                       SPS/PPS and an IDR), the frame counter goes on
+  --clock-drift LIST   the phone's clock runs fast or slow in phases,
+                       PPM:SECONDS,... repeated from the start (e.g.
+                       "2000:120,-2000:120": 0.2 % fast for 2 minutes, then
+                       0.2 % slow); pictures and audio are paced and stamped
+                       with it, as a phone does with its own clock
+
 EXAMPLES
   ostrelin-sender --port 0 --duration 10
   ostrelin-sender --width 1280 --height 720 --fps 60 --no-audio
   ostrelin-sender --oversize --connections 1
+  ostrelin-sender --annexb --width 1280 --height 720 --send-log sent.log
 )";
 
 void sender_print_help(const char *program)

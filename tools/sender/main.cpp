@@ -3,6 +3,7 @@
 
 #include "connection.h"
 #include "options.h"
+#include "send-log.h"
 #include "stream.h"
 
 extern "C" {
@@ -83,15 +84,17 @@ static int accept_next(int listener, const ServeLimits &limits)
 	return -1;
 }
 
-static void serve_one(int fd, const SenderOptions &opts, const ServeLimits &limits)
+static void serve_one(int fd, const SenderOptions &opts, const ServeLimits &limits, long connection)
 {
 	print_line("connected");
+	send_log_open_connection(connection);
 	Connection conn;
 	if (connection_start(conn, fd, limits))
-		stream_serve(conn, opts);
+		stream_serve(conn, opts, connection);
 	else
 		fprintf(stderr, "ostrelin-sender: cannot start the control reader\n");
 	connection_finish(conn);
+	send_log_close_connection(connection);
 	print_line("disconnected");
 }
 
@@ -108,6 +111,9 @@ int main(int argc, char **argv)
 	}
 	install_signal_handlers();
 	av_log_set_level(AV_LOG_ERROR);
+	if (!opts.send_log.empty() && !send_log_open(opts.send_log.c_str()))
+		return 1;
+	opts.clock.origin_us = monotonic_us();
 
 	uint16_t port = 0;
 	int listener = open_listener(opts, &port);
@@ -122,7 +128,7 @@ int main(int argc, char **argv)
 		int fd = accept_next(listener, limits);
 		if (fd < 0)
 			break;
-		serve_one(fd, opts, limits);
+		serve_one(fd, opts, limits, served);
 	}
 	close(listener);
 	return 0;

@@ -49,6 +49,11 @@ enum OptionId {
 	OPT_NO_CAPS,
 	OPT_STALL_HANDSHAKE,
 	OPT_HANDSHAKE_ONLY,
+	OPT_ANNEXB,
+	OPT_SEND_LOG,
+	OPT_DROP_EVERY,
+	OPT_ROTATE_EVERY,
+	OPT_CLOCK_DRIFT,
 };
 
 const option long_options[] = {
@@ -89,6 +94,11 @@ const option long_options[] = {
 	{"no-caps", no_argument, nullptr, OPT_NO_CAPS},
 	{"stall-handshake", required_argument, nullptr, OPT_STALL_HANDSHAKE},
 	{"handshake-only", no_argument, nullptr, OPT_HANDSHAKE_ONLY},
+	{"annexb", no_argument, nullptr, OPT_ANNEXB},
+	{"send-log", required_argument, nullptr, OPT_SEND_LOG},
+	{"drop-every", required_argument, nullptr, OPT_DROP_EVERY},
+	{"rotate-every", required_argument, nullptr, OPT_ROTATE_EVERY},
+	{"clock-drift", required_argument, nullptr, OPT_CLOCK_DRIFT},
 	{nullptr, 0, nullptr, 0},
 };
 
@@ -275,6 +285,21 @@ bool apply_option(int id, const char *arg, SenderOptions *o)
 	case OPT_HANDSHAKE_ONLY:
 		o->handshake_only = true;
 		return true;
+	case OPT_ANNEXB:
+		o->annexb = true;
+		return true;
+	case OPT_SEND_LOG:
+		o->send_log = arg;
+		return true;
+	case OPT_DROP_EVERY:
+		return parse_seconds("drop-every", arg, &o->drop_every_s);
+	case OPT_ROTATE_EVERY:
+		return parse_seconds("rotate-every", arg, &o->rotate_every_s);
+	case OPT_CLOCK_DRIFT:
+		if (drift_parse(arg, &o->clock.phases))
+			return true;
+		fprintf(stderr, "ostrelin-sender: --clock-drift wants PPM:SECONDS[,PPM:SECONDS...], not \"%s\"\n", arg);
+		return false;
 	}
 	return false;
 }

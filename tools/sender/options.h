@@ -2,6 +2,7 @@
 /* Command-line options of the reference sender: what it serves, and how it
  * misbehaves on purpose so that a receiver's error handling can be tried. */
 
+#include "drift-clock.h"
 #include "stream-protocol.h"
 
 #include <cstdint>
@@ -21,6 +22,13 @@ struct SenderOptions {
 	CameraCaps caps = {};
 	long connections = 0;  /* 0: no limit */
 	double duration_s = 0; /* 0: until SIGINT or SIGTERM */
+
+	/* Measuring a receiver. */
+	bool annexb = false;       /* plain H.264 Annex B, nothing else */
+	std::string send_log;      /* empty: none */
+	double drop_every_s = 0;   /* 0: keep each connection */
+	double rotate_every_s = 0; /* 0: never turn the picture */
+	DriftClock clock;          /* the phone's clock (origin set at start) */
 
 	/* Misbehaviour. */
 	bool bad_magic = false;

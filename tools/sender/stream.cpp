@@ -1,5 +1,6 @@
 #include "stream.h"
 #include "encoder.h"
+#include "send-log.h"
 
 #include <climits>
 #include <cstring>
@@ -11,9 +12,18 @@ namespace {
 struct StreamState {
 	Connection &conn;
 	const SenderOptions &opts;
-	int64_t start_us;
+	int64_t start_us; /* this machine's monotonic clock */
 	size_t zero_length_sent;
+	long connection;
+	int width; /* of the pictures now, turned by --rotate-every */
+	int height;
 };
+
+/* The phone's clock now (see --clock-drift). */
+int64_t phone_now_us(const StreamState &s)
+{
+	return drift_phone_us(s.opts.clock, monotonic_us());
+}
 
 } // namespace
 
@@ -49,7 +59,7 @@ static bool send_header(StreamState &s, uint8_t flags, uint32_t length, uint64_t
 static bool send_zero_length(StreamState &s)
 {
 	uint8_t flags = zero_length_flags[s.zero_length_sent++ % std::size(zero_length_flags)];
-	return send_header(s, flags, 0, wire_time(s, monotonic_us()));
+	return send_header(s, flags, 0, wire_time(s, phone_now_us(s)));
 }
 
 /* A header and its payload in one send; with --zero-length an empty packet
@@ -88,7 +98,7 @@ static bool send_caps(StreamState &s)
 {
 	uint8_t payload[22 + 4 * CAPS_MAX_AWB_MODES];
 	size_t size = camera_caps_write(s.opts.caps, payload);
-	uint64_t now = wire_time(s, monotonic_us());
+	uint64_t now = wire_time(s, phone_now_us(s));
 	if (!s.opts.malformed_caps)
 		return send_packet(s, PACKET_FLAG_CAPS, now, payload, size);
 
@@ -124,7 +134,7 @@ static bool send_audio_config(StreamState &s, const AudioConfig &config)
 	const uint8_t flags = PACKET_FLAG_AUDIO | PACKET_FLAG_CONFIG;
 	uint8_t payload[6 + AUDIO_CONFIG_MAX_ASC];
 	size_t size = audio_config_write(config, payload);
-	uint64_t now = wire_time(s, monotonic_us());
+	uint64_t now = wire_time(s, phone_now_us(s));
 	if (!s.opts.malformed_audio_config)
 		return send_packet(s, flags, now, payload, size);
 
@@ -142,6 +152,9 @@ static bool send_audio_config(StreamState &s, const AudioConfig &config)
 static bool send_video(StreamState &s, const EncodedUnit &unit, uint64_t timestamp, int64_t frame_number)
 {
 	const SenderOptions &o = s.opts;
+	send_log_video(s.connection, frame_number, s.width, s.height, timestamp);
+	if (o.annexb)
+		return connection_send(s.conn, unit.data.data(), unit.data.size());
 	bool special = frame_number == 1 && (o.stall_header_ms > 0 || o.stall_payload_ms > 0 || o.close_mid_packet);
 	if (!special)
 		return send_packet(s, o.video_flags, timestamp, unit.data.data(), unit.data.size());
@@ -173,7 +186,7 @@ static bool send_filler_packet(StreamState &s, uint32_t length)
 	if (s.opts.zero_length && !send_zero_length(s))
 		return false;
 	std::vector<uint8_t> filler(length, filler_byte);
-	return send_header(s, s.opts.video_flags, length, wire_time(s, monotonic_us())) &&
+	return send_header(s, s.opts.video_flags, length, wire_time(s, phone_now_us(s))) &&
 	       connection_send(s.conn, filler.data(), filler.size());
 }
 
@@ -195,11 +208,39 @@ static bool inject_after_first_frame(StreamState &s, bool *force_keyframe)
 	return true;
 }
 
-static void run_media(StreamState &s, VideoEncoder &video, AudioEncoder *audio)
+/* --drop-every: true once this connection has lasted long enough. */
+static bool drop_due(const StreamState &s)
+{
+	return s.opts.drop_every_s > 0 && monotonic_us() - s.start_us >= (int64_t)(s.opts.drop_every_s * 1e6);
+}
+
+/* --rotate-every: a new encoder for the turned picture when its time has
+ * come; its first picture is an IDR with new SPS/PPS. */
+static bool turn_if_due(StreamState &s, VideoEncoder &video, int gop)
+{
+	const SenderOptions &o = s.opts;
+	if (o.rotate_every_s <= 0)
+		return true;
+	int64_t turns = (monotonic_us() - s.start_us) / (int64_t)(o.rotate_every_s * 1e6);
+	bool portrait = turns % 2 == 1;
+	int width = portrait ? o.height : o.width;
+	int height = portrait ? o.width : o.height;
+	if (width == s.width && height == s.height)
+		return true;
+	VideoEncoder turned = video_encoder_open(width, height, o.fps, gop, o.crf);
+	if (!turned.ctx)
+		return false;
+	video = std::move(turned);
+	s.width = width;
+	s.height = height;
+	return true;
+}
+
+static void run_media(StreamState &s, VideoEncoder &video, AudioEncoder *audio, int gop)
 {
 	const SenderOptions &o = s.opts;
 	const int64_t audio_frame = audio ? audio_encoder_frame_size(*audio) : 0;
-	int64_t t0 = monotonic_us();
+	int64_t t0 = phone_now_us(s);
 	int64_t frames = 0;
 	int64_t audio_frames = 0;
 	bool force_keyframe = false;
@@ -212,9 +253,9 @@ static void run_media(StreamState &s, VideoEncoder &video, AudioEncoder *audio)
 					  : INT64_MAX;
 		bool video_next = video_due <= audio_due;
 		int64_t due = video_next ? video_due : audio_due;
-		if (!connection_wait_until(s.conn, due))
+		if (!connection_wait_until(s.conn, drift_real_us(o.clock, due)) || drop_due(s))
 			return;
-		int64_t late = monotonic_us() - due;
+		int64_t late = phone_now_us(s) - due;
 		if (late > max_lateness_us) {
 			t0 += late;
 			continue;
@@ -222,6 +263,8 @@ static void run_media(StreamState &s, VideoEncoder &video, AudioEncoder *audio)
 
 		units.clear();
 		if (video_next) {
+			if (!turn_if_due(s, video, gop))
+				return;
 			if (!video_encoder_encode(video, frames, force_keyframe, &units))
 				return;
 			force_keyframe = false;
@@ -238,6 +281,7 @@ static void run_media(StreamState &s, VideoEncoder &video, AudioEncoder *audio)
 				return;
 			for (const EncodedUnit &unit : units) {
 				int64_t us = t0 + unit.pts * 1000000 / audio_sample_rate;
+				send_log_audio(s.connection, wire_time(s, us));
 				if (!send_packet(s, PACKET_FLAG_AUDIO, wire_time(s, us), unit.data.data(),
 						 unit.data.size()))
 					return;
@@ -247,9 +291,9 @@ static void run_media(StreamState &s, VideoEncoder &video, AudioEncoder *audio)
 	}
 }
 
-void stream_serve(Connection &conn, const SenderOptions &opts)
+void stream_serve(Connection &conn, const SenderOptions &opts, long connection)
 {
-	StreamState s{conn, opts, monotonic_us(), 0};
+	StreamState s{conn, opts, monotonic_us(), 0, connection, opts.width, opts.height};
 	if (opts.handshake_only) {
 		if (send_handshake(s))
 			connection_wait_until(conn, INT64_MAX);
@@ -263,6 +307,10 @@ void stream_serve(Connection &conn, const SenderOptions &opts)
 	if (!video.ctx)
 		return;
 	AudioEncoder audio;
+	if (opts.annexb) {
+		run_media(s, video, nullptr, gop);
+		return;
+	}
 	if (!opts.no_audio) {
 		audio = audio_encoder_open(opts.tone_hz);
 		if (!audio.ctx)
@@ -275,5 +323,5 @@ void stream_serve(Connection &conn, const SenderOptions &opts)
 		return;
 	if (!opts.no_audio && !send_audio_config(s, audio_config_of(audio)))
 		return;
-	run_media(s, video, opts.no_audio ? nullptr : &audio);
+	run_media(s, video, opts.no_audio ? nullptr : &audio, gop);
 }

@@ -6,6 +6,6 @@
 #include "connection.h"
 #include "options.h"
 
-/* Returns when the peer leaves, the sender closes on purpose, an encoder
- * fails or the run ends. */
-void stream_serve(Connection &conn, const SenderOptions &opts);
+/* Serves connection number `connection` (from 0). Returns when the peer
+ * leaves, the sender closes on purpose, an encoder fails or the run ends. */
+void stream_serve(Connection &conn, const SenderOptions &opts, long connection);
