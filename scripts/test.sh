@@ -4,9 +4,10 @@
 #   build/asan     AddressSanitizer + UndefinedBehaviorSanitizer: all unit and libobs tests
 #   build/tsan     ThreadSanitizer: the tests labelled "threaded"
 # plus the Windows build (the DLL and its zip, cross-built with mingw-w64, and
-# its export and import tables checked), the Windows tests run under Wine, a
-# format check, and each fuzz target (clang, libFuzzer, ASan + UBSan) for 20 s
-# from its committed corpus, which keeps every input that once crashed one.
+# its export and import tables checked), the Windows tests run under Wine, the
+# DLL itself run end to end under Wine against the reference sender, a format
+# check, and each fuzz target (clang, libFuzzer, ASan + UBSan) for 20 s from
+# its committed corpus, which keeps every input that once crashed one.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -77,6 +78,30 @@ run_wine_tests() {
 	failed_total=$((failed_total + $(sed -E 's/.* ([0-9]+) failed$/\1/' <<<"$line")))
 }
 
+# The real ostrelin.dll under Wine beside a stand-in obs.dll and FFmpeg's
+# Windows DLLs (built from Debian's FFmpeg source, kept in build/), against the
+# reference sender running natively; each case counts.
+run_dll_e2e() {
+	local ffmpeg log=build/windows-tests/dll-e2e-summary.log
+	if ! ffmpeg=$(scripts/build-ffmpeg-windows.sh); then
+		echo "FFmpeg for Windows: build FAILED (logs in build/ffmpeg-windows)"
+		failed_total=$((failed_total + 1))
+		failed=1
+		return
+	fi
+	if tests/windows/e2e/run-dll-e2e.sh build/windows-tests build/windows/ostrelin.dll "$ffmpeg" \
+		build/release/tools/ostrelin-sender </dev/null | tee "$log"; then :; else failed=1; fi
+	local line
+	line=$(grep -E '^dll-e2e: [0-9]+ passed, [0-9]+ failed$' "$log" | tail -n 1 || true)
+	if [ -z "$line" ]; then
+		failed_total=$((failed_total + 1))
+		failed=1
+		return
+	fi
+	passed_total=$((passed_total + $(sed -E 's/dll-e2e: ([0-9]+) passed.*/\1/' <<<"$line")))
+	failed_total=$((failed_total + $(sed -E 's/.* ([0-9]+) failed$/\1/' <<<"$line")))
+}
+
 format_check() {
 	git ls-files -- 'src/*.cpp' 'src/*.h' 'tools/*.cpp' 'tools/*.h' 'tests/*.cpp' 'tests/*.h' 'bench/*.cpp' 'bench/*.h' |
 		xargs -r clang-format --dry-run --Werror
@@ -88,6 +113,7 @@ run_wine_tests
 
 configure_and_build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
 run_ctest build/release
+run_dll_e2e
 
 configure_and_build build/asan -DCMAKE_BUILD_TYPE=Debug -DOSTRELIN_SANITIZE=address,undefined -DOSTRELIN_BENCH=OFF
 ASAN_OPTIONS=${ASAN_OPTIONS:-} UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 run_ctest build/asan -LE real-obs

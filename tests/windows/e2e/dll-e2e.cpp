@@ -1,0 +1,286 @@
+/* Loads the real ostrelin.dll beside the stand-in obs.dll and FFmpeg's DLLs,
+ * as OBS for Windows loads a plug-in, and drives one source against the
+ * reference sender running natively on loopback.
+ *   dll-e2e <case> <port> <sender's output file>
+ * case: stream | bad-magic | oversize | silent | usb
+ * Prints one line per check and "dll-e2e <case>: N passed, M failed". */
+
+#include "obs-standin.h"
+
+#include <obs-module.h>
+
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <fstream>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+int passed, failed;
+
+void check(bool ok, const std::string &what)
+{
+	(ok ? passed : failed)++;
+	printf("%s: %s\n", ok ? "ok" : "FAILED", what.c_str());
+	fflush(stdout);
+}
+
+/* Waits for a condition with a generous limit; the result is the condition. */
+bool wait_until(const std::function<bool()> &done, std::chrono::milliseconds limit = 20s)
+{
+	auto end = std::chrono::steady_clock::now() + limit;
+	while (!done()) {
+		if (std::chrono::steady_clock::now() > end)
+			return false;
+		std::this_thread::sleep_for(20ms);
+	}
+	return true;
+}
+
+std::set<DWORD> thread_ids()
+{
+	std::set<DWORD> ids;
+	HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+	THREADENTRY32 entry = {};
+	entry.dwSize = sizeof(entry);
+	for (BOOL more = Thread32First(snap, &entry); more; more = Thread32Next(snap, &entry))
+		if (entry.th32OwnerProcessID == GetCurrentProcessId())
+			ids.insert(entry.th32ThreadID);
+	CloseHandle(snap);
+	return ids;
+}
+
+std::vector<std::string> log_lines()
+{
+	std::vector<std::string> lines;
+	char line[512];
+	for (size_t i = 0; standin_log_line(i, line, sizeof(line)); i++)
+		lines.emplace_back(line);
+	return lines;
+}
+
+int count_log(const std::string &prefix)
+{
+	int n = 0;
+	for (const std::string &line : log_lines())
+		n += line.rfind(prefix, 0) == 0;
+	return n;
+}
+
+/* The lines the sender has printed so far. */
+int count_sender(const char *file, const std::string &line)
+{
+	std::ifstream in(file);
+	int n = 0;
+	for (std::string l; std::getline(in, l);)
+		n += l == line;
+	return n;
+}
+
+bool close_to(int value, int expected)
+{
+	return std::abs(value - expected) <= 12;
+}
+
+std::string folder_of_exe()
+{
+	char path[MAX_PATH];
+	GetModuleFileNameA(nullptr, path, sizeof(path));
+	std::string s(path);
+	return s.substr(0, s.find_last_of("\\/"));
+}
+
+template<typename F> F entry(HMODULE dll, const char *name)
+{
+	auto f = reinterpret_cast<F>(reinterpret_cast<void *>(GetProcAddress(dll, name)));
+	check(f != nullptr, std::string("the DLL exports ") + name);
+	if (!f)
+		exit(1);
+	return f;
+}
+
+void check_pictures(int width, int height)
+{
+	size_t n = standin_video_count();
+	standin_video first = {}, v = {}, prev = {};
+	standin_video_at(0, &first);
+	bool sizes = true, formats = true, rising = true, colours = true, counters = true, distinct = true;
+	for (size_t i = 0; i < n && standin_video_at(i, &v); i++) {
+		sizes &= (int)v.width == width && (int)v.height == height;
+		formats &= v.format == VIDEO_FORMAT_I420 && !v.full_range &&
+			   std::fabs(v.range_max[0] - 235.0f / 255) < 1e-4;
+		colours &= close_to(v.red_quarter[0], 63) && close_to(v.red_quarter[1], 102) &&
+			   close_to(v.red_quarter[2], 240) && close_to(v.blue_quarter[0], 32) &&
+			   close_to(v.blue_quarter[1], 240) && close_to(v.blue_quarter[2], 118);
+		if (i > 0) {
+			rising &= v.timestamp > prev.timestamp;
+			counters &= v.counter > prev.counter;
+			distinct &= v.checksum != prev.checksum;
+		}
+		prev = v;
+	}
+	check(n >= 60, "at least 60 pictures handed over (" + std::to_string(n) + ")");
+	check(sizes, "every picture is the sender's " + std::to_string(width) + "x" + std::to_string(height));
+	check(formats, "every picture is I420, limited range");
+	check(rising, "picture timestamps rise");
+	check(colours, "the red and blue quarters have the sender's Y, U, V");
+	check(first.counter == 0 && counters,
+	      "the frame counter starts at 0 and rises (last " + std::to_string(prev.counter) + ")");
+	check(distinct, "each picture's plane checksum differs from the one before (the bars move)");
+}
+
+void check_audio()
+{
+	size_t n = standin_audio_count();
+	standin_audio a = {}, prev = {};
+	bool shape = true, rising = true;
+	float peak = 0;
+	for (size_t i = 0; i < n && standin_audio_at(i, &a); i++) {
+		shape &= a.samples_per_sec == 48000 && a.speakers == SPEAKERS_STEREO &&
+			 a.format == AUDIO_FORMAT_FLOAT_PLANAR && a.frames == 1024;
+		if (i > 0)
+			rising &= a.timestamp > prev.timestamp;
+		peak = std::max(peak, a.peak);
+		prev = a;
+	}
+	check(n >= 20, "at least 20 audio packets handed over (" + std::to_string(n) + ")");
+	check(shape, "audio is 48000 Hz stereo planar float, 1024 frames a packet");
+	check(rising, "audio timestamps rise");
+	check(peak > 0.1f, "the tone is audible (peak " + std::to_string(peak) + ")");
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+	if (argc != 4) {
+		fprintf(stderr, "usage: dll-e2e stream|bad-magic|oversize|silent|usb PORT SENDER-OUTPUT\n");
+		return 2;
+	}
+	std::string mode = argv[1];
+	int port = atoi(argv[2]);
+	const char *sender_out = argv[3];
+	std::string here = folder_of_exe();
+	standin_set_module_paths((here + "/data").c_str(), (here + "/config").c_str());
+	long allocations_before = standin_allocations();
+	std::set<DWORD> threads_before = thread_ids();
+
+	HMODULE dll = LoadLibraryA((here + "\\ostrelin.dll").c_str());
+	check(dll != nullptr, "LoadLibrary ostrelin.dll with obs.dll and FFmpeg's DLLs beside it");
+	if (!dll)
+		return 1;
+	int module_handle = 0;
+	entry<void (*)(obs_module_t *)>(dll,
+					"obs_module_set_pointer")(reinterpret_cast<obs_module_t *>(&module_handle));
+	entry<void (*)(const char *)>(dll, "obs_module_set_locale")("en-US");
+	check(entry<bool (*)()>(dll, "obs_module_load")(), "obs_module_load succeeds");
+	check(count_log("[ostrelin] plugin 載入完成") == 1, "the load is logged");
+	auto module_text = entry<const char *(*)(const char *)>(dll, "obs_module_text");
+
+	size_t info_size = 0;
+	const obs_source_info *info = standin_registered(&info_size);
+	check(info && info_size == sizeof(obs_source_info) && strcmp(info->id, "ostrelin_source") == 0 &&
+		      info->create && info->destroy && info->update && info->get_defaults && info->get_properties,
+	      "one source registered, id ostrelin_source, with the libobs 29 record size");
+	if (!info)
+		return 1;
+	check(strcmp(info->get_name(nullptr), "Ostrelin") == 0, "its name");
+	check(std::string(module_text("NoSuchKey")) == "NoSuchKey", "an unknown text key reads as itself");
+
+	obs_data_t *settings = standin_data_create();
+	info->get_defaults(settings);
+	obs_data_set_int(settings, "conn_mode", mode == "usb" ? 0 : 1);
+	obs_data_set_string(settings, "host", "127.0.0.1");
+	obs_data_set_int(settings, "port", port);
+	obs_source_t *source = standin_source_create(settings);
+	void *context = info->create(settings, source);
+	check(context != nullptr, "create returns the source's data");
+	standin_source_set_context(source, context);
+	obs_properties_t *props = info->get_properties(context);
+	check(standin_properties_count(props) > 5, "the properties are built");
+	standin_properties_destroy(props);
+
+	if (mode == "stream") {
+		wait_until([] { return standin_video_count() >= 60 && standin_audio_count() >= 20; });
+		check_pictures(320, 180);
+		check_audio();
+		check(count_log("[ostrelin] 串流已連上 320x180 @ 30 fps") == 1, "the connection is logged");
+		check(count_log("[ostrelin] 解碼器就緒 (h264") == 1, "the video decoder is logged");
+		check(count_log("[ostrelin] 音訊解碼器就緒 (AAC, 48000 Hz, 2 聲道)") == 1,
+		      "the audio decoder is logged");
+
+		standin_data_set_double(settings, "zoom", 2.5);
+		info->update(context, settings);
+		check(wait_until([&] { return count_sender(sender_out, "control zoom 2500") == 1; }),
+		      "a zoom of 2.5 reaches the sender as control zoom 2500");
+
+		standin_video last = {};
+		standin_video_at(standin_video_count() - 1, &last);
+		obs_data_set_bool(settings, "enabled", false);
+		info->update(context, settings);
+		check(thread_ids().count(last.thread) == 0, "disabling has ended the thread that handed over pictures");
+		check(wait_until([&] { return count_sender(sender_out, "disconnected") == 1; }),
+		      "the sender sees the disconnect");
+		size_t after_stop = standin_video_count();
+		std::this_thread::sleep_for(300ms);
+		check(standin_video_count() == after_stop, "no picture arrives once disabled");
+	} else if (mode == "bad-magic") {
+		check(wait_until([&] { return count_sender(sender_out, "connected") >= 2; }),
+		      "it connects again after the wrong magic");
+		check(count_log("[ostrelin] 對面回的不是 Ostrelin 串流") >= 1, "the wrong magic is logged");
+		check(standin_video_count() == 0, "no picture from a stream it refused");
+	} else if (mode == "oversize") {
+		check(wait_until([&] { return count_sender(sender_out, "connected") >= 2; }),
+		      "it connects again after the oversize packet");
+		check(count_log("[ostrelin] 封包大小不合理 (8388609)，中斷連線") >= 1, "the oversize packet is logged");
+		check(count_log("[ostrelin] 連線中斷，") >= 1, "the disconnect is logged");
+	} else if (mode == "silent") {
+		check(wait_until([&] { return count_sender(sender_out, "connected") >= 2; }, 30s),
+		      "it gives up on a silent phone and connects again");
+		check(count_sender(sender_out, "disconnected") >= 1, "the sender sees it go");
+		check(count_log("[ostrelin] 串流已連上 320x180 @ 30 fps") >= 1, "the handshake is logged");
+		check(count_log("[ostrelin] 連線中斷，") >= 1, "the disconnect is logged");
+	} else if (mode == "usb") {
+		auto start = std::chrono::steady_clock::now();
+		const std::string refused = "[ostrelin] 建立 adb forward 失敗：連不到 adb server (127.0.0.1:5037)。";
+		check(wait_until([&] { return count_log(refused) == 1; }), "the failed forward is logged: " + refused);
+		/* For the record only: the step asserts no timing. */
+		printf("usb: the failure was logged %lld ms after create\n",
+		       (long long)std::chrono::duration_cast<std::chrono::milliseconds>(
+			       std::chrono::steady_clock::now() - start)
+			       .count());
+	} else {
+		fprintf(stderr, "unknown case %s\n", mode.c_str());
+		return 2;
+	}
+
+	info->destroy(context);
+	check(standin_source_refs(source) == 1, "every source reference the module took is released");
+	standin_source_destroy(source);
+	obs_data_release(settings);
+	entry<void (*)()>(dll, "obs_module_unload")();
+	entry<void (*)()>(dll, "obs_module_free_locale")();
+	check(FreeLibrary(dll), "FreeLibrary");
+
+	std::set<DWORD> left;
+	for (DWORD id : thread_ids())
+		if (!threads_before.count(id))
+			left.insert(id);
+	check(left.empty(), "no thread is left behind (" + std::to_string(left.size()) + " new)");
+	check(standin_allocations() == allocations_before, "every allocation through obs.dll is freed");
+
+	printf("dll-e2e %s: %d passed, %d failed\n", mode.c_str(), passed, failed);
+	return failed ? 1 : 0;
+}

@@ -1,0 +1,57 @@
+/* What the stand-in obs.dll records of a module's calls, and the few calls a
+ * harness makes to set it up and read the records. Everything else obs.dll
+ * exports is libobs's own API, compiled against libobs's headers. */
+#pragma once
+
+#include <obs.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define STANDIN_API __declspec(dllexport)
+
+struct standin_video {
+	uint32_t width, height;
+	int format; /* enum video_format */
+	uint64_t timestamp;
+	bool full_range;
+	float range_min[3], range_max[3];
+	uint64_t checksum;                       /* FNV-1a over the visible bytes of the three planes */
+	uint8_t red_quarter[3], blue_quarter[3]; /* Y, U, V at the middle of each */
+	int counter;                             /* the 16-block frame counter at the top of the right half */
+	unsigned long thread;                    /* the id of the thread that handed it over */
+};
+
+struct standin_audio {
+	uint32_t frames, samples_per_sec;
+	int speakers, format;
+	uint64_t timestamp;
+	float peak; /* largest magnitude in the first plane */
+};
+
+/* The folders obs_find_module_file and obs_module_get_config_path answer from. */
+STANDIN_API void standin_set_module_paths(const char *data_path, const char *config_path);
+
+STANDIN_API const struct obs_source_info *standin_registered(size_t *size);
+
+STANDIN_API obs_data_t *standin_data_create(void);
+STANDIN_API void standin_data_set_double(obs_data_t *data, const char *name, double val);
+STANDIN_API obs_source_t *standin_source_create(obs_data_t *settings);
+STANDIN_API void standin_source_set_context(obs_source_t *source, void *context);
+STANDIN_API long standin_source_refs(obs_source_t *source);
+STANDIN_API void standin_source_destroy(obs_source_t *source);
+STANDIN_API size_t standin_properties_count(obs_properties_t *props);
+STANDIN_API void standin_properties_destroy(obs_properties_t *props);
+
+STANDIN_API size_t standin_log_count(void);
+STANDIN_API bool standin_log_line(size_t index, char *out, size_t size);
+STANDIN_API size_t standin_video_count(void);
+STANDIN_API bool standin_video_at(size_t index, struct standin_video *out);
+STANDIN_API size_t standin_audio_count(void);
+STANDIN_API bool standin_audio_at(size_t index, struct standin_audio *out);
+STANDIN_API long standin_allocations(void);
+
+#ifdef __cplusplus
+}
+#endif
