@@ -16,6 +16,8 @@ extern "C" {
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -118,7 +120,7 @@ inline void bench_quiet_logs()
 
 /* A benchmark's whole main: quiet logs, the run, and anything thrown
  * reported as a run that could not measure. */
-inline int bench_main(const char *bench, int (*run)(BenchReport &))
+template<typename Run> int bench_run(const char *bench, Run run)
 {
 	bench_quiet_logs();
 	BenchReport report(bench);
@@ -127,4 +129,25 @@ inline int bench_main(const char *bench, int (*run)(BenchReport &))
 	} catch (const std::exception &e) {
 		return report.cannot_run(e.what());
 	}
+}
+
+inline int bench_main(const char *bench, int (*run)(BenchReport &))
+{
+	return bench_run(bench, run);
+}
+
+/* The same for a benchmark that takes "--<option> N" (N >= 1; fallback when
+ * not given), passed on to its run. */
+template<typename Number>
+int bench_main(int argc, char **argv, const char *bench, const char *option, Number fallback,
+	       int (*run)(BenchReport &, Number))
+{
+	double n = (double)fallback;
+	if (argc == 3 && strcmp(argv[1], option) == 0)
+		n = atof(argv[2]);
+	if (!(n >= 1)) {
+		fprintf(stderr, "usage: %s [%s N]   (N >= 1)\n", argv[0], option);
+		return 2;
+	}
+	return bench_run(bench, [&](BenchReport &report) { return run(report, (Number)n); });
 }

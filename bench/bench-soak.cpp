@@ -201,18 +201,5 @@ int run(BenchReport &report, double minutes)
 
 int main(int argc, char **argv)
 {
-	double minutes = 30;
-	if (argc == 3 && strcmp(argv[1], "--minutes") == 0)
-		minutes = atof(argv[2]);
-	if (!(minutes >= 1)) {
-		fprintf(stderr, "usage: %s [--minutes N]   (N >= 1)\n", argv[0]);
-		return 2;
-	}
-	bench_quiet_logs();
-	BenchReport report("soak");
-	try {
-		return run(report, minutes);
-	} catch (const std::exception &e) {
-		return report.cannot_run(e.what());
-	}
+	return bench_main<double>(argc, argv, "soak", "--minutes", 30.0, run);
 }

@@ -236,18 +236,5 @@ int run(BenchReport &report, int seconds)
 
 int main(int argc, char **argv)
 {
-	int seconds = 15;
-	if (argc == 3 && strcmp(argv[1], "--seconds") == 0)
-		seconds = atoi(argv[2]);
-	if (seconds < 1) {
-		fprintf(stderr, "usage: %s [--seconds N]\n", argv[0]);
-		return 2;
-	}
-	bench_quiet_logs();
-	BenchReport report("sources");
-	try {
-		return run(report, seconds);
-	} catch (const std::exception &e) {
-		return report.cannot_run(e.what());
-	}
+	return bench_main<int>(argc, argv, "sources", "--seconds", 15, run);
 }
