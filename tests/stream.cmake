@@ -1,5 +1,0 @@
-ostrelin_test(test-stream-protocol SOURCES test-stream-protocol.cpp WIRE_ONLY)
-ostrelin_test(test-clock-sync SOURCES test-clock-sync.cpp WIRE_ONLY)
-ostrelin_test(test-stream-stats SOURCES test-stream-stats.cpp WIRE_ONLY)
-ostrelin_test(test-report-gate SOURCES test-report-gate.cpp WIRE_ONLY)
-ostrelin_test(test-receive-loop SOURCES test-receive-loop.cpp XVFB LABELS threaded)
