@@ -80,9 +80,9 @@ HostRun run_host(const TempDir &dir, std::vector<std::string> args)
 	HostRun run;
 	if (posix_spawn(&pid, OSTRELIN_HOST_PATH, &actions, nullptr, argv.data(), environ) == 0) {
 		int status = 0;
-		int64_t deadline = sender_test::monotonic_us() + 90 * 1000000LL;
+		int64_t deadline = monotonic_us() + 90 * 1000000LL;
 		while (waitpid(pid, &status, WNOHANG) == 0) {
-			if (sender_test::monotonic_us() > deadline) {
+			if (monotonic_us() > deadline) {
 				kill(pid, SIGKILL);
 				waitpid(pid, &status, 0);
 				break;

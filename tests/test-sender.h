@@ -2,6 +2,7 @@
 /* The reference sender as a child process, and the receiving end of its
  * stream over loopback, for the sender's tests. */
 
+#include "monotonic-clock.h"
 #include "stream-protocol.h"
 
 #include <gtest/gtest.h>
@@ -16,7 +17,6 @@
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -29,13 +29,6 @@ extern char **environ;
 namespace sender_test {
 
 using Bytes = std::vector<uint8_t>;
-
-inline int64_t monotonic_us()
-{
-	timespec ts;
-	clock_gettime(CLOCK_MONOTONIC, &ts);
-	return (int64_t)ts.tv_sec * 1000000 + ts.tv_nsec / 1000;
-}
 
 /* ostrelin-sender started with --port 0 and the given options; its stdout is
  * read line by line. Stopped with SIGTERM when the test did not stop it. */

@@ -9,17 +9,9 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <sys/time.h>
-#include <time.h>
 #include <unistd.h>
 
 static std::mutex g_print_mutex;
-
-int64_t monotonic_us(void)
-{
-	timespec ts;
-	clock_gettime(CLOCK_MONOTONIC, &ts);
-	return (int64_t)ts.tv_sec * 1000000 + ts.tv_nsec / 1000;
-}
 
 bool limits_reached(const ServeLimits &limits)
 {

@@ -3,6 +3,7 @@
  * give up when the run ends, waits that wake when the peer leaves, and a
  * reader thread that prints every control message the receiver sends. */
 
+#include "monotonic-clock.h"
 #include "stream-protocol.h"
 
 #include <atomic>
@@ -29,7 +30,6 @@ struct Connection {
 	std::thread reader;
 };
 
-int64_t monotonic_us(void);
 bool limits_reached(const ServeLimits &limits);
 
 /* One whole line on stdout, flushed at once; safe from any thread. */
