@@ -54,6 +54,20 @@ check_step() {
 	fi
 }
 
+# Adds the counts of a runner's last "<name>: N passed, M failed" line in a
+# log; a log without one counts as a failure.
+count_summary() {
+	local name=$1 log=$2 line
+	line=$(grep -E "^$name: [0-9]+ passed, [0-9]+ failed\$" "$log" | tail -n 1 || true)
+	if [ -z "$line" ]; then
+		failed_total=$((failed_total + 1))
+		failed=1
+		return
+	fi
+	passed_total=$((passed_total + $(sed -E 's/.*: ([0-9]+) passed.*/\1/' <<<"$line")))
+	failed_total=$((failed_total + $(sed -E 's/.* ([0-9]+) failed$/\1/' <<<"$line")))
+}
+
 # The tests that need neither libobs nor FFmpeg, as Windows programs under
 # Wine; each GoogleTest case counts.
 run_wine_tests() {
@@ -67,15 +81,7 @@ run_wine_tests() {
 	fi
 	local log="$dir/wine-summary.log"
 	if tests/windows/run-under-wine.sh "$dir" </dev/null | tee "$log"; then :; else failed=1; fi
-	local line
-	line=$(grep -E '^wine: [0-9]+ passed, [0-9]+ failed$' "$log" | tail -n 1 || true)
-	if [ -z "$line" ]; then
-		failed_total=$((failed_total + 1))
-		failed=1
-		return
-	fi
-	passed_total=$((passed_total + $(sed -E 's/wine: ([0-9]+) passed.*/\1/' <<<"$line")))
-	failed_total=$((failed_total + $(sed -E 's/.* ([0-9]+) failed$/\1/' <<<"$line")))
+	count_summary wine "$log"
 }
 
 # The real ostrelin.dll under Wine beside a stand-in obs.dll and FFmpeg's
@@ -91,15 +97,7 @@ run_dll_e2e() {
 	fi
 	if tests/windows/e2e/run-dll-e2e.sh build/windows-tests build/windows/ostrelin.dll "$ffmpeg" \
 		build/release/tools/ostrelin-sender </dev/null | tee "$log"; then :; else failed=1; fi
-	local line
-	line=$(grep -E '^dll-e2e: [0-9]+ passed, [0-9]+ failed$' "$log" | tail -n 1 || true)
-	if [ -z "$line" ]; then
-		failed_total=$((failed_total + 1))
-		failed=1
-		return
-	fi
-	passed_total=$((passed_total + $(sed -E 's/dll-e2e: ([0-9]+) passed.*/\1/' <<<"$line")))
-	failed_total=$((failed_total + $(sed -E 's/.* ([0-9]+) failed$/\1/' <<<"$line")))
+	count_summary dll-e2e "$log"
 }
 
 format_check() {

@@ -133,12 +133,10 @@ void check_device_list(const AdbDevice *devices, int count)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
+void fuzz_setup()
 {
-	fuzz_quiet_logs();
 	g_server = new ReplyServer(); /* lives for the whole run, its thread too */
 	adb_set_server_port(g_server->port());
-	return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)

@@ -40,12 +40,6 @@ float touch_planes(const obs_source_audio &audio, uint32_t channels)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-	fuzz_quiet_logs();
-	return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
 	FuzzPackets packets(data, size);

@@ -1,22 +1,16 @@
 #pragma once
-/* libobs and FFmpeg log as they work; a fuzz target keeps them silent so that
- * libFuzzer's own lines stay readable at millions of executions. */
+/* What every fuzz target shares: libobs and FFmpeg kept silent (fuzz-quiet.cpp
+ * does it in libFuzzer's start-up hook, so that libFuzzer's own lines stay
+ * readable at millions of executions), a per-target set-up, and a check that
+ * ends the run as a crash. */
 
-extern "C" {
-#include <libavutil/log.h>
-}
-
-#include <util/base.h>
-
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 
-inline void fuzz_quiet_logs()
-{
-	av_log_set_level(AV_LOG_QUIET);
-	base_set_log_handler([](int, const char *, va_list, void *) {}, nullptr);
-}
+/* Called once at start-up after the logs are silenced. A target that needs
+ * more than silence (a server to talk to) defines its own; the default does
+ * nothing. */
+void fuzz_setup();
 
 /* Ends the run as a crash, which libFuzzer reports and keeps the input of. */
 #define FUZZ_CHECK(condition)                                                                               \

@@ -60,12 +60,6 @@ void check_header(const uint8_t bytes[PACKET_HEADER_SIZE])
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-	fuzz_quiet_logs();
-	return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
 	std::span<const uint8_t> rest(data, size);

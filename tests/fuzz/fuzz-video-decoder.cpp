@@ -56,12 +56,6 @@ unsigned touch_plane(const uint8_t *data, uint32_t linesize, const PlaneShape &s
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-	fuzz_quiet_logs();
-	return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
 	VideoDecoder *decoder = ostrelin_decoder_create();

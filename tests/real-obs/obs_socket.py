@@ -72,6 +72,21 @@ class ObsSocket:
         self.ws.settimeout(max(seconds, 0.01))
         return json.loads(self.ws.recv())
 
+    def _pump(self, end):
+        """One message received before the monotonic time `end` ({} when the
+        wait ended without one); events are also kept in self.events. None
+        once `end` has passed."""
+        left = end - time.monotonic()
+        if left <= 0:
+            return None
+        try:
+            reply = self._receive(left)
+        except websocket.WebSocketTimeoutException:
+            return {}
+        if reply.get("op") == OP_EVENT:
+            self.events.append(reply["d"])
+        return reply
+
     def request(self, request_type, data=None, seconds=10):
         """Sends a request and returns its responseData; fails on a request
         status other than success or when no answer comes in time."""
@@ -83,16 +98,10 @@ class ObsSocket:
         self._send(OP_REQUEST, message)
         end = time.monotonic() + seconds
         while True:
-            left = end - time.monotonic()
-            if left <= 0:
+            reply = self._pump(end)
+            if reply is None:
                 raise SocketError(f"{request_type}: no answer within {seconds} s")
-            try:
-                reply = self._receive(left)
-            except websocket.WebSocketTimeoutException:
-                continue
-            if reply.get("op") == OP_EVENT:
-                self.events.append(reply["d"])
-            elif reply.get("op") == OP_REQUEST_RESPONSE and reply["d"].get("requestId") == request_id:
+            if reply.get("op") == OP_REQUEST_RESPONSE and reply["d"].get("requestId") == request_id:
                 status = reply["d"]["requestStatus"]
                 if not status.get("result"):
                     raise RequestFailed(request_type, status.get("code"), status.get("comment"))
@@ -107,12 +116,5 @@ class ObsSocket:
                 event = self.events.pop(0)
                 if event.get("eventType") == event_type and predicate(event.get("eventData", {})):
                     return event["eventData"]
-            left = end - time.monotonic()
-            if left <= 0:
+            if self._pump(end) is None:
                 return None
-            try:
-                reply = self._receive(left)
-            except websocket.WebSocketTimeoutException:
-                continue
-            if reply.get("op") == OP_EVENT:
-                self.events.append(reply["d"])
