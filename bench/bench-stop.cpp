@@ -15,6 +15,7 @@
 #include "source-instance.h"
 #include "stream-peer.h"
 #include "stream-thread.h"
+#include "log-lines.h"
 
 #include <sys/socket.h>
 #include <util/platform.h>
@@ -153,9 +154,9 @@ double stop_while_streaming(const EncodedStream &stream)
 
 double stop_while_pausing_after_failed_connect(const LogCapture &log)
 {
-	size_t before = log.count_prefix("[ostrelin] 連不上");
+	size_t before = log.count_prefix(plugin_line_head(LOGTEXT_UNREACHABLE));
 	obs_source_t *source = create_wifi_source(peer::unused_port());
-	bool pausing = log.wait_for_prefix("[ostrelin] 連不上", before + 1, 3000ms);
+	bool pausing = log.wait_for_prefix(plugin_line_head(LOGTEXT_UNREACHABLE), before + 1, 3000ms);
 	std::this_thread::sleep_for(50ms);
 	double ms = pausing ? disable_ms(source) : -1;
 	obs_source_release(source);
@@ -164,13 +165,13 @@ double stop_while_pausing_after_failed_connect(const LogCapture &log)
 
 double stop_while_pausing_after_phone_left(const LogCapture &log)
 {
-	size_t before = log.count_prefix("[ostrelin] 連線中斷");
+	size_t before = log.count_prefix(plugin_line_head(LOGTEXT_DISCONNECTED));
 	peer::Listener listener;
 	obs_source_t *source = create_wifi_source(listener.port());
 	peer::Connection phone = listener.accept(3000);
 	phone.send(peer::handshake());
 	phone.close();
-	bool pausing = log.wait_for_prefix("[ostrelin] 連線中斷", before + 1, 3000ms);
+	bool pausing = log.wait_for_prefix(plugin_line_head(LOGTEXT_DISCONNECTED), before + 1, 3000ms);
 	std::this_thread::sleep_for(50ms);
 	double ms = pausing ? disable_ms(source) : -1;
 	obs_source_release(source);

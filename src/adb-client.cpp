@@ -1,4 +1,5 @@
 #include "adb-client.h"
+#include "log-texts.h"
 #include "platform/net.h"
 
 #include <algorithm>
@@ -34,6 +35,8 @@ static thread_local plat_stop_signal *t_stop = nullptr;
 static std::mutex g_error_lock;
 static char g_last_error[256];
 
+/* Checked like printf, so the fields match the texts of log-texts.h. */
+__attribute__((__format__(__printf__, 1, 2))) static void set_error(const char *format, ...);
 static void set_error(const char *format, ...)
 {
 	char text[sizeof(g_last_error)];
@@ -95,12 +98,12 @@ static bool connect_within_limit(const Request &req, uint16_t port)
 static bool connect_server(const Request &req)
 {
 	if (req.get() == PLAT_INVALID_SOCKET) {
-		set_error("建立 socket 失敗 (%d)", plat_last_error_code());
+		set_error(LOGTEXT_ADB_SOCKET_FAILED, plat_last_error_code());
 		return false;
 	}
 	uint16_t port = g_server_port.load();
 	if (!connect_within_limit(req, port)) {
-		set_error("連不到 adb server (127.0.0.1:%d)。請確認 adb 有在跑，或先執行一次 adb devices", (int)port);
+		set_error(LOGTEXT_ADB_UNREACHABLE, (int)port);
 		return false;
 	}
 	return true;
@@ -162,17 +165,17 @@ static void read_status(const Request &req)
 
 	char reason[256] = {};
 	if (length < 1 || length > 255 || !read_exact(req, reason, length)) {
-		set_error("adb 回報失敗");
+		set_error(LOGTEXT_ADB_FAILED);
 		return;
 	}
-	set_error("adb: %s", reason);
+	set_error(LOGTEXT_ADB_REASON, reason);
 }
 
 static bool expect_okay(const Request &req)
 {
 	char status[4];
 	if (!read_exact(req, status, sizeof(status))) {
-		set_error("adb server 沒有回應");
+		set_error(LOGTEXT_ADB_NO_REPLY);
 		return false;
 	}
 	if (memcmp(status, "OKAY", 4) == 0)
@@ -180,7 +183,7 @@ static bool expect_okay(const Request &req)
 	if (memcmp(status, "FAIL", 4) == 0)
 		read_status(req);
 	else
-		set_error("adb 回應無法辨識");
+		set_error(LOGTEXT_ADB_BAD_REPLY);
 	return false;
 }
 
@@ -242,7 +245,7 @@ static char *fetch_device_list(void)
 	if (read_exact(req, digits, 4) && parse_length(digits, &length) && length <= 0xffff)
 		payload.reset(static_cast<char *>(bmalloc(length + 1)));
 	if (!payload || !read_exact(req, payload.get(), length)) {
-		set_error("讀取裝置清單失敗");
+		set_error(LOGTEXT_ADB_LIST_FAILED);
 		return nullptr;
 	}
 	payload.get()[length] = '\0';

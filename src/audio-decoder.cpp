@@ -1,4 +1,5 @@
 #include "audio-decoder.h"
+#include "ostrelin-log.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -52,7 +53,7 @@ bool open_context(AudioDecoder *decoder, const AudioConfig *config)
 {
 	decoder->codec = avcodec_find_decoder(AV_CODEC_ID_AAC);
 	if (!decoder->codec) {
-		blog(LOG_ERROR, "[ostrelin] 找不到 AAC 解碼器");
+		ostrelin_log(LOG_ERROR, LOGTEXT_NO_AAC_DECODER);
 		return false;
 	}
 
@@ -67,7 +68,7 @@ bool open_context(AudioDecoder *decoder, const AudioConfig *config)
 		return false;
 
 	if (avcodec_open2(ctx, decoder->codec, nullptr) < 0) {
-		blog(LOG_ERROR, "[ostrelin] 開啟 AAC 解碼器失敗");
+		ostrelin_log(LOG_ERROR, LOGTEXT_AAC_OPEN_FAILED);
 		return false;
 	}
 	return true;
@@ -108,8 +109,8 @@ AudioDecoder *ostrelin_audio_decoder_create(const AudioConfig *config)
 		return nullptr;
 	}
 
-	blog(LOG_INFO, "[ostrelin] 音訊解碼器就緒 (AAC, %u Hz, %u 聲道)", config->sample_rate,
-	     static_cast<unsigned>(config->channels));
+	ostrelin_log(LOG_INFO, LOGTEXT_AUDIO_DECODER_READY, config->sample_rate,
+		     static_cast<unsigned>(config->channels));
 	return decoder;
 }
 
@@ -130,8 +131,7 @@ bool ostrelin_audio_decoder_decode(AudioDecoder *decoder, const uint8_t *data, s
 	if (decoder->frame->format != AV_SAMPLE_FMT_FLTP) {
 		if (!decoder->format_warned) {
 			decoder->format_warned = true;
-			blog(LOG_WARNING, "[ostrelin] 音訊格式不是 planar float (%d)，暫不支援",
-			     decoder->frame->format);
+			ostrelin_log(LOG_WARNING, LOGTEXT_AUDIO_FORMAT_UNSUPPORTED, decoder->frame->format);
 		}
 		return false;
 	}

@@ -1,4 +1,5 @@
 #include "decoder.h"
+#include "ostrelin-log.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -61,7 +62,7 @@ bool open_context(VideoDecoder *decoder)
 {
 	decoder->codec = avcodec_find_decoder(AV_CODEC_ID_H264);
 	if (!decoder->codec) {
-		blog(LOG_ERROR, "[ostrelin] 找不到 H.264 解碼器");
+		ostrelin_log(LOG_ERROR, LOGTEXT_NO_H264_DECODER);
 		return false;
 	}
 
@@ -77,7 +78,7 @@ bool open_context(VideoDecoder *decoder)
 	ctx->flags2 |= AV_CODEC_FLAG2_FAST;
 
 	if (avcodec_open2(ctx, decoder->codec, nullptr) < 0) {
-		blog(LOG_ERROR, "[ostrelin] 開啟解碼器失敗");
+		ostrelin_log(LOG_ERROR, LOGTEXT_DECODER_OPEN_FAILED);
 		return false;
 	}
 	return true;
@@ -143,8 +144,7 @@ VideoDecoder *ostrelin_decoder_create(void)
 		return nullptr;
 	}
 
-	blog(LOG_INFO, "[ostrelin] 解碼器就緒 (%s, slice threads=%d)", decoder->codec->name,
-	     decoder->codec_ctx->thread_count);
+	ostrelin_log(LOG_INFO, LOGTEXT_DECODER_READY, decoder->codec->name, decoder->codec_ctx->thread_count);
 	return decoder;
 }
 
@@ -165,7 +165,7 @@ bool ostrelin_decoder_decode(VideoDecoder *decoder, const uint8_t *data, size_t 
 
 	video_format format;
 	if (!map_pixel_format(decoder->frame->format, &format)) {
-		blog(LOG_WARNING, "[ostrelin] 不支援的像素格式 %d", decoder->frame->format);
+		ostrelin_log(LOG_WARNING, LOGTEXT_PIXEL_FORMAT_UNSUPPORTED, decoder->frame->format);
 		return false;
 	}
 

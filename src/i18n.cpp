@@ -1,4 +1,5 @@
 #include "i18n.h"
+#include "ostrelin-log.h"
 
 #include <util/base.h>
 #include <util/bmem.h>
@@ -65,12 +66,12 @@ static void load_lookup(void)
 	snprintf(name, sizeof(name), "locale/%s.ini", g_code);
 	char *file = obs_find_module_file(obs_current_module(), name);
 	if (!file) {
-		blog(LOG_WARNING, "[ostrelin] 找不到語言檔 %s，改用 OBS 的語言", name);
+		ostrelin_log(LOG_WARNING, LOGTEXT_LOCALE_FILE_MISSING, name);
 		return;
 	}
 	g_lookup = text_lookup_create(file);
 	if (!g_lookup)
-		blog(LOG_WARNING, "[ostrelin] 語言檔 %s 讀不起來", file);
+		ostrelin_log(LOG_WARNING, LOGTEXT_LOCALE_FILE_UNREADABLE, file);
 	bfree(file);
 }
 
@@ -135,12 +136,12 @@ void nx_lang_init(void)
 		return;
 
 	if (!is_known_code(text)) {
-		blog(LOG_WARNING, "[ostrelin] 設定檔裡的語言 \"%s\" 不認得，改用 OBS 的語言", text);
+		ostrelin_log(LOG_WARNING, LOGTEXT_LANGUAGE_UNKNOWN, text);
 		return;
 	}
 	snprintf(g_code, sizeof(g_code), "%s", text);
 	load_lookup();
-	blog(LOG_INFO, "[ostrelin] 介面語言：%s", g_code);
+	ostrelin_log(LOG_INFO, LOGTEXT_LANGUAGE, g_code);
 }
 
 void nx_lang_free(void)
@@ -184,5 +185,5 @@ void nx_lang_set(const char *code)
 
 	/* The code alone: no byte-order mark, no line end. */
 	if (!os_quick_write_utf8_file(path, g_code, strlen(g_code), false))
-		blog(LOG_WARNING, "[ostrelin] 語言選擇存不進 %s", path);
+		ostrelin_log(LOG_WARNING, LOGTEXT_LANGUAGE_NOT_SAVED, path);
 }

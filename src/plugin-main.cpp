@@ -4,6 +4,7 @@
 
 #include "adb-background.h"
 #include "i18n.h"
+#include "ostrelin-log.h"
 #include "ostrelin-source.h"
 #include "platform/net.h"
 
@@ -66,12 +67,12 @@ MODULE_EXPORT const char *obs_module_description(void)
 MODULE_EXPORT bool obs_module_load(void)
 {
 	if (!plat_net_init()) {
-		blog(LOG_ERROR, "[ostrelin] 網路子系統初始化失敗");
+		ostrelin_log(LOG_ERROR, LOGTEXT_NET_INIT_FAILED);
 		return false;
 	}
 	nx_lang_init();
 	obs_register_source_s(&ostrelin_source_info, sizeof(struct obs_source_info));
-	blog(LOG_INFO, "[ostrelin] plugin 載入完成");
+	ostrelin_log(LOG_INFO, LOGTEXT_PLUGIN_LOADED);
 	return true;
 }
 

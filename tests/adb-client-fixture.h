@@ -5,6 +5,7 @@
 
 #include "adb-client.h"
 #include "fake-adb-server.h"
+#include "log-lines.h"
 
 #include <gtest/gtest.h>
 
@@ -19,8 +20,7 @@ inline std::string last_error()
 
 inline std::string connection_error(uint16_t port)
 {
-	return "連不到 adb server (127.0.0.1:" + std::to_string(port) +
-	       ")。請確認 adb 有在跑，或先執行一次 adb devices";
+	return format_text(LOGTEXT_ADB_UNREACHABLE, (int)port);
 }
 
 /* The device array of one call, freed with bfree as every caller must. */

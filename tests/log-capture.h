@@ -2,6 +2,8 @@
 /* Captures libobs log lines (text and level) so tests can assert exact texts.
  * One capture at a time; it restores libobs's own handler when it goes. */
 
+#include "log-texts.h"
+
 #include <util/base.h>
 
 #include <chrono>
@@ -36,7 +38,7 @@ public:
 	{
 		std::vector<LogLine> out;
 		for (auto &line : lines())
-			if (line.text.rfind("[ostrelin] ", 0) == 0)
+			if (line.text.rfind(LOGTEXT_PREFIX, 0) == 0)
 				out.push_back(line);
 		return out;
 	}

@@ -134,17 +134,17 @@ TEST_F(AdbClient, FailWithReasonGivesTheReason)
 {
 	serve_bytes("FAIL0005xxxxx");
 	EXPECT_FALSE(forward());
-	EXPECT_EQ(last_error(), "adb: xxxxx");
+	EXPECT_EQ(last_error(), format_text(LOGTEXT_ADB_REASON, "xxxxx"));
 
 	serve_reply(FakeAdbReply::fail("device 'abc' not found"));
 	EXPECT_FALSE(remove_forward());
-	EXPECT_EQ(last_error(), "adb: device 'abc' not found");
+	EXPECT_EQ(last_error(), format_text(LOGTEXT_ADB_REASON, "device 'abc' not found"));
 
 	serve_reply(FakeAdbReply::fail("no devices/emulators found"));
 	DeviceList list;
 	EXPECT_EQ(list.count, -1);
 	EXPECT_EQ(list.devices, nullptr);
-	EXPECT_EQ(last_error(), "adb: no devices/emulators found");
+	EXPECT_EQ(last_error(), format_text(LOGTEXT_ADB_REASON, "no devices/emulators found"));
 }
 
 TEST_F(AdbClient, LongestReasonIsCutToTheTextLimit)
@@ -152,7 +152,7 @@ TEST_F(AdbClient, LongestReasonIsCutToTheTextLimit)
 	std::string reason(255, 'r');
 	serve_reply(FakeAdbReply::fail(reason));
 	EXPECT_FALSE(forward());
-	EXPECT_EQ(last_error(), "adb: " + std::string(250, 'r')); /* 255 bytes in all */
+	EXPECT_EQ(last_error(), format_text(LOGTEXT_ADB_REASON, std::string(250, 'r').c_str())); /* 255 bytes in all */
 }
 
 TEST_F(AdbClient, FailWithoutUsableReasonGivesTheGenericText)
@@ -170,7 +170,7 @@ TEST_F(AdbClient, FailWithoutUsableReasonGivesTheGenericText)
 		SCOPED_TRACE(reply);
 		serve_bytes(reply);
 		EXPECT_FALSE(forward());
-		EXPECT_EQ(last_error(), "adb 回報失敗");
+		EXPECT_EQ(last_error(), LOGTEXT_ADB_FAILED);
 	}
 }
 
@@ -178,11 +178,11 @@ TEST_F(AdbClient, UnrecognisedStatusClosesTheConnection)
 {
 	serve_reply({"HUH?0000", true});
 	EXPECT_FALSE(forward());
-	EXPECT_EQ(last_error(), "adb 回應無法辨識");
+	EXPECT_EQ(last_error(), LOGTEXT_ADB_BAD_REPLY);
 	DeviceList list;
 	EXPECT_EQ(list.count, -1);
 	EXPECT_EQ(list.devices, nullptr);
-	EXPECT_EQ(last_error(), "adb 回應無法辨識");
+	EXPECT_EQ(last_error(), LOGTEXT_ADB_BAD_REPLY);
 	EXPECT_TRUE(eventually([&] { return server_->closed_by_client() == 2; }));
 }
 
@@ -192,10 +192,10 @@ TEST_F(AdbClient, ServerClosingBeforeTheStatusIsNoAnswer)
 		SCOPED_TRACE(reply);
 		serve_bytes(reply);
 		EXPECT_FALSE(forward());
-		EXPECT_EQ(last_error(), "adb server 沒有回應");
+		EXPECT_EQ(last_error(), LOGTEXT_ADB_NO_REPLY);
 		DeviceList list;
 		EXPECT_EQ(list.count, -1);
-		EXPECT_EQ(last_error(), "adb server 沒有回應");
+		EXPECT_EQ(last_error(), LOGTEXT_ADB_NO_REPLY);
 	}
 }
 
@@ -215,7 +215,7 @@ TEST_F(AdbClient, BadDeviceListLengthOrShortPayload)
 		DeviceList list;
 		EXPECT_EQ(list.count, -1);
 		EXPECT_EQ(list.devices, nullptr);
-		EXPECT_EQ(last_error(), "讀取裝置清單失敗");
+		EXPECT_EQ(last_error(), LOGTEXT_ADB_LIST_FAILED);
 	}
 }
 
@@ -226,11 +226,11 @@ TEST_F(AdbClient, SilentServerMakesEveryCallFailInsteadOfHanging)
 	serve_reply(FakeAdbReply::silence());
 	DeviceList list;
 	EXPECT_EQ(list.count, -1);
-	EXPECT_EQ(last_error(), "adb server 沒有回應");
+	EXPECT_EQ(last_error(), LOGTEXT_ADB_NO_REPLY);
 	EXPECT_FALSE(forward());
-	EXPECT_EQ(last_error(), "adb server 沒有回應");
+	EXPECT_EQ(last_error(), LOGTEXT_ADB_NO_REPLY);
 	EXPECT_FALSE(remove_forward());
-	EXPECT_EQ(last_error(), "adb server 沒有回應");
+	EXPECT_EQ(last_error(), LOGTEXT_ADB_NO_REPLY);
 	EXPECT_EQ(server_->requests().size(), 3u);
 }
 
@@ -245,7 +245,7 @@ TEST_F(AdbClient, ATrickledReplyMustEndWithinTheRequestDeadline)
 	serve_reply(FakeAdbReply::trickle("OKAY000edev1\tdevice\n", 300)); /* about 6 s */
 	DeviceList list;
 	EXPECT_EQ(list.count, -1);
-	EXPECT_EQ(last_error(), "讀取裝置清單失敗");
+	EXPECT_EQ(last_error(), LOGTEXT_ADB_LIST_FAILED);
 	EXPECT_TRUE(eventually([&] { return server_->closed_by_client() == 1; }));
 }
 
@@ -283,7 +283,7 @@ TEST_F(AdbClient, DeviceListStallingAfterOkayFails)
 	serve_reply({"OKAY0020dev\tdevice\n", true}); /* promises 32 bytes, sends 11 */
 	DeviceList list;
 	EXPECT_EQ(list.count, -1);
-	EXPECT_EQ(last_error(), "讀取裝置清單失敗");
+	EXPECT_EQ(last_error(), LOGTEXT_ADB_LIST_FAILED);
 }
 
 TEST_F(AdbClient, NothingListeningGivesTheConnectionText)

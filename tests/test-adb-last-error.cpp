@@ -2,6 +2,7 @@
  * first failure" can only be seen in a process where nothing has failed yet. */
 #include "adb-client.h"
 #include "fake-adb-server.h"
+#include "log-lines.h"
 
 #include <gtest/gtest.h>
 
@@ -39,14 +40,16 @@ TEST(AdbLastError, NullUntilTheFirstFailureThenKeptAcrossSuccesses)
 
 	EXPECT_FALSE(adb_forward(nullptr, 27183, "nerix"));
 	ASSERT_NE(adb_last_error(), nullptr);
-	EXPECT_STREQ(adb_last_error(), "adb: xxxxx");
+	EXPECT_STREQ(adb_last_error(), format_text(LOGTEXT_ADB_REASON, "xxxxx").c_str());
 
 	EXPECT_EQ(adb_list_devices(&devices), 0);
 	bfree(devices);
 	EXPECT_TRUE(adb_forward(nullptr, 8000, "nerix"));
-	EXPECT_STREQ(adb_last_error(), "adb: xxxxx") << "a success keeps the previous failure's text";
-	EXPECT_EQ(text_on_another_thread(), "adb: xxxxx") << "one text for the whole process";
+	EXPECT_STREQ(adb_last_error(), format_text(LOGTEXT_ADB_REASON, "xxxxx").c_str())
+		<< "a success keeps the previous failure's text";
+	EXPECT_EQ(text_on_another_thread(), format_text(LOGTEXT_ADB_REASON, "xxxxx"))
+		<< "one text for the whole process";
 
 	EXPECT_FALSE(adb_forward(nullptr, 27184, "nerix"));
-	EXPECT_STREQ(adb_last_error(), "adb 回應無法辨識");
+	EXPECT_STREQ(adb_last_error(), LOGTEXT_ADB_BAD_REPLY);
 }

@@ -1,6 +1,7 @@
 /* Against the adb server of the Android platform tools, started here on its
  * fixed port 127.0.0.1:5037 with its own empty home folder, no device attached. */
 #include "adb-client.h"
+#include "log-lines.h"
 
 #include <gtest/gtest.h>
 
@@ -142,17 +143,17 @@ TEST_F(RealAdbServer, DeviceListIsEmpty)
 TEST_F(RealAdbServer, ForwardIsRefusedWithoutADevice)
 {
 	EXPECT_FALSE(adb_forward(nullptr, 27183, "nerix"));
-	EXPECT_EQ(last_error(), "adb 回報失敗");
+	EXPECT_EQ(last_error(), LOGTEXT_ADB_FAILED);
 	EXPECT_FALSE(adb_forward("emulator-5554", 27183, "nerix"));
-	EXPECT_EQ(last_error(), "adb 回報失敗");
+	EXPECT_EQ(last_error(), LOGTEXT_ADB_FAILED);
 }
 
 TEST_F(RealAdbServer, RemovalIsRefusedWithoutADevice)
 {
 	EXPECT_FALSE(adb_forward_remove(nullptr, 27183));
-	EXPECT_EQ(last_error(), "adb 回報失敗");
+	EXPECT_EQ(last_error(), LOGTEXT_ADB_FAILED);
 	EXPECT_FALSE(adb_forward_remove("emulator-5554", 27183));
-	EXPECT_EQ(last_error(), "adb 回報失敗");
+	EXPECT_EQ(last_error(), LOGTEXT_ADB_FAILED);
 }
 
 TEST_F(RealAdbServer, EveryOperationFailsOnceTheServerHasStopped)
@@ -162,7 +163,7 @@ TEST_F(RealAdbServer, EveryOperationFailsOnceTheServerHasStopped)
 	bfree(devices);
 	stop_server();
 
-	const std::string expected = "連不到 adb server (127.0.0.1:5037)。請確認 adb 有在跑，或先執行一次 adb devices";
+	const std::string expected = format_text(LOGTEXT_ADB_UNREACHABLE, 5037);
 	devices = reinterpret_cast<AdbDevice *>(&devices); /* must be set to null */
 	EXPECT_EQ(adb_list_devices(&devices), -1);
 	EXPECT_EQ(devices, nullptr);

@@ -1,5 +1,6 @@
 #include "adb-client.h"
 #include "fake-adb-server.h"
+#include "log-lines.h"
 
 #include <gtest/gtest.h>
 
@@ -33,9 +34,9 @@ TEST(AdbConcurrency, OverlappingFailuresNeverTearTheText)
 	FakeAdbServer server(0, fail_by_serial);
 	adb_set_server_port(server.port());
 
-	std::set<std::string> whole_texts = {"adb 回報失敗"};
+	std::set<std::string> whole_texts = {LOGTEXT_ADB_FAILED};
 	for (int i = 0; i < threads; i++)
-		whole_texts.insert("adb: " + reason_for((char)('A' + i)));
+		whole_texts.insert(format_text(LOGTEXT_ADB_REASON, reason_for((char)('A' + i)).c_str()));
 
 	std::atomic<int> torn{0};
 	std::atomic<int> succeeded{0};

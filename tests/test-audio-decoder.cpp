@@ -5,6 +5,7 @@
 #include "audio-decoder.h"
 #include "log-capture.h"
 #include "media-fixtures.h"
+#include "log-lines.h"
 
 #include <gtest/gtest.h>
 #include <util/bmem.h>
@@ -108,8 +109,7 @@ TEST_P(AudioDecoderStreams, BlocksCarryEachChannelInItsOwnPlane)
 	ASSERT_NE(nullptr, decoder);
 	ASSERT_EQ(1u, log.plugin_lines().size());
 	EXPECT_EQ(LOG_INFO, log.plugin_lines()[0].level);
-	EXPECT_EQ("[ostrelin] 音訊解碼器就緒 (AAC, " + std::to_string(s.sample_rate) + " Hz, " +
-			  std::to_string(s.channels) + " 聲道)",
+	EXPECT_EQ(plugin_line(LOGTEXT_AUDIO_DECODER_READY, (unsigned)s.sample_rate, (unsigned)s.channels),
 		  log.plugin_lines()[0].text);
 
 	for (size_t n = 0; n < units.size(); n++) {
@@ -187,7 +187,7 @@ TEST(AudioDecoder, NoAscOpensFromRateAndChannels)
 	LogCapture log;
 	AudioDecoderPtr decoder = make_decoder(make_config(48000, 2, {}));
 	ASSERT_NE(nullptr, decoder);
-	EXPECT_TRUE(log.contains(LOG_INFO, "[ostrelin] 音訊解碼器就緒 (AAC, 48000 Hz, 2 聲道)"));
+	EXPECT_TRUE(log.contains(LOG_INFO, plugin_line(LOGTEXT_AUDIO_DECODER_READY, 48000u, 2u)));
 
 	obs_source_audio out;
 	for (size_t n = 0; n <= first_tone_block; n++)
@@ -206,7 +206,7 @@ TEST(AudioDecoder, LogShowsTheConfigAndBlocksShowTheStream)
 	LogCapture log;
 	AudioDecoderPtr decoder = make_decoder(make_config(44100, 1, media::read_fixture("aac-stereo.asc")));
 	ASSERT_NE(nullptr, decoder);
-	EXPECT_TRUE(log.contains(LOG_INFO, "[ostrelin] 音訊解碼器就緒 (AAC, 44100 Hz, 1 聲道)"));
+	EXPECT_TRUE(log.contains(LOG_INFO, plugin_line(LOGTEXT_AUDIO_DECODER_READY, 44100u, 1u)));
 
 	obs_source_audio out;
 	ASSERT_TRUE(decode(decoder.get(), units[0], 7, &out));
@@ -227,7 +227,7 @@ TEST(AudioDecoder, UnusableAscLogsOpenFailure)
 	auto lines = log.plugin_lines();
 	ASSERT_EQ(1u, lines.size());
 	EXPECT_EQ(LOG_ERROR, lines[0].level);
-	EXPECT_EQ("[ostrelin] 開啟 AAC 解碼器失敗", lines[0].text);
+	EXPECT_EQ(plugin_line(LOGTEXT_AAC_OPEN_FAILED), lines[0].text);
 }
 
 TEST(AudioDecoder, NullDecoderAndEmptyPayloadGiveFalse)
@@ -269,5 +269,5 @@ TEST(AudioDecoder, CreateDecodeDestroyLeavesNoAllocation)
 	AudioConfig broken = make_config(48000, 2, {0x00, 0x00});
 	EXPECT_EQ(nullptr, ostrelin_audio_decoder_create(&broken));
 	EXPECT_EQ(start, bnum_allocs());
-	EXPECT_EQ(200u, log.count_prefix("[ostrelin] 音訊解碼器就緒"));
+	EXPECT_EQ(200u, log.count_prefix(plugin_line_head(LOGTEXT_AUDIO_DECODER_READY)));
 }

@@ -5,6 +5,7 @@
 #include "decoder.h"
 #include "log-capture.h"
 #include "media-fixtures.h"
+#include "log-lines.h"
 
 #include <gtest/gtest.h>
 #include <media-io/video-io.h>
@@ -141,7 +142,7 @@ TEST(VideoDecoder, CreateLogsReadyLineWithCodecAndThreads)
 	auto lines = log.plugin_lines();
 	ASSERT_EQ(1u, lines.size());
 	EXPECT_EQ(LOG_INFO, lines[0].level);
-	EXPECT_EQ("[ostrelin] 解碼器就緒 (h264, slice threads=4)", lines[0].text);
+	EXPECT_EQ(plugin_line(LOGTEXT_DECODER_READY, "h264", 4), lines[0].text);
 }
 
 TEST(VideoDecoder, EachAccessUnitGivesItsOwnPictureAtOnce)
@@ -286,7 +287,7 @@ TEST_P(VideoDecoderUnsupported, WarnsForEveryPictureAndOutputsNothing)
 	const UnsupportedCase &c = GetParam();
 	auto units = payloads(c.fixture);
 	ASSERT_EQ(c.pictures, units.size());
-	const std::string warning = "[ostrelin] 不支援的像素格式 " + std::to_string(c.pixel_format);
+	const std::string warning = plugin_line(LOGTEXT_PIXEL_FORMAT_UNSUPPORTED, (int)c.pixel_format);
 
 	DecoderPtr decoder = make_decoder();
 	LogCapture log;
@@ -328,7 +329,7 @@ TEST(VideoDecoder, GoesOnAcrossStreamsWithoutLoggingAgain)
 		EXPECT_EQ(VIDEO_FORMAT_I420, out.format);
 		EXPECT_EQ("", pattern_mismatch(out, static_cast<int>(n), 2, 2));
 	}
-	EXPECT_EQ(1u, log.count_prefix("[ostrelin] 解碼器就緒"));
+	EXPECT_EQ(1u, log.count_prefix(plugin_line_head(LOGTEXT_DECODER_READY)));
 }
 
 TEST(VideoDecoder, NullDecoderAndEmptyPayloadGiveFalse)
@@ -368,5 +369,5 @@ TEST(VideoDecoder, CreateDecodeDestroyLeavesNoAllocation)
 		EXPECT_EQ(before_decoding, bnum_allocs()) << "decoding allocated through libobs";
 	}
 	EXPECT_EQ(start, bnum_allocs());
-	EXPECT_EQ(200u, log.count(LOG_INFO, "[ostrelin] 解碼器就緒 (h264, slice threads=4)"));
+	EXPECT_EQ(200u, log.count(LOG_INFO, plugin_line(LOGTEXT_DECODER_READY, "h264", 4)));
 }

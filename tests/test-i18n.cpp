@@ -4,6 +4,7 @@
 
 #include "log-capture.h"
 #include "obs-env.h"
+#include "log-lines.h"
 
 #include <obs.h>
 #include <util/platform.h>
@@ -71,21 +72,21 @@ std::optional<std::string> read_file(const std::string &path)
 	return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-const char *loaded_line = "[ostrelin] plugin 載入完成";
+const std::string loaded_line = plugin_line(LOGTEXT_PLUGIN_LOADED);
 
 std::string chosen_line(const std::string &code)
 {
-	return "[ostrelin] 介面語言：" + code;
+	return plugin_line(LOGTEXT_LANGUAGE, code.c_str());
 }
 
 std::string unknown_line(const std::string &text)
 {
-	return "[ostrelin] 設定檔裡的語言 \"" + text + "\" 不認得，改用 OBS 的語言";
+	return plugin_line(LOGTEXT_LANGUAGE_UNKNOWN, text.c_str());
 }
 
 std::string missing_file_line(const std::string &code)
 {
-	return "[ostrelin] 找不到語言檔 locale/" + code + ".ini，改用 OBS 的語言";
+	return plugin_line(LOGTEXT_LOCALE_FILE_MISSING, ("locale/" + code + ".ini").c_str());
 }
 
 /* A data folder of the module's own making: English as OBS's locale texts,
@@ -317,7 +318,7 @@ TEST_F(Language, UnwritableFileKeepsTheChoiceForThisRun)
 	api.set("ko-KR");
 	EXPECT_STREQ(api.get(), "ko-KR");
 	EXPECT_EQ(api.text("Torch"), locale_text("ko-KR", "Torch"));
-	EXPECT_TRUE(log.contains(LOG_WARNING, "[ostrelin] 語言選擇存不進 " + stored_path()));
+	EXPECT_TRUE(log.contains(LOG_WARNING, plugin_line(LOGTEXT_LANGUAGE_NOT_SAVED, stored_path().c_str())));
 }
 
 TEST_F(Language, TextsComeFromObsAfterFree)
@@ -370,5 +371,6 @@ TEST_F(Language, UnreadableFileIsReported)
 	api.set("ko-KR");
 	EXPECT_STREQ(api.get(), "ko-KR");
 	EXPECT_EQ(api.text("Torch"), locale_text("en-US", "Torch"));
-	EXPECT_TRUE(log.contains(LOG_WARNING, "[ostrelin] 語言檔 " + data.path() + "/locale/ko-KR.ini 讀不起來"));
+	EXPECT_TRUE(log.contains(LOG_WARNING, plugin_line(LOGTEXT_LOCALE_FILE_UNREADABLE,
+							  (data.path() + "/locale/ko-KR.ini").c_str())));
 }

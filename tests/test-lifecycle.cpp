@@ -1,5 +1,6 @@
 #include "lifecycle.h"
 #include "source-fixture.h"
+#include "log-lines.h"
 
 #include <cstring>
 #include <string>
@@ -121,8 +122,8 @@ TEST_F(LifecycleTest, PortAndTextRules)
 	 * (65536 more than the listener's port would land on it). */
 	change(source, [&](obs_data_t *s) { obs_data_set_int(s, "port", listener.port() + 65536); });
 	EXPECT_FALSE(plat_thread_running(&inst->conn.thread));
-	EXPECT_TRUE(log.contains(LOG_WARNING, "[ostrelin] 連接埠 " + std::to_string(listener.port() + 65536) +
-						      " 不在 1–65535 之間，不連線"));
+	EXPECT_TRUE(
+		log.contains(LOG_WARNING, plugin_line(LOGTEXT_PORT_OUT_OF_RANGE, (long long)listener.port() + 65536)));
 	EXPECT_FALSE(listener.accept(300).valid());
 	change(source, [&](obs_data_t *s) { obs_data_set_int(s, "port", 65536); });
 	EXPECT_FALSE(plat_thread_running(&inst->conn.thread));
@@ -168,7 +169,7 @@ TEST_F(LifecycleTest, ControlsGoOutInOrderWithoutReconnecting)
 	controls = read_controls(phone, 5);
 	ASSERT_EQ(controls.size(), 5u);
 	EXPECT_EQ(controls[0].value, 1999);
-	EXPECT_EQ(log.count_prefix("[ostrelin] 連線中斷"), 0u);
+	EXPECT_EQ(log.count_prefix(plugin_line_head(LOGTEXT_DISCONNECTED)), 0u);
 	EXPECT_FALSE(listener.accept(200).valid());
 }
 
@@ -192,7 +193,7 @@ TEST_F(LifecycleTest, ControlsFollowTheCapabilitiesOfEachConnection)
 {
 	obs_source_t *source = create_wifi(listener.port());
 	peer::Connection phone = accept_phone();
-	ASSERT_TRUE(log.wait_for(LOG_INFO, "[ostrelin] 串流已連上 80x48 @ 30 fps", 3000ms));
+	ASSERT_TRUE(log.wait_for(LOG_INFO, plugin_line(LOGTEXT_STREAM_CONNECTED, 80, 48, 30), 3000ms));
 	change(source, [](obs_data_t *s) { obs_data_set_double(s, "zoom", 3.0); });
 	EXPECT_TRUE(phone.read(1, 300).empty());
 
@@ -246,7 +247,7 @@ TEST_F(LifecycleTest, ABurstOfChangesEndsWithTheLastValuesAgainstASlowReader)
 	EXPECT_EQ(last[0].value, 3000);
 	EXPECT_EQ(last[1].value, 200 % 7);
 	EXPECT_EQ(last[4].value, 2 + 200 % 3);
-	EXPECT_EQ(log.count_prefix("[ostrelin] 連線中斷"), 0u);
+	EXPECT_EQ(log.count_prefix(plugin_line_head(LOGTEXT_DISCONNECTED)), 0u);
 }
 
 /* A phone that stops reading: once a batch of controls cannot go out within
@@ -257,12 +258,12 @@ TEST_F(LifecycleTest, APhoneThatStopsReadingIsDroppedAndReconnected)
 	listener.set_receive_buffer(2048);
 	obs_source_t *source = create_wifi(listener.port());
 	peer::Connection phone = connect_with_caps(source, peer::all_caps());
-	for (int i = 0; i < 200000 && log.count_prefix("[ostrelin] 連線中斷") == 0; i++) {
+	for (int i = 0; i < 200000 && log.count_prefix(plugin_line_head(LOGTEXT_DISCONNECTED)) == 0; i++) {
 		change(source, [i](obs_data_t *s) { obs_data_set_int(s, "ev", i); });
 		if (i % 1000 == 999)
 			std::this_thread::sleep_for(5ms);
 	}
-	ASSERT_TRUE(log.wait_for_prefix("[ostrelin] 連線中斷", 1, 5000ms));
+	ASSERT_TRUE(log.wait_for_prefix(plugin_line_head(LOGTEXT_DISCONNECTED), 1, 5000ms));
 
 	media::Bytes got;
 	for (media::Bytes b = phone.read(CONTROL_MESSAGE_SIZE, 1000); b.size() == CONTROL_MESSAGE_SIZE;
@@ -281,7 +282,7 @@ TEST_F(LifecycleTest, DisablingStopsTheThreadAndClosesTheSocket)
 {
 	obs_source_t *source = create_wifi(listener.port());
 	peer::Connection phone = accept_phone();
-	ASSERT_TRUE(log.wait_for(LOG_INFO, "[ostrelin] 串流已連上 80x48 @ 30 fps", 3000ms));
+	ASSERT_TRUE(log.wait_for(LOG_INFO, plugin_line(LOGTEXT_STREAM_CONNECTED, 80, 48, 30), 3000ms));
 	int fds_streaming = peer::open_fds();
 	int threads_streaming = peer::threads();
 

@@ -11,6 +11,7 @@
 #include "obs-probe.h"
 #include "rgba-picture.h"
 #include "test-sender.h"
+#include "log-lines.h"
 
 #include <graphics/graphics.h>
 #include <graphics/vec4.h>
@@ -201,7 +202,7 @@ TEST_F(ModuleE2E, ShowsTheSendersPictureAndPlaysItsTone)
 	probe::Attachment attachment(source, &recorder);
 
 	ASSERT_TRUE(sender.wait_for_line("connected"));
-	ASSERT_TRUE(log.wait_for(LOG_INFO, "[ostrelin] 串流已連上 640x360 @ 30 fps", 5000ms));
+	ASSERT_TRUE(log.wait_for(LOG_INFO, plugin_line(LOGTEXT_STREAM_CONNECTED, 640, 360, 30), 5000ms));
 	ASSERT_TRUE(recorder.wait_frames(30, 10000ms));
 	ASSERT_TRUE(recorder.wait_audio(20, 10000ms));
 
@@ -253,7 +254,7 @@ TEST_F(ModuleE2E, CameraControlsReachThePhoneInTheirOrder)
 	ASSERT_NE(sender.port(), 0);
 	obs_source_t *source = create_wifi(sender.port());
 	ASSERT_TRUE(sender.wait_for_line("connected"));
-	ASSERT_TRUE(log.wait_for_prefix("[ostrelin] 相機能力", 1, 5000ms));
+	ASSERT_TRUE(log.wait_for_prefix(plugin_line_head(LOGTEXT_CAMERA_CAPS), 1, 5000ms));
 	/* The capabilities are answered with the values the settings hold. */
 	EXPECT_EQ(next_lines(sender, 5),
 		  (std::vector<std::string>{"control zoom 1000", "control ev 0", "control torch 0", "control ae_lock 0",
@@ -294,7 +295,7 @@ TEST_F(ModuleE2E, DisablingEndsTheConnectionThreadAndClosesTheSocket)
 	std::set<long> before = thread_ids();
 	obs_source_t *source = create_wifi(sender.port());
 	ASSERT_TRUE(sender.wait_for_line("connected"));
-	ASSERT_TRUE(log.wait_for_prefix("[ostrelin] 串流已連上", 1, 5000ms));
+	ASSERT_TRUE(log.wait_for_prefix(plugin_line_head(LOGTEXT_STREAM_CONNECTED), 1, 5000ms));
 	std::set<long> running = thread_ids();
 	std::set<long> started = minus(running, before);
 	ASSERT_FALSE(started.empty());
@@ -316,7 +317,7 @@ TEST_F(ModuleE2E, DisablingEndsTheConnectionThreadAndClosesTheSocket)
 	/* On again: a new connection. */
 	change(source, [](obs_data_t *s) { obs_data_set_bool(s, "enabled", true); });
 	EXPECT_TRUE(sender.wait_for_line("connected"));
-	EXPECT_TRUE(log.wait_for_prefix("[ostrelin] 串流已連上", 2, 5000ms));
+	EXPECT_TRUE(log.wait_for_prefix(plugin_line_head(LOGTEXT_STREAM_CONNECTED), 2, 5000ms));
 }
 
 TEST_F(ModuleE2E, RemovalDropsOnlyTheForwardTheSourceMade)

@@ -3,6 +3,7 @@
 
 #include "log-capture.h"
 #include "obs-env.h"
+#include "log-lines.h"
 
 #include <obs.h>
 #include <util/bmem.h>
@@ -159,7 +160,7 @@ TEST(ModuleLoad, RegistersTheSourceAndLogsOnce)
 	ObsEnv env;
 	ASSERT_NE(env.load_module(), nullptr);
 
-	EXPECT_EQ(log.count(LOG_INFO, "[ostrelin] plugin 載入完成"), 1u);
+	EXPECT_EQ(log.count(LOG_INFO, plugin_line(LOGTEXT_PLUGIN_LOADED)), 1u);
 	EXPECT_NE(obs_source_get_display_name("ostrelin_source"), nullptr);
 	EXPECT_EQ(obs_get_source_output_flags("ostrelin_source"), 0x87u);
 }
@@ -175,9 +176,9 @@ TEST(ModuleLoad, LanguageLineComesBeforeTheLoadedLine)
 	std::vector<LogLine> lines = log.plugin_lines();
 	ASSERT_EQ(lines.size(), 2u);
 	EXPECT_EQ(lines[0].level, LOG_INFO);
-	EXPECT_EQ(lines[0].text, "[ostrelin] 介面語言：zh-CN");
+	EXPECT_EQ(lines[0].text, plugin_line(LOGTEXT_LANGUAGE, "zh-CN"));
 	EXPECT_EQ(lines[1].level, LOG_INFO);
-	EXPECT_EQ(lines[1].text, "[ostrelin] plugin 載入完成");
+	EXPECT_EQ(lines[1].text, plugin_line(LOGTEXT_PLUGIN_LOADED));
 }
 
 TEST(ModuleLocale, TextFallsBackToTheKey)

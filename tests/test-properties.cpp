@@ -12,6 +12,7 @@
 #include "obs-settle.h"
 #include "source-instance.h"
 #include "test-sender.h"
+#include "log-lines.h"
 
 #include <obs.h>
 #include <util/platform.h>
@@ -237,12 +238,13 @@ protected:
 		if (sender.port() == 0)
 			return nullptr;
 		obs_source_t *source = create_wifi(sender.port());
-		if (!sender.wait_for_line("connected") || !log.wait_for_prefix("[ostrelin] 串流已連上", 1, 5000ms))
+		if (!sender.wait_for_line("connected") ||
+		    !log.wait_for_prefix(plugin_line_head(LOGTEXT_STREAM_CONNECTED), 1, 5000ms))
 			return nullptr;
 		return source;
 	}
 
-	bool wait_for_caps() { return log.wait_for_prefix("[ostrelin] 相機能力", 1, 5000ms); }
+	bool wait_for_caps() { return log.wait_for_prefix(plugin_line_head(LOGTEXT_CAMERA_CAPS), 1, 5000ms); }
 
 	static SourceInstance *instance(obs_source_t *source)
 	{
@@ -475,7 +477,7 @@ TEST_F(PanelTest, PanelIsAskedToRebuildWhenTheConnectionChanges)
 	EXPECT_EQ(refreshes.count(), 2);
 
 	sender.reset(); /* the phone goes away */
-	ASSERT_TRUE(log.wait_for_prefix("[ostrelin] 連線中斷", 1, 5000ms));
+	ASSERT_TRUE(log.wait_for_prefix(plugin_line_head(LOGTEXT_DISCONNECTED), 1, 5000ms));
 	EXPECT_TRUE(wait_until([&] { return refreshes.count() == 3; }, 3000ms));
 	EXPECT_EQ(label(panel(source).get(), "status"), en.text("StatusOff"));
 }
@@ -491,11 +493,11 @@ TEST_F(PanelTest, StatusFollowsTheSourceAndTheButtonRefreshesIt)
 	Settings far(obs_data_create());
 	obs_data_set_int(far.get(), "port", 70000);
 	update_source(refused, far.get());
-	ASSERT_TRUE(log.wait_for_prefix("[ostrelin] 連接埠 70000", 1, 5000ms));
+	ASSERT_TRUE(log.wait_for(LOG_WARNING, plugin_line(LOGTEXT_PORT_OUT_OF_RANGE, 70000LL), 5000ms));
 	EXPECT_EQ(label(panel(refused).get(), "status"), format(en.text("StatusBadPort"), 70000LL));
 
 	obs_source_t *waiting = create_wifi(1);
-	ASSERT_TRUE(log.wait_for_prefix("[ostrelin] 連不上", 1, 5000ms));
+	ASSERT_TRUE(log.wait_for_prefix(plugin_line_head(LOGTEXT_UNREACHABLE), 1, 5000ms));
 	EXPECT_EQ(label(panel(waiting).get(), "status"), en.text("StatusOff"));
 
 	Sender sender({"--width", "320", "--height", "180", "--fps", "15"});
@@ -709,7 +711,7 @@ TEST_F(PanelTest, PickedLanguageRelabelsThePanelInPlaceAndIsRemembered)
 	std::ofstream(env->module_config_dir() + "/language.txt", std::ios::binary) << stored;
 	module = env->load_module();
 	ASSERT_NE(module, nullptr);
-	EXPECT_TRUE(log.contains(LOG_INFO, "[ostrelin] 介面語言：ja-JP"));
+	EXPECT_TRUE(log.contains(LOG_INFO, plugin_line(LOGTEXT_LANGUAGE, "ja-JP")));
 	EXPECT_EQ(lang_get(), "ja-JP");
 	Properties fresh = panel_without_instance();
 	EXPECT_EQ(label(fresh.get(), "port"), ja_jp.text("PortUSB"));

@@ -5,6 +5,7 @@
 #include "receive-loop.h"
 #include "source-instance.h"
 #include "stream-peer.h"
+#include "log-lines.h"
 
 #include <gtest/gtest.h>
 #include <util/bmem.h>
@@ -74,9 +75,9 @@ protected:
 	 * packet sent before it has been handled. */
 	void sync_with_caps()
 	{
-		size_t before = log.count_prefix("[ostrelin] 相機能力");
+		size_t before = log.count_prefix(plugin_line_head(LOGTEXT_CAMERA_CAPS));
 		ASSERT_TRUE(phone.send(peer::caps_packet(peer::all_caps())));
-		ASSERT_TRUE(log.wait_for_prefix("[ostrelin] 相機能力", before + 1, 5000ms));
+		ASSERT_TRUE(log.wait_for_prefix(plugin_line_head(LOGTEXT_CAMERA_CAPS), before + 1, 5000ms));
 	}
 
 	bool send_video(const media::Bytes &au, uint64_t ts_us) { return phone.send(peer::packet(0x00, ts_us, au)); }
@@ -110,10 +111,10 @@ TEST_F(ReceiveLoopTest, PicturesAndAudioReachObsOnItsClock)
 	/* Audio before the first video packet has nothing to be timed against. */
 	ASSERT_TRUE(send_audio(audio[0], peer::now_us()));
 	sync_with_caps();
-	EXPECT_EQ(log.count(LOG_INFO, "[ostrelin] 音訊解碼器就緒 (AAC, 48000 Hz, 2 聲道)"), 1u);
+	EXPECT_EQ(log.count(LOG_INFO, plugin_line(LOGTEXT_AUDIO_DECODER_READY, 48000u, 2u)), 1u);
 	EXPECT_EQ(inst->audio_packets, 0u);
 	EXPECT_EQ(log.count(LOG_INFO,
-			    "[ostrelin] 相機能力：變焦 1.0–8.0×，曝光 -12–12 級，手電筒 有，AE 鎖 有，白平衡 3 種"),
+			    plugin_line(LOGTEXT_CAMERA_CAPS, 1.0, 8.0, -12, 12, LOGTEXT_CAPS_YES, LOGTEXT_CAPS_YES, 3)),
 		  1u);
 	CameraCaps caps = source_caps(inst.get());
 	EXPECT_EQ(caps.valid, 1);
@@ -153,14 +154,14 @@ TEST_F(ReceiveLoopTest, PicturesAndAudioReachObsOnItsClock)
 	other[1] ^= 0x08; /* stereo -> mono channel configuration */
 	ASSERT_TRUE(phone.send(peer::audio_config_packet(48000, 1, other)));
 	sync_with_caps();
-	EXPECT_EQ(log.count(LOG_INFO, "[ostrelin] 音訊解碼器就緒 (AAC, 48000 Hz, 1 聲道)"), 1u);
+	EXPECT_EQ(log.count(LOG_INFO, plugin_line(LOGTEXT_AUDIO_DECODER_READY, 48000u, 1u)), 1u);
 }
 
 /* A configuration without a usable rate builds nothing, and one whose decoder
  * cannot open is tried once: repeats of the same bytes are not news. */
 TEST_F(ReceiveLoopTest, AudioConfigurationsThatCannotPlayAreRefusedOnce)
 {
-	const std::string refused = "[ostrelin] 音訊設定的取樣率 0 Hz 不是 AAC 的取樣率，不解碼音訊";
+	const std::string refused = plugin_line(LOGTEXT_AUDIO_RATE_REFUSED, 0u);
 	ASSERT_TRUE(phone.send(peer::audio_config_packet(0, 8, {})));
 	ASSERT_TRUE(phone.send(peer::audio_config_packet(0, 8, {})));
 	for (size_t i = 0; i < 3; i++) {
@@ -177,7 +178,7 @@ TEST_F(ReceiveLoopTest, AudioConfigurationsThatCannotPlayAreRefusedOnce)
 	for (int i = 0; i < 3; i++)
 		ASSERT_TRUE(phone.send(peer::audio_config_packet(48000, 2, broken)));
 	sync_with_caps();
-	EXPECT_EQ(log.count(LOG_ERROR, "[ostrelin] 開啟 AAC 解碼器失敗"), 1u);
+	EXPECT_EQ(log.count(LOG_ERROR, plugin_line(LOGTEXT_AAC_OPEN_FAILED)), 1u);
 	EXPECT_EQ(inst->audio_decoder, nullptr);
 }
 
@@ -188,7 +189,7 @@ TEST_F(ReceiveLoopTest, ZeroLengthPacketsAreSkippedAndTheSizeLimitIsInclusive)
 	ASSERT_TRUE(phone.send(peer::packet(0x00, 0, {}, 0)));
 	ASSERT_TRUE(phone.send(peer::packet(0x08, 0, {}, 0)));
 	sync_with_caps();
-	EXPECT_EQ(log.count_prefix("[ostrelin] 相機能力"), 1u); /* only the real one */
+	EXPECT_EQ(log.count_prefix(plugin_line_head(LOGTEXT_CAMERA_CAPS)), 1u); /* only the real one */
 	EXPECT_EQ(inst->audio_decoder, nullptr);
 	EXPECT_EQ(inst->packet_buf_size, 22u + 4 * 3);
 
@@ -202,7 +203,7 @@ TEST_F(ReceiveLoopTest, ZeroLengthPacketsAreSkippedAndTheSizeLimitIsInclusive)
 	/* One byte more ends the stream with the error line. */
 	ASSERT_TRUE(phone.send(peer::packet(0x00, 0, {}, STREAM_MAX_PAYLOAD + 1)));
 	ASSERT_TRUE(wait_ended(5000ms));
-	EXPECT_TRUE(log.contains(LOG_ERROR, "[ostrelin] 封包大小不合理 (8388609)，中斷連線"));
+	EXPECT_TRUE(log.contains(LOG_ERROR, plugin_line(LOGTEXT_PACKET_TOO_LARGE, 8388609ULL)));
 }
 
 TEST_F(ReceiveLoopTest, NineReceiveTimeoutsAreToleratedTheTenthEndsTheStream)
@@ -212,7 +213,7 @@ TEST_F(ReceiveLoopTest, NineReceiveTimeoutsAreToleratedTheTenthEndsTheStream)
 	std::this_thread::sleep_for(4700ms);     /* nine 500 ms waits */
 	ASSERT_FALSE(loop_ended);
 	ASSERT_TRUE(phone.send(caps.data() + 5, caps.size() - 5));
-	ASSERT_TRUE(log.wait_for_prefix("[ostrelin] 相機能力", 1, 3000ms));
+	ASSERT_TRUE(log.wait_for_prefix(plugin_line_head(LOGTEXT_CAMERA_CAPS), 1, 3000ms));
 
 	/* Now nothing at all: ten waits in a row end the stream. */
 	ASSERT_TRUE(wait_ended(8000ms));
@@ -238,12 +239,11 @@ TEST_F(ReceiveLoopTest, StatisticsEveryFiveSecondsWithTrueFigures)
 		bytes += au.size();
 		std::this_thread::sleep_for(33ms);
 	}
-	ASSERT_TRUE(log.wait_for_prefix("[ostrelin]   送出→交給OBS", 1, 3000ms));
+	ASSERT_TRUE(log.wait_for_prefix(plugin_line_head(LOGTEXT_STATS_LATENCY), 1, 3000ms));
 
-	std::regex first(
-		R"(\[ostrelin\] (\d+\.\d) fps, (\d+\.\d) Mbps, 解碼 (\d+\.\d\d) ms \(最慢 (\d+\.\d\d)\), 累計 (\d+) 張)");
-	std::regex audio_line(R"(\[ostrelin\]   音訊 (\d+) 個封包，時鐘位移 -?\d+\.\d ms)");
-	std::regex latency(R"(\[ostrelin\]   送出→交給OBS: 平均 (\d+\.\d\d) ms, 最慢 (\d+\.\d\d) ms \((\d+) 張\))");
+	std::regex first = plugin_line_regex(LOGTEXT_STATS);
+	std::regex audio_line = plugin_line_regex(LOGTEXT_STATS_AUDIO);
+	std::regex latency = plugin_line_regex(LOGTEXT_STATS_LATENCY);
 	auto lines = log.plugin_lines();
 	size_t at = 0;
 	while (at < lines.size() && !std::regex_match(lines[at].text, first))
@@ -255,6 +255,7 @@ TEST_F(ReceiveLoopTest, StatisticsEveryFiveSecondsWithTrueFigures)
 	double fps = std::stod(m[1]);
 	EXPECT_GT(fps, 15.0); /* paced at about 30 per second */
 	EXPECT_LT(fps, 35.0);
+	EXPECT_GE(std::stod(m[3]), 0.0);
 	EXPECT_LE(std::stod(m[3]), std::stod(m[4])); /* average <= slowest */
 	uint64_t total = std::stoull(m[5]);
 	EXPECT_GE(total, 75u);
@@ -263,13 +264,15 @@ TEST_F(ReceiveLoopTest, StatisticsEveryFiveSecondsWithTrueFigures)
 	/* The bit rate covers the video payload bytes of the window (the tiny
 	 * test pictures make it a few kbit/s, shown as 0.0 Mbps). */
 	double sent_kbps = bytes * 8 / 5.6 / 1000;
-	EXPECT_EQ(std::stod(m[2]), 0.0);
+	EXPECT_EQ(m[2].str(), "0.0");
 	EXPECT_GT(inst->stat_kbps, sent_kbps * 0.5);
 	EXPECT_LT(inst->stat_kbps, sent_kbps * 1.5);
 
 	ASSERT_TRUE(std::regex_match(lines[at + 1].text, m, audio_line)) << lines[at + 1].text;
 	EXPECT_GT(std::stoull(m[1]), 0u);
 	ASSERT_TRUE(std::regex_match(lines[at + 2].text, m, latency)) << lines[at + 2].text;
+	EXPECT_GE(std::stod(m[1]), 0.0);
+	EXPECT_GE(std::stod(m[2]), 0.0);
 	EXPECT_GT(std::stoull(m[3]), 0u);
 }
 
@@ -292,7 +295,7 @@ TEST_F(ReceiveLoopTest, SenderClockJumpResetsVideoAndReAnchorsAudio)
 	ASSERT_TRUE(recorder.wait_frames(5, 3000ms));
 	uint64_t jump_sent = os_gettime_ns();
 	send_for(2600ms, 600000); /* the phone's clock jumps 600 ms ahead */
-	ASSERT_TRUE(log.wait_for_prefix("[ostrelin] 時鐘基準改變，重新錨定（差 ", 1, 3000ms));
+	ASSERT_TRUE(log.wait_for_prefix(plugin_line_head(LOGTEXT_CLOCK_REANCHOR), 1, 3000ms));
 
 	/* Pictures after the jump are timed at their arrival, not 600 ms in the
 	 * future as the old offset would have put them. */
@@ -305,7 +308,7 @@ TEST_F(ReceiveLoopTest, SenderClockJumpResetsVideoAndReAnchorsAudio)
 	}
 	EXPECT_GT(after_jump, 10u);
 
-	std::regex anchor(R"(\[ostrelin\] 時鐘基準改變，重新錨定（差 (-?\d+) ms）)");
+	std::regex anchor = plugin_line_regex(LOGTEXT_CLOCK_REANCHOR);
 	for (auto &line : log.plugin_lines()) {
 		std::smatch m;
 		if (std::regex_match(line.text, m, anchor)) {

@@ -1,5 +1,6 @@
 #include "lifecycle.h"
 #include "source-fixture.h"
+#include "log-lines.h"
 
 #include <sys/socket.h>
 
@@ -54,7 +55,7 @@ TEST_F(SourceStopTest, WhileConnecting)
 	std::this_thread::sleep_for(100ms);
 	obs_source_t *source = create_wifi(full.port());
 	std::this_thread::sleep_for(400ms); /* inside the 3 s connect wait */
-	EXPECT_EQ(log.count_prefix("[ostrelin] 連不上"), 0u);
+	EXPECT_EQ(log.count_prefix(plugin_line_head(LOGTEXT_UNREACHABLE)), 0u);
 	expect_stopped(source, disable_ms(source), "connecting");
 	for (int fd : fillers)
 		close(fd);
@@ -69,25 +70,25 @@ TEST_F(SourceStopTest, WhileAwaitingTheHandshake)
 	expect_stopped(source, disable_ms(source), "awaiting the handshake");
 	EXPECT_TRUE(phone.wait_closed(1000));
 	/* Stopped while reading the handshake: no rejection, no disconnect line. */
-	EXPECT_EQ(log.count_prefix("[ostrelin] 連線中斷"), 0u);
+	EXPECT_EQ(log.count_prefix(plugin_line_head(LOGTEXT_DISCONNECTED)), 0u);
 }
 
 TEST_F(SourceStopTest, WhileStreaming)
 {
 	obs_source_t *source = create_wifi(listener.port());
 	peer::Connection phone = accept_phone();
-	ASSERT_TRUE(log.wait_for(LOG_INFO, "[ostrelin] 串流已連上 80x48 @ 30 fps", 3000ms));
+	ASSERT_TRUE(log.wait_for(LOG_INFO, plugin_line(LOGTEXT_STREAM_CONNECTED, 80, 48, 30), 3000ms));
 	for (auto &au : video)
 		phone.send(peer::packet(0, peer::now_us(), au));
 	ASSERT_TRUE(wait_until([&] { return instance(source)->frames_decoded == 5; }, 3000ms));
 	expect_stopped(source, disable_ms(source), "streaming");
-	EXPECT_EQ(log.count_prefix("[ostrelin] 連線中斷"), 0u);
+	EXPECT_EQ(log.count_prefix(plugin_line_head(LOGTEXT_DISCONNECTED)), 0u);
 }
 
 TEST_F(SourceStopTest, WhilePausingBeforeTheNextAttempt)
 {
 	obs_source_t *source = create_wifi(peer::unused_port());
-	ASSERT_TRUE(log.wait_for_prefix("[ostrelin] 連不上", 1, 3000ms));
+	ASSERT_TRUE(log.wait_for_prefix(plugin_line_head(LOGTEXT_UNREACHABLE), 1, 3000ms));
 	std::this_thread::sleep_for(50ms); /* in the 1 s pause now */
 	expect_stopped(source, disable_ms(source), "pausing");
 }
@@ -115,7 +116,7 @@ TEST_F(SourceStopTest, RemovalEndsTheThreadPromptly)
 {
 	int threads_before = peer::threads();
 	obs_source_t *source = create_wifi(peer::unused_port());
-	ASSERT_TRUE(log.wait_for_prefix("[ostrelin] 連不上", 1, 3000ms));
+	ASSERT_TRUE(log.wait_for_prefix(plugin_line_head(LOGTEXT_UNREACHABLE), 1, 3000ms));
 	int threads_running = peer::threads();
 	ASSERT_GT(threads_running, threads_before);
 

@@ -1,4 +1,5 @@
 #include "source-fixture.h"
+#include "log-lines.h"
 
 #include <util/bmem.h>
 
@@ -71,7 +72,7 @@ TEST_F(SourceStressTest, CreateUpdateDestroyWhileThePhoneStreamsAndDrops)
 		<< peer::threads() << " threads, " << threads_before << " before";
 	EXPECT_TRUE(wait_until([&] { return peer::open_fds() <= fds_before; }, 5000ms))
 		<< peer::open_fds() << " descriptors, " << fds_before << " before";
-	EXPECT_GT(log.count_prefix("[ostrelin] 串流已連上"), 10u);
+	EXPECT_GT(log.count_prefix(plugin_line_head(LOGTEXT_STREAM_CONNECTED)), 10u);
 
 	/* Every allocation made through libobs is back once it shuts down. */
 	env.reset();

@@ -1,4 +1,5 @@
 #include "source-fixture.h"
+#include "log-lines.h"
 
 #include <string>
 
@@ -8,12 +9,12 @@ namespace {
 
 std::string cannot_connect_line(const std::string &host, int port)
 {
-	return "[ostrelin] 連不上 " + host + ":" + std::to_string(port) + "，手機端 app 開了嗎？（每 30 秒回報一次）";
+	return plugin_line(LOGTEXT_UNREACHABLE, host.c_str(), port);
 }
 
 std::string disconnect_line(unsigned long long frames)
 {
-	return "[ostrelin] 連線中斷，1000 ms 後重試（已解 " + std::to_string(frames) + " 張）";
+	return plugin_line(LOGTEXT_DISCONNECTED, 1000, frames);
 }
 
 } // namespace
@@ -27,7 +28,7 @@ TEST_F(StreamThreadTest, WrongMagicIsRejected)
 	ASSERT_TRUE(phone.valid());
 	ASSERT_TRUE(phone.send(peer::handshake(80, 48, 30, 3, 1, "NRIx")));
 	ASSERT_TRUE(log.wait_for(LOG_INFO, disconnect_line(0), 3000ms));
-	EXPECT_TRUE(log.contains(LOG_ERROR, "[ostrelin] 對面回的不是 Ostrelin 串流"));
+	EXPECT_TRUE(log.contains(LOG_ERROR, plugin_line(LOGTEXT_NOT_OSTRELIN)));
 	EXPECT_TRUE(phone.wait_closed(2000));
 }
 
@@ -40,9 +41,10 @@ TEST_F(StreamThreadTest, VersionErrorEveryAttemptDisconnectLineGated)
 		ASSERT_TRUE(phone.send(peer::handshake(80, 48, 30, 2, 9)));
 		ASSERT_TRUE(phone.wait_closed(3000));
 	}
-	ASSERT_TRUE(log.wait_until_count(LOG_ERROR, "[ostrelin] 協定版本不合：手機端 2，plugin 端 3", 3, 3000ms));
+	ASSERT_TRUE(log.wait_until_count(LOG_ERROR, plugin_line(LOGTEXT_VERSION_MISMATCH, 2, 3), 3, 3000ms));
 	EXPECT_EQ(log.count(LOG_INFO, disconnect_line(0)), 1u);
-	EXPECT_EQ(log.count_prefix("[ostrelin] 不支援的編碼"), 0u); /* the codec check is not reached */
+	EXPECT_EQ(log.count_prefix(plugin_line_head(LOGTEXT_UNSUPPORTED_CODEC)),
+		  0u); /* the codec check is not reached */
 }
 
 TEST_F(StreamThreadTest, WrongCodecIsRejected)
@@ -51,7 +53,7 @@ TEST_F(StreamThreadTest, WrongCodecIsRejected)
 	peer::Connection phone = listener.accept(5000);
 	ASSERT_TRUE(phone.valid());
 	ASSERT_TRUE(phone.send(peer::handshake(80, 48, 30, 3, 7)));
-	ASSERT_TRUE(log.wait_for(LOG_ERROR, "[ostrelin] 不支援的編碼 7", 3000ms));
+	ASSERT_TRUE(log.wait_for(LOG_ERROR, plugin_line(LOGTEXT_UNSUPPORTED_CODEC, 7), 3000ms));
 }
 
 TEST_F(StreamThreadTest, UnreachablePhoneIsReportedOncePerThirtySeconds)
@@ -79,7 +81,7 @@ TEST_F(StreamThreadTest, StreamIsAnnouncedAndReconnectsAfterTheDrop)
 	{
 		peer::Connection phone = accept_phone();
 		ASSERT_TRUE(phone.valid());
-		ASSERT_TRUE(log.wait_for(LOG_INFO, "[ostrelin] 串流已連上 80x48 @ 30 fps", 3000ms));
+		ASSERT_TRUE(log.wait_for(LOG_INFO, plugin_line(LOGTEXT_STREAM_CONNECTED, 80, 48, 30), 3000ms));
 		for (auto &au : video)
 			ASSERT_TRUE(phone.send(peer::packet(0, peer::now_us(), au)));
 		ASSERT_TRUE(wait_until([&] { return inst->frames_decoded == 5; }, 3000ms));
@@ -91,7 +93,7 @@ TEST_F(StreamThreadTest, StreamIsAnnouncedAndReconnectsAfterTheDrop)
 	ASSERT_TRUE(log.wait_for(LOG_INFO, disconnect_line(5), 3000ms));
 	peer::Connection again = accept_phone();
 	ASSERT_TRUE(again.valid());
-	ASSERT_TRUE(log.wait_until_count(LOG_INFO, "[ostrelin] 串流已連上 80x48 @ 30 fps", 2, 3000ms));
+	ASSERT_TRUE(log.wait_until_count(LOG_INFO, plugin_line(LOGTEXT_STREAM_CONNECTED, 80, 48, 30), 2, 3000ms));
 }
 
 TEST_F(StreamThreadTest, SilentPhoneIsDroppedAfterAboutFiveSeconds)
@@ -118,10 +120,10 @@ TEST_F(StreamThreadTest, UsbModeConnectsToLoopbackAndWarnsWithoutAdb)
 
 	peer::Connection phone = accept_phone();
 	EXPECT_TRUE(phone.valid());
-	std::string warning = "[ostrelin] 建立 adb forward 失敗：連不到 adb server (127.0.0.1:" +
-			      std::to_string(adb_port) + ")。請確認 adb 有在跑，或先執行一次 adb devices";
+	std::string warning =
+		plugin_line(LOGTEXT_FORWARD_FAILED, format_text(LOGTEXT_ADB_UNREACHABLE, (int)adb_port).c_str());
 	EXPECT_TRUE(log.wait_for(LOG_WARNING, warning, 3000ms));
-	EXPECT_TRUE(log.wait_for(LOG_INFO, "[ostrelin] 串流已連上 80x48 @ 30 fps", 3000ms));
+	EXPECT_TRUE(log.wait_for(LOG_INFO, plugin_line(LOGTEXT_STREAM_CONNECTED, 80, 48, 30), 3000ms));
 }
 
 TEST_F(StreamThreadTest, UsbModeAsksForTheForwardBeforeEachAttempt)
@@ -139,5 +141,5 @@ TEST_F(StreamThreadTest, UsbModeAsksForTheForwardBeforeEachAttempt)
 		"host-serial:R58M123:forward:tcp:" + std::to_string(listener.port()) + ";localabstract:nerix";
 	EXPECT_TRUE(adb.wait_for_request(forward, 3000));
 	EXPECT_TRUE(accept_phone().valid());
-	EXPECT_EQ(log.count_prefix("[ostrelin] 建立 adb forward 失敗"), 0u);
+	EXPECT_EQ(log.count_prefix(plugin_line_head(LOGTEXT_FORWARD_FAILED)), 0u);
 }

@@ -1,5 +1,6 @@
 #include "lifecycle.h"
 #include "adb-background.h"
+#include "ostrelin-log.h"
 #include "source-instance.h"
 #include "stream-thread.h"
 
@@ -163,8 +164,7 @@ void ostrelin_update(void *data, obs_data_t *settings)
 
 	if (inst->refused_port) {
 		if (inst->refused_port != refused_before)
-			blog(LOG_WARNING, "[ostrelin] 連接埠 %lld 不在 1–65535 之間，不連線",
-			     inst->refused_port.load());
+			ostrelin_log(LOG_WARNING, LOGTEXT_PORT_OUT_OF_RANGE, inst->refused_port.load());
 		return;
 	}
 	if (inst->enabled)

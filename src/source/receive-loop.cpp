@@ -1,4 +1,5 @@
 #include "receive-loop.h"
+#include "ostrelin-log.h"
 #include "source-instance.h"
 #include "stream-stats.h"
 
@@ -36,9 +37,9 @@ static void handle_capabilities(SourceInstance *inst, uint32_t length)
 	bool changed = !caps_equal(caps, source_caps(inst));
 	source_set_caps(inst, caps);
 	connection_caps_arrived(&inst->conn, caps);
-	blog(LOG_INFO, "[ostrelin] 相機能力：變焦 %.1f–%.1f×，曝光 %d–%d 級，手電筒 %s，AE 鎖 %s，白平衡 %d 種",
-	     caps.zoom_min / 1000.0, caps.zoom_max / 1000.0, caps.ev_min, caps.ev_max,
-	     (caps.flags & CAPS_TORCH) ? "有" : "無", (caps.flags & CAPS_AE_LOCK) ? "有" : "無", caps.awb_count);
+	ostrelin_log(LOG_INFO, LOGTEXT_CAMERA_CAPS, caps.zoom_min / 1000.0, caps.zoom_max / 1000.0, caps.ev_min,
+		     caps.ev_max, (caps.flags & CAPS_TORCH) ? LOGTEXT_CAPS_YES : LOGTEXT_CAPS_NO,
+		     (caps.flags & CAPS_AE_LOCK) ? LOGTEXT_CAPS_YES : LOGTEXT_CAPS_NO, caps.awb_count);
 	if (changed)
 		source_panel_refresh(inst);
 }
@@ -57,8 +58,7 @@ static void handle_audio_config(SourceInstance *inst, uint32_t length)
 	inst->audio_decoder = nullptr;
 	memcpy(&inst->audio_config, &config, sizeof(config));
 	if (!audio_config_rate_valid(config)) {
-		blog(LOG_WARNING, "[ostrelin] 音訊設定的取樣率 %u Hz 不是 AAC 的取樣率，不解碼音訊",
-		     (unsigned)config.sample_rate);
+		ostrelin_log(LOG_WARNING, LOGTEXT_AUDIO_RATE_REFUSED, (unsigned)config.sample_rate);
 		return;
 	}
 	inst->audio_decoder = ostrelin_audio_decoder_create(&inst->audio_config);
@@ -83,15 +83,15 @@ static void report_window(SourceInstance *inst, const StreamStats *stats, uint64
 	inst->stat_fps = r.stat_fps;
 	inst->stat_kbps = r.stat_kbps;
 
-	blog(LOG_INFO, "[ostrelin] %.1f fps, %.1f Mbps, 解碼 %.2f ms (最慢 %.2f), 累計 %llu 張", r.fps,
-	     r.bits_per_sec / 1e6, r.decode_avg_ms, r.decode_max_ms, (unsigned long long)inst->frames_decoded.load());
+	ostrelin_log(LOG_INFO, LOGTEXT_STATS, r.fps, r.bits_per_sec / 1e6, r.decode_avg_ms, r.decode_max_ms,
+		     (unsigned long long)inst->frames_decoded.load());
 	uint64_t audio_packets = inst->audio_packets;
 	if (audio_packets)
-		blog(LOG_INFO, "[ostrelin]   音訊 %llu 個封包，時鐘位移 %.1f ms", (unsigned long long)audio_packets,
-		     inst->audio_clock.clock_offset / 1e6);
+		ostrelin_log(LOG_INFO, LOGTEXT_STATS_AUDIO, (unsigned long long)audio_packets,
+			     inst->audio_clock.clock_offset / 1e6);
 	if (r.latency_count)
-		blog(LOG_INFO, "[ostrelin]   送出→交給OBS: 平均 %.2f ms, 最慢 %.2f ms (%llu 張)", r.latency_avg_ms,
-		     r.latency_max_ms, (unsigned long long)r.latency_count);
+		ostrelin_log(LOG_INFO, LOGTEXT_STATS_LATENCY, r.latency_avg_ms, r.latency_max_ms,
+			     (unsigned long long)r.latency_count);
 }
 
 static void handle_video(SourceInstance *inst, const PacketHeader &header, StreamStats *stats)
@@ -102,7 +102,7 @@ static void handle_video(SourceInstance *inst, const PacketHeader &header, Strea
 
 	int64_t re_anchor_delta = 0;
 	if (audio_clock_update(&inst->audio_clock, diff, now, &re_anchor_delta))
-		blog(LOG_INFO, "[ostrelin] 時鐘基準改變，重新錨定（差 %.0f ms）", re_anchor_delta / 1e6);
+		ostrelin_log(LOG_INFO, LOGTEXT_CLOCK_REANCHOR, re_anchor_delta / 1e6);
 	uint64_t pts = video_clock_pts(&inst->video_clock, ts, diff, now);
 
 	obs_source_frame frame;
@@ -154,8 +154,7 @@ void receive_loop(SourceInstance *inst)
 
 		if (header.length > 0) {
 			if (header.length > STREAM_MAX_PAYLOAD) {
-				blog(LOG_ERROR, "[ostrelin] 封包大小不合理 (%llu)，中斷連線",
-				     (unsigned long long)header.length);
+				ostrelin_log(LOG_ERROR, LOGTEXT_PACKET_TOO_LARGE, (unsigned long long)header.length);
 				return;
 			}
 			ensure_packet_buffer(inst, header.length);

@@ -2,6 +2,7 @@
 #include "adb-client.h"
 #include "receive-loop.h"
 #include "report-gate.h"
+#include "ostrelin-log.h"
 #include "source-instance.h"
 
 #include <util/platform.h>
@@ -38,14 +39,13 @@ static bool check_handshake(const Handshake &hs)
 	case HandshakeVerdict::accepted:
 		return true;
 	case HandshakeVerdict::wrong_magic:
-		blog(LOG_ERROR, "[ostrelin] 對面回的不是 Ostrelin 串流");
+		ostrelin_log(LOG_ERROR, LOGTEXT_NOT_OSTRELIN);
 		break;
 	case HandshakeVerdict::wrong_version:
-		blog(LOG_ERROR, "[ostrelin] 協定版本不合：手機端 %d，plugin 端 %d", hs.version,
-		     STREAM_PROTOCOL_VERSION);
+		ostrelin_log(LOG_ERROR, LOGTEXT_VERSION_MISMATCH, hs.version, STREAM_PROTOCOL_VERSION);
 		break;
 	case HandshakeVerdict::wrong_codec:
-		blog(LOG_ERROR, "[ostrelin] 不支援的編碼 %d", hs.codec);
+		ostrelin_log(LOG_ERROR, LOGTEXT_UNSUPPORTED_CODEC, hs.codec);
 		break;
 	}
 	return false;
@@ -66,7 +66,7 @@ static bool request_forward(SourceInstance *inst, bool may_report)
 		return false;
 	if (may_report) {
 		const char *reason = adb_last_error();
-		blog(LOG_WARNING, "[ostrelin] 建立 adb forward 失敗：%s", reason ? reason : "未知原因");
+		ostrelin_log(LOG_WARNING, LOGTEXT_FORWARD_FAILED, reason ? reason : LOGTEXT_UNKNOWN_REASON);
 	}
 	return true;
 }
@@ -96,8 +96,7 @@ static AttemptEnd run_attempt(SourceInstance *inst, bool may_report)
 	inst->height = hs.height;
 	inst->stream_fps = hs.fps;
 	inst->connected = true;
-	blog(LOG_INFO, "[ostrelin] 串流已連上 %ux%u @ %u fps", (unsigned)hs.width, (unsigned)hs.height,
-	     (unsigned)hs.fps);
+	ostrelin_log(LOG_INFO, LOGTEXT_STREAM_CONNECTED, (unsigned)hs.width, (unsigned)hs.height, (unsigned)hs.fps);
 	source_panel_refresh(inst);
 	receive_loop(inst);
 	return AttemptEnd::streamed;
@@ -105,8 +104,7 @@ static AttemptEnd run_attempt(SourceInstance *inst, bool may_report)
 
 static void log_disconnect(SourceInstance *inst)
 {
-	blog(LOG_INFO, "[ostrelin] 連線中斷，%d ms 後重試（已解 %llu 張）", RETRY_PAUSE_MS,
-	     (unsigned long long)inst->frames_decoded.load());
+	ostrelin_log(LOG_INFO, LOGTEXT_DISCONNECTED, RETRY_PAUSE_MS, (unsigned long long)inst->frames_decoded.load());
 }
 
 void stream_thread(void *arg)
@@ -127,8 +125,7 @@ void stream_thread(void *arg)
 		switch (run_attempt(inst, may_report)) {
 		case AttemptEnd::cannot_connect:
 			if (may_report)
-				blog(LOG_INFO, "[ostrelin] 連不上 %s:%d，手機端 app 開了嗎？（每 30 秒回報一次）",
-				     stream_display_host(inst), (int)inst->port);
+				ostrelin_log(LOG_INFO, LOGTEXT_UNREACHABLE, stream_display_host(inst), (int)inst->port);
 			connection_pause(conn, RETRY_PAUSE_MS);
 			last_report = report_time;
 			break;

@@ -25,13 +25,14 @@ import time
 
 import websocket
 
+from log_texts import LOGTEXT_PLUGIN_LOADED, LOGTEXT_PREFIX
 from obs_socket import EVENT_INPUT_VOLUME_METERS, REQUEST_PROCESSING_FAILED, ObsSocket, RequestFailed, SocketError
 from picture import BLUE, RED, bottom_half_difference, close_to, parse_bmp, pattern_problems
 
 WEBSOCKET_URL = "ws://127.0.0.1:4455"
 SOURCE_KIND = "ostrelin_source"
 SOURCE_NAME = "Ostrelin"
-LOAD_LINE = "[ostrelin] plugin 載入完成"
+LOAD_LINE = LOGTEXT_PREFIX + LOGTEXT_PLUGIN_LOADED
 LEAK_LINE = "Number of memory leaks: 0"
 STOP_SIGNALS = (signal.SIGTERM, signal.SIGHUP, signal.SIGINT)
 

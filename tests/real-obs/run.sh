@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # The plug-in inside a real OBS Studio, end to end.
 #
-#   run.sh PLUGIN.so SENDER
+#   run.sh PLUGIN.so SENDER LOG_TEXTS.py
+#
+# LOG_TEXTS.py is the plug-in's log texts as a Python module, generated from
+# src/log-texts.h by the build (cmake/log-texts-py.cmake).
 #
 # Installs the plug-in into the per-user plug-in folder of a fresh, isolated
 # OBS configuration (first-run wizard skipped, one empty scene, obs-websocket
@@ -15,12 +18,13 @@
 # folder (logs, sender output, pictures) for a look afterwards.
 set -euo pipefail
 
-if [ $# -ne 2 ]; then
-	echo "usage: $0 PLUGIN.so SENDER" >&2
+if [ $# -ne 3 ]; then
+	echo "usage: $0 PLUGIN.so SENDER LOG_TEXTS.py" >&2
 	exit 2
 fi
 plugin=$(realpath "$1")
 sender=$(realpath "$2")
+log_texts=$(realpath "$3")
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/../.." && pwd)
 screen_size=1920x1080
@@ -38,6 +42,7 @@ done
 /usr/bin/python3 -c 'import websocket' 2>/dev/null || fail "python3-websocket is missing (see scripts/setup.sh)"
 [ "$(basename "$plugin")" = ostrelin.so ] && [ -f "$plugin" ] || fail "no plug-in at $plugin"
 [ -x "$sender" ] || fail "no sender at $sender"
+[ "$(basename "$log_texts")" = log_texts.py ] && [ -f "$log_texts" ] || fail "no log texts module at $log_texts (built from src/log-texts.h)"
 [ "$(id -u)" -eq 0 ] || fail "needs root, for its own network namespace (unshare -n)"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/ostrelin-real-obs.XXXXXX")
@@ -155,7 +160,7 @@ fi
 # HOME and the XDG folders point into the temporary folder too, so that
 # nothing of this run lands in the user's own folders. setsid makes the
 # process group; unshare -n gives OBS a network of its own with loopback only.
-env HOME="$work/home" XDG_CONFIG_HOME="$config" XDG_CACHE_HOME="$work/home/.cache" \
+env PYTHONPATH="$(dirname "$log_texts")" HOME="$work/home" XDG_CONFIG_HOME="$config" XDG_CACHE_HOME="$work/home/.cache" \
 	XDG_DATA_HOME="$work/home/.local/share" XDG_RUNTIME_DIR="$work/runtime" \
 	setsid unshare --net \
 	sh -c 'size=$1; shift; ip link set lo up && exec xvfb-run -a -f "$0/xauthority" -s "-screen 0 ${size}x24" "$@"' \

@@ -1,13 +1,12 @@
 #include "plugin-log.h"
+#include "log-lines.h"
 
 #include <util/base.h>
 
 #include <cstdarg>
 #include <cstdio>
 
-static const char plugin_prefix[] = "[ostrelin] ";
-
-static bool starts_with(const std::string &text, const char *prefix)
+static bool starts_with(const std::string &text, const std::string &prefix)
 {
 	return text.rfind(prefix, 0) == 0;
 }
@@ -33,17 +32,18 @@ const char *link_state_name(LinkState state)
 
 LinkState link_state_after(LinkState before, const std::string &line)
 {
+	/* Each line is known by its text up to the first field. */
 	static const struct {
-		const char *prefix;
+		std::string prefix;
 		LinkState state;
 	} markers[] = {
-		{"[ostrelin] 串流已連上", LinkState::connected},
-		{"[ostrelin] 連線中斷", LinkState::reconnecting},
-		{"[ostrelin] 連不上", LinkState::unreachable},
-		{"[ostrelin] 建立 adb forward 失敗", LinkState::forward_failed},
-		{"[ostrelin] 對面回的不是 Ostrelin 串流", LinkState::rejected},
-		{"[ostrelin] 協定版本不合", LinkState::rejected},
-		{"[ostrelin] 不支援的編碼", LinkState::rejected},
+		{plugin_line_head(LOGTEXT_STREAM_CONNECTED), LinkState::connected},
+		{plugin_line_head(LOGTEXT_DISCONNECTED), LinkState::reconnecting},
+		{plugin_line_head(LOGTEXT_UNREACHABLE), LinkState::unreachable},
+		{plugin_line_head(LOGTEXT_FORWARD_FAILED), LinkState::forward_failed},
+		{plugin_line_head(LOGTEXT_NOT_OSTRELIN), LinkState::rejected},
+		{plugin_line_head(LOGTEXT_VERSION_MISMATCH), LinkState::rejected},
+		{plugin_line_head(LOGTEXT_UNSUPPORTED_CODEC), LinkState::rejected},
 	};
 	LinkState after = before;
 	for (const auto &marker : markers)
@@ -92,7 +92,7 @@ void PluginLog::handle(int level, const char *format, va_list args, void *param)
 	if (self->echo_everything_)
 		fprintf(stderr, "libobs[%d]: %s\n", level, text);
 	std::string line = text;
-	if (!starts_with(line, plugin_prefix))
+	if (!starts_with(line, LOGTEXT_PREFIX))
 		return;
 	std::lock_guard<std::mutex> guard(self->lock_);
 	self->state_ = link_state_after(self->state_, line);

@@ -1,7 +1,7 @@
 #pragma once
 /* libobs's log as the host sees it: the plug-in's own lines (those starting
- * "[ostrelin] ") are kept, in order, and tell the connection state; the rest
- * is dropped, or echoed to stderr when asked. */
+ * with its prefix, LOGTEXT_PREFIX) are kept, in order, and tell the
+ * connection state; the rest is dropped, or echoed to stderr when asked. */
 
 #include <mutex>
 #include <string>

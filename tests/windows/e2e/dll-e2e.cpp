@@ -5,6 +5,7 @@
  * case: stream | bad-magic | oversize | silent | usb
  * Prints one line per check and "dll-e2e <case>: N passed, M failed". */
 
+#include "log-lines.h"
 #include "obs-standin.h"
 
 #include <obs-module.h>
@@ -186,7 +187,7 @@ int main(int argc, char **argv)
 					"obs_module_set_pointer")(reinterpret_cast<obs_module_t *>(&module_handle));
 	entry<void (*)(const char *)>(dll, "obs_module_set_locale")("en-US");
 	check(entry<bool (*)()>(dll, "obs_module_load")(), "obs_module_load succeeds");
-	check(count_log("[ostrelin] plugin 載入完成") == 1, "the load is logged");
+	check(count_log(plugin_line(LOGTEXT_PLUGIN_LOADED)) == 1, "the load is logged");
 	auto module_text = entry<const char *(*)(const char *)>(dll, "obs_module_text");
 
 	size_t info_size = 0;
@@ -216,9 +217,9 @@ int main(int argc, char **argv)
 		wait_until([] { return standin_video_count() >= 60 && standin_audio_count() >= 20; });
 		check_pictures(320, 180);
 		check_audio();
-		check(count_log("[ostrelin] 串流已連上 320x180 @ 30 fps") == 1, "the connection is logged");
-		check(count_log("[ostrelin] 解碼器就緒 (h264") == 1, "the video decoder is logged");
-		check(count_log("[ostrelin] 音訊解碼器就緒 (AAC, 48000 Hz, 2 聲道)") == 1,
+		check(count_log(plugin_line(LOGTEXT_STREAM_CONNECTED, 320, 180, 30)) == 1, "the connection is logged");
+		check(count_log(plugin_line_head(LOGTEXT_DECODER_READY) + "h264") == 1, "the video decoder is logged");
+		check(count_log(plugin_line(LOGTEXT_AUDIO_DECODER_READY, 48000u, 2u)) == 1,
 		      "the audio decoder is logged");
 
 		standin_data_set_double(settings, "zoom", 2.5);
@@ -239,22 +240,24 @@ int main(int argc, char **argv)
 	} else if (mode == "bad-magic") {
 		check(wait_until([&] { return count_sender(sender_out, "connected") >= 2; }),
 		      "it connects again after the wrong magic");
-		check(count_log("[ostrelin] 對面回的不是 Ostrelin 串流") >= 1, "the wrong magic is logged");
+		check(count_log(plugin_line(LOGTEXT_NOT_OSTRELIN)) >= 1, "the wrong magic is logged");
 		check(standin_video_count() == 0, "no picture from a stream it refused");
 	} else if (mode == "oversize") {
 		check(wait_until([&] { return count_sender(sender_out, "connected") >= 2; }),
 		      "it connects again after the oversize packet");
-		check(count_log("[ostrelin] 封包大小不合理 (8388609)，中斷連線") >= 1, "the oversize packet is logged");
-		check(count_log("[ostrelin] 連線中斷，") >= 1, "the disconnect is logged");
+		check(count_log(plugin_line(LOGTEXT_PACKET_TOO_LARGE, 8388609ULL)) >= 1,
+		      "the oversize packet is logged");
+		check(count_log(plugin_line_head(LOGTEXT_DISCONNECTED)) >= 1, "the disconnect is logged");
 	} else if (mode == "silent") {
 		check(wait_until([&] { return count_sender(sender_out, "connected") >= 2; }, 30s),
 		      "it gives up on a silent phone and connects again");
 		check(count_sender(sender_out, "disconnected") >= 1, "the sender sees it go");
-		check(count_log("[ostrelin] 串流已連上 320x180 @ 30 fps") >= 1, "the handshake is logged");
-		check(count_log("[ostrelin] 連線中斷，") >= 1, "the disconnect is logged");
+		check(count_log(plugin_line(LOGTEXT_STREAM_CONNECTED, 320, 180, 30)) >= 1, "the handshake is logged");
+		check(count_log(plugin_line_head(LOGTEXT_DISCONNECTED)) >= 1, "the disconnect is logged");
 	} else if (mode == "usb") {
 		auto start = std::chrono::steady_clock::now();
-		const std::string refused = "[ostrelin] 建立 adb forward 失敗：連不到 adb server (127.0.0.1:5037)。";
+		const std::string refused =
+			plugin_line(LOGTEXT_FORWARD_FAILED, format_text(LOGTEXT_ADB_UNREACHABLE, 5037).c_str());
 		check(wait_until([&] { return count_log(refused) == 1; }), "the failed forward is logged: " + refused);
 		/* For the record only: the step asserts no timing. */
 		printf("usb: the failure was logged %lld ms after create\n",
