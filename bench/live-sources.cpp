@@ -1,4 +1,7 @@
 #include "live-sources.h"
+#include "obs-settle.h"
+
+#include <csignal>
 
 #include <chrono>
 #include <thread>
@@ -28,17 +31,6 @@ std::vector<std::string> sender_options(SourceKind kind, bool audio)
 	return options;
 }
 
-obs_source_t *create_ostrelin_source(const char *name, uint16_t port)
-{
-	obs_data_t *settings = obs_data_create();
-	obs_data_set_int(settings, "conn_mode", 1);
-	obs_data_set_string(settings, "host", "127.0.0.1");
-	obs_data_set_int(settings, "port", port);
-	obs_source_t *source = obs_source_create("ostrelin_source", name, settings, nullptr);
-	obs_data_release(settings);
-	return source;
-}
-
 static obs_source_t *create_media_source(const char *name, uint16_t port, bool lowest)
 {
 	obs_data_t *settings = obs_data_create();
@@ -58,11 +50,13 @@ static obs_source_t *create_media_source(const char *name, uint16_t port, bool l
 LiveSource::LiveSource(SourceKind kind, obs_scene_t *scene, const std::string &name, const std::string &log_path,
 		       bool audio, const std::vector<std::string> &more_options)
 	: kind_(kind),
+	  log_path_(log_path),
 	  scene_(scene)
 {
-	std::vector<std::string> options = sender_options(kind, audio);
-	options.insert(options.end(), more_options.begin(), more_options.end());
-	sender_ = std::make_unique<SenderProcess>(OSTRELIN_SENDER_PATH, options, log_path);
+	std::vector<std::string> options = {"--send-log", log_path};
+	for (const std::vector<std::string> &more : {sender_options(kind, audio), more_options})
+		options.insert(options.end(), more.begin(), more.end());
+	sender_ = std::make_unique<SenderProcess>(options);
 	if (!sender_->running())
 		return;
 	before_ = threads_now();
@@ -89,13 +83,7 @@ LiveSource::~LiveSource()
 
 bool LiveSource::wait_first_picture(int seconds) const
 {
-	auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-	while (track_.handoffs().empty()) {
-		if (std::chrono::steady_clock::now() > end)
-			return false;
-		std::this_thread::sleep_for(5ms);
-	}
-	return true;
+	return wait_until([&] { return !track_.handoffs().empty(); }, std::chrono::seconds(seconds));
 }
 
 void LiveSource::remove()
@@ -110,5 +98,5 @@ void LiveSource::remove()
 		source_ = nullptr;
 	}
 	if (sender_)
-		sender_->stop();
+		sender_->stop(SIGTERM);
 }

@@ -9,6 +9,7 @@
  *     "probesize=32 analyzeduration=0") or with its defaults. */
 
 #include "handoff-probe.h"
+#include "ostrelin-sources.h"
 #include "send-log.h"
 #include "sender-process.h"
 #include "thread-cpu.h"
@@ -49,12 +50,13 @@ public:
 	/* Takes the threads started since construction as this source's. */
 	void thread_snapshot_done() { threads_ = threads_added(before_, threads_now()); }
 	const ThreadSet &threads() const { return threads_; }
-	bool read_log(SendLog *log) const { return send_log_read(sender_->log_path(), log); }
+	bool read_log(SendLog *log) const { return send_log_read(log_path_, log); }
 	/* Removes the source from the scene and releases it, then stops the sender. */
 	void remove();
 
 private:
 	SourceKind kind_;
+	std::string log_path_;
 	std::unique_ptr<SenderProcess> sender_;
 	obs_scene_t *scene_;
 	obs_sceneitem_t *item_ = nullptr;
@@ -63,6 +65,3 @@ private:
 	ThreadSet before_;
 	ThreadSet threads_;
 };
-
-/* An Ostrelin source over Wi-Fi aimed at 127.0.0.1:port (a new reference). */
-obs_source_t *create_ostrelin_source(const char *name, uint16_t port);

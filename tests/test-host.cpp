@@ -4,6 +4,7 @@
  * first; with nothing listening it fails; bad options are refused before
  * libobs starts. */
 
+#include "child-process.h"
 #include "fake-adb-server.h"
 #include "rgba-picture.h"
 #include "test-sender.h"
@@ -65,34 +66,17 @@ private:
  * inherits this test's X display. */
 HostRun run_host(const TempDir &dir, std::vector<std::string> args)
 {
-	std::string log = dir.path() + "/host.out";
-	args.insert(args.begin(), OSTRELIN_HOST_PATH);
-	posix_spawn_file_actions_t actions;
-	posix_spawn_file_actions_init(&actions);
-	posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-	posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-	posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-	std::vector<char *> argv;
-	for (std::string &arg : args)
-		argv.push_back(arg.data());
-	argv.push_back(nullptr);
-	pid_t pid = -1;
+	ChildSpec spec;
+	spec.argv = std::move(args);
+	spec.argv.insert(spec.argv.begin(), OSTRELIN_HOST_PATH);
+	spec.null_stdin = true;
+	spec.output = ChildOutput::file;
+	spec.output_file = dir.path() + "/host.out";
+	ChildProcess host;
 	HostRun run;
-	if (posix_spawn(&pid, OSTRELIN_HOST_PATH, &actions, nullptr, argv.data(), environ) == 0) {
-		int status = 0;
-		int64_t deadline = monotonic_us() + 90 * 1000000LL;
-		while (waitpid(pid, &status, WNOHANG) == 0) {
-			if (monotonic_us() > deadline) {
-				kill(pid, SIGKILL);
-				waitpid(pid, &status, 0);
-				break;
-			}
-			usleep(20 * 1000);
-		}
-		run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-	}
-	posix_spawn_file_actions_destroy(&actions);
-	run.output = read_file(log);
+	if (host.start(spec) == 0)
+		run.status = host.wait_exit(90 * 1000);
+	run.output = read_file(spec.output_file);
 	return run;
 }
 

@@ -10,10 +10,9 @@
 #include "obs-settle.h"
 #include "obs-probe.h"
 #include "rgba-picture.h"
+#include "source-snapshot.h"
 #include "test-sender.h"
 
-#include <graphics/graphics.h>
-#include <graphics/vec4.h>
 #include <obs.h>
 #include <util/bmem.h>
 
@@ -62,43 +61,9 @@ std::set<long> minus(const std::set<long> &a, const std::set<long> &b)
 /* The source drawn as OBS draws it, at its own size, read back from the GPU. */
 std::optional<Picture> render(obs_source_t *source)
 {
-	uint32_t width = obs_source_get_width(source);
-	uint32_t height = obs_source_get_height(source);
-	if (width == 0 || height == 0)
+	Picture picture;
+	if (!snapshot_source(source, &picture))
 		return std::nullopt;
-
-	std::optional<Picture> picture;
-	obs_enter_graphics();
-	gs_texrender_t *target = gs_texrender_create(GS_RGBA, GS_ZS_NONE);
-	gs_stagesurf_t *stage = gs_stagesurface_create(width, height, GS_RGBA);
-	if (target && stage && gs_texrender_begin(target, width, height)) {
-		vec4 clear;
-		vec4_zero(&clear);
-		gs_clear(GS_CLEAR_COLOR, &clear, 0.0f, 0);
-		gs_ortho(0.0f, (float)width, 0.0f, (float)height, -100.0f, 100.0f);
-		gs_blend_state_push();
-		gs_blend_function(GS_BLEND_ONE, GS_BLEND_ZERO);
-		obs_source_video_render(source);
-		gs_blend_state_pop();
-		gs_texrender_end(target);
-
-		gs_stage_texture(stage, gs_texrender_get_texture(target));
-		uint8_t *data = nullptr;
-		uint32_t linesize = 0;
-		if (gs_stagesurface_map(stage, &data, &linesize)) {
-			Picture p;
-			p.width = width;
-			p.height = height;
-			p.rgba.resize((size_t)width * height * 4);
-			for (uint32_t y = 0; y < height; y++)
-				memcpy(&p.rgba[(size_t)y * width * 4], data + (size_t)y * linesize, (size_t)width * 4);
-			gs_stagesurface_unmap(stage);
-			picture = std::move(p);
-		}
-	}
-	gs_stagesurface_destroy(stage);
-	gs_texrender_destroy(target);
-	obs_leave_graphics();
 	return picture;
 }
 

@@ -8,6 +8,7 @@
 #include "plugin-log.h"
 #include "png-writer.h"
 #include "progress.h"
+#include "source-snapshot.h"
 
 #include <obs.h>
 #include <util/bmem.h>
@@ -73,7 +74,7 @@ static void print_target(const HostOptions &opts)
 struct RunResult {
 	ReceivedCounts counts;
 	double elapsed_s = 0;
-	Snapshot picture;
+	Picture picture;
 	bool have_picture = false;
 };
 

@@ -1,0 +1,14 @@
+#pragma once
+/* Ostrelin sources made as a user makes them: settings filled in, then
+ * obs_source_create with the plug-in's source type. */
+
+#include <obs.h>
+
+#include <cstdint>
+#include <functional>
+
+/* A new reference, or null when the plug-in is not loaded. */
+obs_source_t *create_ostrelin_source(const char *name, const std::function<void(obs_data_t *)> &edit);
+
+/* One over Wi-Fi aimed at 127.0.0.1:port. */
+obs_source_t *create_ostrelin_source(const char *name, uint16_t port);
