@@ -8,6 +8,24 @@
 
 using namespace std::chrono_literals;
 
+LiveStage::LiveStage(const char *scene_name) : env_(live_canvas_width, live_canvas_height)
+{
+	if (!env_.load_module())
+		return;
+	handoff_probe_register();
+	scene_ = obs_scene_create(scene_name);
+	obs_set_output_source(0, obs_scene_get_source(scene_));
+}
+
+void LiveStage::close()
+{
+	if (!scene_)
+		return;
+	obs_set_output_source(0, nullptr);
+	obs_scene_release(scene_);
+	scene_ = nullptr;
+}
+
 const char *source_kind_label(SourceKind kind)
 {
 	switch (kind) {

@@ -9,6 +9,7 @@
  *     "probesize=32 analyzeduration=0") or with its defaults. */
 
 #include "handoff-probe.h"
+#include "obs-env.h"
 #include "ostrelin-sources.h"
 #include "send-log.h"
 #include "sender-process.h"
@@ -20,6 +21,32 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+/* The sources are 1280x720; OBS draws them into a smaller canvas so that its
+ * software renderer, on the same two cores, keeps up with 30 fps. */
+constexpr uint32_t live_canvas_width = 640;
+constexpr uint32_t live_canvas_height = 360;
+
+/* libobs started at that canvas with the built module loaded, the hand-off
+ * probe registered and a new scene on OBS's output. */
+class LiveStage {
+public:
+	explicit LiveStage(const char *scene_name);
+	~LiveStage() { close(); }
+	LiveStage(const LiveStage &) = delete;
+	LiveStage &operator=(const LiveStage &) = delete;
+
+	/* False when the module did not load; there is no scene then. */
+	bool loaded() const { return scene_ != nullptr; }
+	ObsEnv &env() { return env_; }
+	obs_scene_t *scene() const { return scene_; }
+	/* Takes the scene off OBS's output and releases it. */
+	void close();
+
+private:
+	ObsEnv env_;
+	obs_scene_t *scene_ = nullptr;
+};
 
 enum class SourceKind { ostrelin, media_lowest, media_defaults };
 
