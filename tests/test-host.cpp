@@ -174,12 +174,9 @@ TEST(Host, ShowsTheSendersPictureAndPrintsThePluginsLog)
  * 127.0.0.1 on that port, where the sender plays the phone. */
 TEST(Host, UsbModeForwardsThroughTheAdbServer)
 {
-	std::unique_ptr<FakeAdbServer> adb;
-	try {
-		adb = std::make_unique<FakeAdbServer>(5037);
-	} catch (const std::exception &e) {
-		FAIL() << e.what();
-	}
+	std::string error;
+	std::unique_ptr<FakeAdbServer> adb = fake_adb_server_on_5037(&error);
+	ASSERT_TRUE(adb) << error;
 	SenderProcess sender({"--width", "320", "--height", "180"});
 	ASSERT_NE(sender.port(), 0);
 	const std::string port = std::to_string(sender.port());

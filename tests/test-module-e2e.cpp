@@ -9,6 +9,7 @@
 #include "obs-env.h"
 #include "obs-settle.h"
 #include "obs-probe.h"
+#include "ostrelin-sources.h"
 #include "rgba-picture.h"
 #include "source-snapshot.h"
 #include "test-sender.h"
@@ -101,10 +102,7 @@ protected:
 
 	obs_source_t *create(const std::function<void(obs_data_t *)> &edit)
 	{
-		obs_data_t *settings = obs_data_create();
-		edit(settings);
-		obs_source_t *source = obs_source_create("ostrelin_source", "phone", settings, nullptr);
-		obs_data_release(settings);
+		obs_source_t *source = create_ostrelin_source("phone", edit);
 		if (source)
 			sources.push_back(source);
 		return source;
@@ -113,9 +111,7 @@ protected:
 	obs_source_t *create_wifi(uint16_t port, const char *device = "")
 	{
 		return create([&](obs_data_t *s) {
-			obs_data_set_int(s, "conn_mode", 1);
-			obs_data_set_string(s, "host", "127.0.0.1");
-			obs_data_set_int(s, "port", port);
+			set_wifi_target(s, port);
 			obs_data_set_string(s, "device", device);
 		});
 	}
@@ -141,6 +137,15 @@ protected:
 	}
 
 	/* The next n lines the sender prints. */
+	/* The lines the sender prints for the five controls of one update. */
+	static std::vector<std::string> control_lines(const char *zoom, const char *ev, const char *torch,
+						      const char *ae_lock, const char *awb)
+	{
+		return {std::string("control zoom ") + zoom, std::string("control ev ") + ev,
+			std::string("control torch ") + torch, std::string("control ae_lock ") + ae_lock,
+			std::string("control awb ") + awb};
+	}
+
 	static std::vector<std::string> next_lines(SenderProcess &sender, int n)
 	{
 		std::vector<std::string> lines;
@@ -220,35 +225,21 @@ TEST_F(ModuleE2E, CameraControlsReachThePhoneInTheirOrder)
 	ASSERT_TRUE(sender.wait_for_line("connected"));
 	ASSERT_TRUE(log.wait_for_prefix("[ostrelin] 相機能力", 1, 5000ms));
 	/* The capabilities are answered with the values the settings hold. */
-	EXPECT_EQ(next_lines(sender, 5),
-		  (std::vector<std::string>{"control zoom 1000", "control ev 0", "control torch 0", "control ae_lock 0",
-					    "control awb 1"}));
+	EXPECT_EQ(next_lines(sender, 5), control_lines("1000", "0", "0", "0", "1"));
 
-	change(source, [](obs_data_t *s) {
-		obs_data_set_double(s, "zoom", 2.5);
-		obs_data_set_int(s, "ev", -3);
-		obs_data_set_bool(s, "torch", true);
-		obs_data_set_bool(s, "ae_lock", true);
-		obs_data_set_int(s, "awb", 5);
-	});
-	EXPECT_EQ(next_lines(sender, 5),
-		  (std::vector<std::string>{"control zoom 2500", "control ev -3", "control torch 1",
-					    "control ae_lock 1", "control awb 5"}));
+	change(source, [](obs_data_t *s) { set_controls(s, {2.5, -3, true, true, 5}); });
+	EXPECT_EQ(next_lines(sender, 5), control_lines("2500", "-3", "1", "1", "5"));
 
 	/* Every update sends all of them again, on the same connection. */
 	change(source, [](obs_data_t *s) { obs_data_set_double(s, "zoom", 1.0); });
-	EXPECT_EQ(next_lines(sender, 5),
-		  (std::vector<std::string>{"control zoom 1000", "control ev -3", "control torch 1",
-					    "control ae_lock 1", "control awb 5"}));
+	EXPECT_EQ(next_lines(sender, 5), control_lines("1000", "-3", "1", "1", "5"));
 
 	change(source, [](obs_data_t *s) {
 		obs_data_set_bool(s, "torch", false);
 		obs_data_set_bool(s, "ae_lock", false);
 		obs_data_set_int(s, "ev", 12);
 	});
-	EXPECT_EQ(next_lines(sender, 5),
-		  (std::vector<std::string>{"control zoom 1000", "control ev 12", "control torch 0",
-					    "control ae_lock 0", "control awb 5"}));
+	EXPECT_EQ(next_lines(sender, 5), control_lines("1000", "12", "0", "0", "5"));
 	EXPECT_EQ(std::count(sender.lines().begin(), sender.lines().end(), "connected"), 1);
 }
 
@@ -286,12 +277,9 @@ TEST_F(ModuleE2E, DisablingEndsTheConnectionThreadAndClosesTheSocket)
 
 TEST_F(ModuleE2E, RemovalDropsOnlyTheForwardTheSourceMade)
 {
-	std::unique_ptr<FakeAdbServer> adb;
-	try {
-		adb = std::make_unique<FakeAdbServer>(5037);
-	} catch (const std::exception &e) {
-		FAIL() << e.what();
-	}
+	std::string error;
+	std::unique_ptr<FakeAdbServer> adb = fake_adb_server_on_5037(&error);
+	ASSERT_TRUE(adb) << error;
 	Sender sender;
 	ASSERT_NE(sender.port(), 0);
 	const std::string port = std::to_string(sender.port());

@@ -30,6 +30,18 @@ template<typename T> T module_symbol(obs_module_t *module, const char *name)
 	return reinterpret_cast<T>(os_dlsym(obs_get_module_lib(module), name));
 }
 
+/* The module's locale entry points, as OBS calls them. */
+struct LocaleEntryPoints {
+	void (*set_locale)(const char *);
+	const char *(*text)(const char *);
+};
+
+LocaleEntryPoints locale_entry_points(obs_module_t *module)
+{
+	return {module_symbol<void (*)(const char *)>(module, "obs_module_set_locale"),
+		module_symbol<const char *(*)(const char *)>(module, "obs_module_text")};
+}
+
 std::string english_text(const char *key)
 {
 	lookup_t *lookup = text_lookup_create(OSTRELIN_DATA_DIR "/locale/en-US.ini");
@@ -212,8 +224,7 @@ TEST(ModuleLocale, UnknownLocaleUsesEnglish)
 	ObsEnv env;
 	obs_module_t *module = env.load_module();
 	ASSERT_NE(module, nullptr);
-	auto set_locale = module_symbol<void (*)(const char *)>(module, "obs_module_set_locale");
-	auto text = module_symbol<const char *(*)(const char *)>(module, "obs_module_text");
+	auto [set_locale, text] = locale_entry_points(module);
 	ASSERT_TRUE(set_locale && text);
 
 	set_locale("de-DE");
@@ -227,8 +238,7 @@ TEST(ModuleLocale, SettingTheLocaleTwiceLeaksNothing)
 		ObsEnv env;
 		obs_module_t *module = env.load_module();
 		ASSERT_NE(module, nullptr);
-		auto set_locale = module_symbol<void (*)(const char *)>(module, "obs_module_set_locale");
-		auto text = module_symbol<const char *(*)(const char *)>(module, "obs_module_text");
+		auto [set_locale, text] = locale_entry_points(module);
 		ASSERT_TRUE(set_locale && text);
 
 		set_locale("ja-JP");
