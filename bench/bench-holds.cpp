@@ -239,14 +239,9 @@ double measure_tick_ms()
 
 int run(BenchReport &report)
 {
-	StreamShape shape;
-	shape.width = 640;
-	shape.height = 360;
-	shape.frames = 60;
-	shape.bit_rate = 2'000'000;
 	EncodedStream stream;
 	std::string error;
-	if (!make_stream(shape, &stream, &error))
+	if (!make_stream(small_stream_shape, &stream, &error))
 		return report.cannot_run(error.c_str());
 
 	LogCapture log;

@@ -8,6 +8,7 @@
 #include "adb-client.h"
 #include "elapsed.h"
 #include "full-listener.h"
+#include "source-calls.h"
 #include "bench-report.h"
 #include "h264-stream.h"
 #include "lifecycle.h"
@@ -39,22 +40,11 @@ constexpr int pause_samples = 3;
  * half the pause it has waited for something it should have cut short. */
 constexpr Goal ratio_goal = {0.1, 0.5};
 
-SourceInstance *instance(obs_source_t *source)
+/* The time disabling the source took, or negative when its thread still runs. */
+double stop_ms(obs_source_t *source)
 {
-	return static_cast<SourceInstance *>(obs_obj_get_data(source));
-}
-
-/* Turns "enabled" off through the update callback, as OBS does when the user
- * disables the source, and times the call. Negative when the thread still runs. */
-double disable_ms(obs_source_t *source)
-{
-	obs_data_t *settings = obs_source_get_settings(source);
-	obs_data_set_bool(settings, "enabled", false);
-	auto start = Clock::now();
-	ostrelin_update(instance(source), settings);
-	double ms = since_ms(start);
-	obs_data_release(settings);
-	return plat_thread_running(&instance(source)->conn.thread) ? -1 : ms;
+	double ms = disable_ms(source);
+	return plat_thread_running(&source_instance(source)->conn.thread) ? -1 : ms;
 }
 
 /* Each returns the stop time in ms, or a negative value when the state could
@@ -65,7 +55,7 @@ double stop_while_connecting()
 	FullListener full;
 	obs_source_t *source = create_ostrelin_source("phone camera", full.port());
 	std::this_thread::sleep_for(300ms); /* inside the connect wait */
-	double ms = disable_ms(source);
+	double ms = stop_ms(source);
 	obs_source_release(source);
 	return ms;
 }
@@ -76,7 +66,7 @@ double stop_while_awaiting_handshake()
 	obs_source_t *source = create_ostrelin_source("phone camera", listener.port());
 	peer::Connection phone = listener.accept(3000);
 	std::this_thread::sleep_for(200ms); /* the thread reads the handshake */
-	double ms = phone.valid() ? disable_ms(source) : -1;
+	double ms = phone.valid() ? stop_ms(source) : -1;
 	obs_source_release(source);
 	return ms;
 }
@@ -105,8 +95,8 @@ double stop_while_streaming(const EncodedStream &stream)
 			std::this_thread::sleep_until(next);
 		}
 	});
-	bool streaming = wait_until([&] { return instance(source)->frames_decoded >= 10; }, 5000ms);
-	double ms = streaming ? disable_ms(source) : -1;
+	bool streaming = wait_until([&] { return source_instance(source)->frames_decoded >= 10; }, 5000ms);
+	double ms = streaming ? stop_ms(source) : -1;
 	sending = false;
 	sender.join();
 	obs_source_release(source);
@@ -119,7 +109,7 @@ double stop_while_pausing_after_failed_connect(const LogCapture &log)
 	obs_source_t *source = create_ostrelin_source("phone camera", peer::unused_port());
 	bool pausing = log.wait_for_prefix("[ostrelin] 連不上", before + 1, 3000ms);
 	std::this_thread::sleep_for(50ms);
-	double ms = pausing ? disable_ms(source) : -1;
+	double ms = pausing ? stop_ms(source) : -1;
 	obs_source_release(source);
 	return ms;
 }
@@ -134,7 +124,7 @@ double stop_while_pausing_after_phone_left(const LogCapture &log)
 	phone.close();
 	bool pausing = log.wait_for_prefix("[ostrelin] 連線中斷", before + 1, 3000ms);
 	std::this_thread::sleep_for(50ms);
-	double ms = pausing ? disable_ms(source) : -1;
+	double ms = pausing ? stop_ms(source) : -1;
 	obs_source_release(source);
 	return ms;
 }
@@ -167,14 +157,9 @@ struct State {
 
 int run(BenchReport &report)
 {
-	StreamShape shape;
-	shape.width = 640;
-	shape.height = 360;
-	shape.frames = 60;
-	shape.bit_rate = 2'000'000;
 	EncodedStream stream;
 	std::string error;
-	if (!make_stream(shape, &stream, &error))
+	if (!make_stream(small_stream_shape, &stream, &error))
 		return report.cannot_run(error.c_str());
 
 	LogCapture log; /* also keeps libobs's lines off the output */

@@ -28,15 +28,9 @@ void LiveStage::close()
 
 const char *source_kind_label(SourceKind kind)
 {
-	switch (kind) {
-	case SourceKind::ostrelin:
-		return "Ostrelin";
-	case SourceKind::media_lowest:
-		return "Media Source, lowest latency";
-	case SourceKind::media_defaults:
-		return "Media Source, defaults";
-	}
-	return "?";
+	/* In the order of SourceKind. */
+	static const char *const labels[] = {"Ostrelin", "Media Source, lowest latency", "Media Source, defaults"};
+	return labels[(int)kind];
 }
 
 std::vector<std::string> sender_options(SourceKind kind, bool audio)

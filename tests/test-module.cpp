@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -219,35 +220,40 @@ TEST(ModuleLocale, TextFallsBackToTheKey)
 	EXPECT_FALSE(get_string(rescan, &found));
 }
 
-TEST(ModuleLocale, UnknownLocaleUsesEnglish)
-{
-	ObsEnv env;
-	obs_module_t *module = env.load_module();
-	ASSERT_NE(module, nullptr);
-	auto [set_locale, text] = locale_entry_points(module);
-	ASSERT_TRUE(set_locale && text);
+/* libobs started in the test, the module loaded, its locale entry points found. */
+class ModuleLocaleChange : public testing::Test {
+protected:
+	void load()
+	{
+		env.emplace();
+		obs_module_t *module = env->load_module();
+		ASSERT_NE(module, nullptr);
+		locale = locale_entry_points(module);
+		ASSERT_TRUE(locale.set_locale && locale.text);
+	}
 
-	set_locale("de-DE");
-	EXPECT_EQ(text("Torch"), english_text("Torch"));
+	std::optional<ObsEnv> env;
+	LocaleEntryPoints locale = {};
+};
+
+TEST_F(ModuleLocaleChange, UnknownLocaleUsesEnglish)
+{
+	ASSERT_NO_FATAL_FAILURE(load());
+	locale.set_locale("de-DE");
+	EXPECT_EQ(locale.text("Torch"), english_text("Torch"));
 }
 
-TEST(ModuleLocale, SettingTheLocaleTwiceLeaksNothing)
+TEST_F(ModuleLocaleChange, SettingTheLocaleTwiceLeaksNothing)
 {
 	long before = bnum_allocs();
-	{
-		ObsEnv env;
-		obs_module_t *module = env.load_module();
-		ASSERT_NE(module, nullptr);
-		auto [set_locale, text] = locale_entry_points(module);
-		ASSERT_TRUE(set_locale && text);
-
-		set_locale("ja-JP");
-		std::string japanese = text("Torch");
-		set_locale("zh-TW");
-		std::string chinese = text("Torch");
-		EXPECT_NE(japanese, english_text("Torch"));
-		EXPECT_NE(chinese, japanese);
-		EXPECT_NE(chinese, english_text("Torch"));
-	}
+	ASSERT_NO_FATAL_FAILURE(load());
+	locale.set_locale("ja-JP");
+	std::string japanese = locale.text("Torch");
+	locale.set_locale("zh-TW");
+	std::string chinese = locale.text("Torch");
+	EXPECT_NE(japanese, english_text("Torch"));
+	EXPECT_NE(chinese, japanese);
+	EXPECT_NE(chinese, english_text("Torch"));
+	env.reset();
 	EXPECT_EQ(bnum_allocs(), before);
 }

@@ -1,5 +1,6 @@
 #include "elapsed.h"
 #include "full-listener.h"
+#include "source-calls.h"
 #include "lifecycle.h"
 #include "source-fixture.h"
 
@@ -14,19 +15,6 @@ using Clock = std::chrono::steady_clock;
  * the thread to end. */
 class SourceStopTest : public SourceTest {
 protected:
-	/* Calls the update callback as OBS would, with "enabled" off, and
-	 * returns how long it took. */
-	static double disable_ms(obs_source_t *source)
-	{
-		obs_data_t *settings = obs_source_get_settings(source);
-		obs_data_set_bool(settings, "enabled", false);
-		auto start = Clock::now();
-		ostrelin_update(instance(source), settings);
-		double ms = since_ms(start);
-		obs_data_release(settings);
-		return ms;
-	}
-
 	static void expect_stopped(obs_source_t *source, double ms, const char *state)
 	{
 		SourceInstance *inst = instance(source);

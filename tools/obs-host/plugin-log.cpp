@@ -14,21 +14,10 @@ static bool starts_with(const std::string &text, const char *prefix)
 
 const char *link_state_name(LinkState state)
 {
-	switch (state) {
-	case LinkState::connecting:
-		return "connecting";
-	case LinkState::connected:
-		return "connected";
-	case LinkState::reconnecting:
-		return "reconnecting";
-	case LinkState::unreachable:
-		return "unreachable";
-	case LinkState::forward_failed:
-		return "adb forward failed";
-	case LinkState::rejected:
-		return "rejected";
-	}
-	return "?";
+	/* In the order of LinkState. */
+	static const char *const names[] = {"connecting",  "connected",          "reconnecting",
+					    "unreachable", "adb forward failed", "rejected"};
+	return names[(int)state];
 }
 
 LinkState link_state_after(LinkState before, const std::string &line)
