@@ -30,6 +30,7 @@ const char *source_kind_label(SourceKind kind)
 {
 	/* In the order of SourceKind. */
 	static const char *const labels[] = {"Ostrelin", "Media Source, lowest latency", "Media Source, defaults"};
+	static_assert(sizeof(labels) / sizeof(*labels) == (size_t)SourceKind::media_defaults + 1);
 	return labels[(int)kind];
 }
 

@@ -17,6 +17,7 @@ const char *link_state_name(LinkState state)
 	/* In the order of LinkState. */
 	static const char *const names[] = {"connecting",  "connected",          "reconnecting",
 					    "unreachable", "adb forward failed", "rejected"};
+	static_assert(sizeof(names) / sizeof(*names) == (size_t)LinkState::rejected + 1);
 	return names[(int)state];
 }
 
