@@ -27,6 +27,8 @@
 #include "decoder.h"
 #include "h264-stream.h"
 #include "obs-env.h"
+#include "obs-settle.h"
+#include "ostrelin-sources.h"
 #include "ostrelin-source.h"
 #include "stream-peer.h"
 
@@ -50,16 +52,13 @@ namespace {
  * the picture into its frame cache: well under a millisecond against several
  * of decoding at 720p. 1.3 leaves room for the thread's wake-up on a shared
  * machine; a queued or copied-twice picture would go past it. */
-constexpr double target_median_ratio = 1.3;
-constexpr double far_median_ratio = 2.0;
+constexpr Goal median_ratio_goal = {1.3, 2.0};
 /* The slowest pictures also wait for the other processes on two shared cores. */
-constexpr double target_p99_ratio = 2.0;
-constexpr double far_p99_ratio = 4.0;
+constexpr Goal p99_ratio_goal = {2.0, 4.0};
 /* In steady state the loop reuses its payload buffer and keeps the frame on
  * its stack: it adds no allocation to those of libavcodec. A median of one
  * or more would mean an allocation on every packet. */
-constexpr double target_added_allocations = 0.0;
-constexpr double far_added_allocations = 0.5;
+constexpr Goal added_allocations_goal = {0.0, 0.5};
 
 /* What the receive loop did with one picture, noted on the connection thread. */
 struct LoopSample {
@@ -189,26 +188,9 @@ void decode_block(BareDecoder &decoder, const EncodedStream &stream, size_t firs
 	}
 }
 
-obs_source_t *create_wifi_source(uint16_t port)
-{
-	obs_data_t *settings = obs_data_create();
-	obs_data_set_int(settings, "conn_mode", 1);
-	obs_data_set_string(settings, "host", "127.0.0.1");
-	obs_data_set_int(settings, "port", port);
-	obs_source_t *source = obs_source_create("ostrelin_source", "phone camera", settings, nullptr);
-	obs_data_release(settings);
-	return source;
-}
-
 bool wait_outputs(size_t n, std::chrono::milliseconds limit)
 {
-	auto end = std::chrono::steady_clock::now() + limit;
-	while (g_outputs.load(std::memory_order_acquire) < n) {
-		if (std::chrono::steady_clock::now() > end)
-			return false;
-		std::this_thread::sleep_for(5ms);
-	}
-	return true;
+	return wait_until([&] { return g_outputs.load(std::memory_order_acquire) >= n; }, limit);
 }
 
 double ms(uint64_t ns)
@@ -239,10 +221,9 @@ void report_delivery(BenchReport &report, const StreamShape &shape, const Measur
 	report.line(
 		"inside the delivery (medians): to the decode call %.3f ms, decode %.2f ms, hand-off to OBS %.3f ms",
 		median(to_decode), median(in_decode), median(hand_off));
-	report.judge("delivery / bare decode, medians", median(delivery) / median(bare), target_median_ratio,
-		     far_median_ratio);
+	report.judge("delivery / bare decode, medians", median(delivery) / median(bare), median_ratio_goal);
 	report.judge("delivery / bare decode, 99th percentiles", percentile(delivery, 99) / percentile(bare, 99),
-		     target_p99_ratio, far_p99_ratio);
+		     p99_ratio_goal);
 }
 
 void report_memory(BenchReport &report, const StreamShape &shape, const Measured &m)
@@ -269,8 +250,7 @@ void report_memory(BenchReport &report, const StreamShape &shape, const Measured
 	report.line("(both hold libavcodec's own per-picture bookkeeping; the loop's mean also holds its payload");
 	report.line(" buffer growing for a larger keyframe, and OBS's frame cache taking a new frame while OBS");
 	report.line(" still holds the last one)");
-	report.judge("allocations the loop adds per packet, median", median(added), target_added_allocations,
-		     far_added_allocations);
+	report.judge("allocations the loop adds per packet, median", median(added), added_allocations_goal);
 	report.figure("allocations the loop adds per packet, mean", "%.3f", (loop_total - bare_total) / packets);
 	report.figure("libobs allocations outstanding (bnum_allocs)", "%ld after warm-up, %ld after %.0f more packets",
 		      m.libobs_allocs_before, m.libobs_allocs_after, packets);
@@ -310,7 +290,7 @@ int run(BenchReport &report)
 	 * shown on the output. */
 	reset_peak_rss();
 	peer::Listener listener;
-	obs_source_t *source = create_wifi_source(listener.port());
+	obs_source_t *source = create_ostrelin_source("phone camera", listener.port());
 	if (!source)
 		return report.cannot_run("cannot create the source");
 	obs_set_output_source(0, source);

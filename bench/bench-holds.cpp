@@ -14,6 +14,7 @@
 #include "adb-background.h"
 #include "adb-client.h"
 #include "bench-report.h"
+#include "elapsed.h"
 #include "fake-adb-server.h"
 #include "h264-stream.h"
 #include "log-capture.h"
@@ -38,8 +39,7 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 /* 5 ms of a 33 ms tick at 30 fps. */
-constexpr double target_ratio = 0.15;
-constexpr double far_ratio = 0.5;
+constexpr Goal ratio_goal = {0.15, 0.5};
 /* Each situation runs this often; the median run is judged, so that one
  * moment the system gave the CPU to someone else does not decide. */
 constexpr int runs = 3;
@@ -55,7 +55,7 @@ std::map<std::string, Hold> g_holds;
 
 void record(const char *callback, Clock::time_point start)
 {
-	double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+	double ms = since_ms(start);
 	std::lock_guard<std::mutex> guard(g_holds_lock);
 	Hold &h = g_holds[callback];
 	h.longest_ms = std::max(h.longest_ms, ms);
@@ -239,14 +239,9 @@ double measure_tick_ms()
 
 int run(BenchReport &report)
 {
-	StreamShape shape;
-	shape.width = 640;
-	shape.height = 360;
-	shape.frames = 60;
-	shape.bit_rate = 2'000'000;
 	EncodedStream stream;
 	std::string error;
-	if (!make_stream(shape, &stream, &error))
+	if (!make_stream(small_stream_shape, &stream, &error))
 		return report.cannot_run(error.c_str());
 
 	LogCapture log;
@@ -288,7 +283,7 @@ int run(BenchReport &report)
 				    hold.longest_ms, hold.total_ms);
 		}
 		std::string what = std::string(s.name) + ": longest hold / video tick (median run)";
-		report.judge(what.c_str(), median(run_longest) / tick_ms, target_ratio, far_ratio);
+		report.judge(what.c_str(), median(run_longest) / tick_ms, ratio_goal);
 		report.line("  worst run: longest hold %.3f ms", percentile(run_longest, 100));
 	}
 	return report.exit_status();

@@ -8,6 +8,7 @@
  * runs it under Wine. */
 
 #include "bench-report.h"
+#include "elapsed.h"
 #include "loopback.h"
 #include "platform/net.h"
 
@@ -28,13 +29,7 @@ constexpr int samples = 30;
 constexpr int reference_limit_ms = 100;
 constexpr int connect_limit_ms = 3000;
 /* "Well under 100 ms": a tenth of it; beyond half, something waited. */
-constexpr double target_ratio = 0.1;
-constexpr double far_ratio = 0.5;
-
-double since_ms(Clock::time_point start)
-{
-	return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
+constexpr Goal ratio_goal = {0.1, 0.5};
 
 /* One refused connect, from the socket's creation to the verdict. */
 double refused_connect_ms(uint16_t port)
@@ -98,10 +93,9 @@ int run(BenchReport &report)
 	report.line("reference: a wait with a %d ms limit took %.1f ms (median of %d)", reference_limit_ms,
 		    median(reference), (int)reference.size());
 	report.figure("refused connect, median", "%.3f ms", median(refused));
-	report.judge("refused connect / 100 ms wait, median", median(refused) / median(reference), target_ratio,
-		     far_ratio);
+	report.judge("refused connect / 100 ms wait, median", median(refused) / median(reference), ratio_goal);
 	report.judge("refused connect / 100 ms wait, slowest", percentile(refused, 100) / median(reference),
-		     target_ratio, far_ratio);
+		     ratio_goal);
 	return report.exit_status();
 }
 

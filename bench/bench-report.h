@@ -27,6 +27,12 @@ extern "C" {
 #define BENCH_EXIT_MISSED_FAR 1
 #define BENCH_EXIT_CANNOT_RUN 2
 
+/* A figure's target and the limit beyond which it is missed by far. */
+struct Goal {
+	double target;
+	double far;
+};
+
 class BenchReport {
 public:
 	explicit BenchReport(const char *bench) : bench_(bench) {}
@@ -43,9 +49,11 @@ public:
 		va_end(args);
 	}
 
-	/* Judges value <= target; beyond far it is a miss by far. */
-	void judge(const char *what, double value, double target, double far)
+	/* Judges value <= goal.target; beyond goal.far it is a miss by far. */
+	void judge(const char *what, double value, Goal goal)
 	{
+		const double target = goal.target;
+		const double far = goal.far;
 		const char *verdict = "met";
 		if (!(value <= far)) {
 			verdict = "MISSED BY FAR";

@@ -22,7 +22,6 @@
 
 #include "bench-report.h"
 #include "live-sources.h"
-#include "obs-env.h"
 #include "picture-figures.h"
 #include "soak-figures.h"
 
@@ -40,12 +39,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr double target_rss_mb_per_hour = 2.0;
-constexpr double far_rss_mb_per_hour = 20.0;
-constexpr double target_latency_ms_per_hour = 1.0;
-constexpr double far_latency_ms_per_hour = 10.0;
-constexpr uint32_t canvas_width = 640; /* see bench-media-source */
-constexpr uint32_t canvas_height = 360;
+constexpr Goal rss_mb_per_hour_goal = {2.0, 20.0};
+constexpr Goal latency_ms_per_hour_goal = {1.0, 10.0};
 
 long rss_kb()
 {
@@ -85,15 +80,12 @@ std::vector<std::string> soak_options(const Schedule &s)
 int run(BenchReport &report, double minutes)
 {
 	const Schedule schedule = schedule_for(minutes);
-	ObsEnv env(canvas_width, canvas_height);
-	if (!env.load_module())
+	LiveStage stage("soak");
+	if (!stage.loaded())
 		return report.cannot_run("cannot load the built Ostrelin module");
-	handoff_probe_register();
-	obs_scene_t *scene = obs_scene_create("soak");
-	obs_set_output_source(0, obs_scene_get_source(scene));
 
 	const std::string log_path = "/tmp/ostrelin-soak-" + std::to_string(getpid()) + ".log";
-	LiveSource source(SourceKind::ostrelin, scene, "phone", log_path, true, soak_options(schedule));
+	LiveSource source(SourceKind::ostrelin, stage.scene(), "phone", log_path, true, soak_options(schedule));
 	if (!source.valid() || !source.wait_first_picture(10))
 		return report.cannot_run("the source showed no picture");
 	/* Records for the whole run, with a fifth to spare: 30 pictures and
@@ -127,8 +119,7 @@ int run(BenchReport &report, double minutes)
 	std::vector<AudioEvent> audio = source.track().audio();
 	PictureFigures whole = picture_figures(log, source.track(), 0, end);
 	source.remove();
-	obs_set_output_source(0, nullptr);
-	obs_scene_release(scene);
+	stage.close();
 	unlink(log_path.c_str());
 
 	report.section("Run");
@@ -144,7 +135,7 @@ int run(BenchReport &report, double minutes)
 	report.line("RSS after %.0f s of warm-up %.1f MB, at the end %.1f MB", schedule.warm_up_s, rss_warm_kb / 1024.0,
 		    rss_end_kb / 1024.0);
 	double growth = slope(rss_at_s, rss_mb) * 3600;
-	report.judge("RSS growth after warm-up, MB per hour", growth, target_rss_mb_per_hour, far_rss_mb_per_hour);
+	report.judge("RSS growth after warm-up, MB per hour", growth, rss_mb_per_hour_goal);
 
 	report.section("Pictures");
 	report.line("%zu sent, %zu handed over (%.2f %%), %zu shown (%.2f %%)", whole.sent, whole.handed,
@@ -176,8 +167,7 @@ int run(BenchReport &report, double minutes)
 	report.line("medians per tenth of the run (ms): %s", medians.c_str());
 	report.line("whole run: median %.2f ms, p99 %.2f ms", median(latency), percentile(latency, 99));
 	double trend = slope(at_s, latency) * 3600;
-	report.judge("hand-off latency trend, |ms per hour|", std::abs(trend), target_latency_ms_per_hour,
-		     far_latency_ms_per_hour);
+	report.judge("hand-off latency trend, |ms per hour|", std::abs(trend), latency_ms_per_hour_goal);
 
 	report.section("Timestamps");
 	OrderFigures video_order = picture_order(handoffs);
@@ -187,7 +177,7 @@ int run(BenchReport &report, double minutes)
 	report.line("audio: %zu blocks handed over, %zu steps back (largest %.1f ms)", audio.size(),
 		    sound_order.steps_back, sound_order.largest_back_ms);
 	report.judge("timestamps going back (pictures and audio)",
-		     (double)(video_order.steps_back + sound_order.steps_back), 0, 0);
+		     (double)(video_order.steps_back + sound_order.steps_back), {0, 0});
 	std::vector<double> av = av_offsets_ms(log, handoffs, audio, 3'000'000'000);
 	report.line("audio - video offset on OBS's clock, 3 s after each connection opened: min %.1f ms, median "
 		    "%.1f ms, max %.1f ms (%zu blocks)",

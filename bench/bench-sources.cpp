@@ -15,7 +15,6 @@
 
 #include "bench-report.h"
 #include "live-sources.h"
-#include "obs-env.h"
 #include "picture-figures.h"
 
 #include <util/platform.h>
@@ -36,10 +35,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr double target_growth = 1.25;
-constexpr double far_growth = 2.0;
-constexpr uint32_t canvas_width = 640; /* see bench-media-source */
-constexpr uint32_t canvas_height = 360;
+constexpr Goal growth_goal = {1.25, 2.0};
 
 struct Round {
 	int sources = 0;
@@ -168,24 +164,20 @@ double fps(const PictureFigures &f, double seconds)
 
 int run(BenchReport &report, int seconds)
 {
-	ObsEnv env(canvas_width, canvas_height);
-	if (!env.load_module())
+	LiveStage stage("bench");
+	if (!stage.loaded())
 		return report.cannot_run("cannot load the built Ostrelin module");
-	handoff_probe_register();
-	obs_scene_t *scene = obs_scene_create("bench");
-	obs_set_output_source(0, obs_scene_get_source(scene));
 
 	report.section("Setting");
 	report.line("each source fed by its own ostrelin-sender process: 1280x720, 30 fps, an IDR a second;");
 	report.line("libobs %s renders the scene (all sources, scaled) at %ux%u, 30 fps; %d s per round",
-		    obs_get_version_string(), canvas_width, canvas_height, seconds);
+		    obs_get_version_string(), live_canvas_width, live_canvas_height, seconds);
 
 	std::vector<Round> rounds;
 	for (int count : {1, 2, 4}) {
 		Round round;
-		if (!run_round(count, seconds, scene, &round)) {
-			obs_set_output_source(0, nullptr);
-			obs_scene_release(scene);
+		if (!run_round(count, seconds, stage.scene(), &round)) {
+			stage.close();
 			return report.cannot_run(
 				("with " + std::to_string(count) + " sources, one showed no picture").c_str());
 		}
@@ -212,8 +204,7 @@ int run(BenchReport &report, int seconds)
 		printf("FIGURE|sources-%d|all|lagged_ticks|%u\n", count, round.lagged_ticks);
 		rounds.push_back(std::move(round));
 	}
-	obs_set_output_source(0, nullptr);
-	obs_scene_release(scene);
+	stage.close();
 
 	Idle idle;
 	if (!measure_idle(10, &idle))
@@ -226,7 +217,7 @@ int run(BenchReport &report, int seconds)
 
 	report.section("Growth");
 	double growth = rounds[2].cpu_percent / (4 * rounds[0].cpu_percent);
-	report.judge("plug-in CPU with 4 sources / 4 x with 1", growth, target_growth, far_growth);
+	report.judge("plug-in CPU with 4 sources / 4 x with 1", growth, growth_goal);
 	report.figure("plug-in CPU with 2 sources / 2 x with 1", "%.2f",
 		      rounds[1].cpu_percent / (2 * rounds[0].cpu_percent));
 	return report.exit_status();

@@ -6,11 +6,16 @@
  * wait would hold OBS's video thread, and with it the picture, as long. */
 
 #include "adb-client.h"
+#include "elapsed.h"
+#include "full-listener.h"
+#include "source-calls.h"
 #include "bench-report.h"
 #include "h264-stream.h"
 #include "lifecycle.h"
 #include "log-capture.h"
 #include "obs-env.h"
+#include "obs-settle.h"
+#include "ostrelin-sources.h"
 #include "ostrelin-source.h"
 #include "source-instance.h"
 #include "stream-peer.h"
@@ -32,54 +37,15 @@ namespace {
 
 constexpr int repeats = 5;
 constexpr int pause_samples = 3;
-/* A stop that waited out even a tenth of the pause would be felt. */
-constexpr double target_ratio = 0.1;
-/* Beyond half the pause it has waited for something it should have cut short. */
-constexpr double far_ratio = 0.5;
+/* A stop that waited out even a tenth of the pause would be felt; beyond
+ * half the pause it has waited for something it should have cut short. */
+constexpr Goal ratio_goal = {0.1, 0.5};
 
-double since_ms(Clock::time_point start)
+/* The time disabling the source took, or negative when its thread still runs. */
+double stop_ms(obs_source_t *source)
 {
-	return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-bool wait_until(const std::function<bool()> &done, std::chrono::milliseconds limit)
-{
-	auto end = Clock::now() + limit;
-	while (!done()) {
-		if (Clock::now() > end)
-			return false;
-		std::this_thread::sleep_for(2ms);
-	}
-	return true;
-}
-
-obs_source_t *create_wifi_source(uint16_t port)
-{
-	obs_data_t *settings = obs_data_create();
-	obs_data_set_int(settings, "conn_mode", 1);
-	obs_data_set_string(settings, "host", "127.0.0.1");
-	obs_data_set_int(settings, "port", port);
-	obs_source_t *source = obs_source_create("ostrelin_source", "phone camera", settings, nullptr);
-	obs_data_release(settings);
-	return source;
-}
-
-SourceInstance *instance(obs_source_t *source)
-{
-	return static_cast<SourceInstance *>(obs_obj_get_data(source));
-}
-
-/* Turns "enabled" off through the update callback, as OBS does when the user
- * disables the source, and times the call. Negative when the thread still runs. */
-double disable_ms(obs_source_t *source)
-{
-	obs_data_t *settings = obs_source_get_settings(source);
-	obs_data_set_bool(settings, "enabled", false);
-	auto start = Clock::now();
-	ostrelin_update(instance(source), settings);
-	double ms = since_ms(start);
-	obs_data_release(settings);
-	return plat_thread_running(&instance(source)->conn.thread) ? -1 : ms;
+	double ms = disable_ms(source);
+	return plat_thread_running(&source_instance(source)->conn.thread) ? -1 : ms;
 }
 
 /* Each returns the stop time in ms, or a negative value when the state could
@@ -87,35 +53,21 @@ double disable_ms(obs_source_t *source)
 
 double stop_while_connecting()
 {
-	/* A listener whose accept queue is full leaves a connect hanging. */
-	peer::Listener full(0);
-	std::vector<int> fillers;
-	for (int i = 0; i < 4; i++) {
-		int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-		sockaddr_in sa = {};
-		sa.sin_family = AF_INET;
-		sa.sin_port = htons(full.port());
-		sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-		connect(fd, (sockaddr *)&sa, sizeof(sa));
-		fillers.push_back(fd);
-	}
-	std::this_thread::sleep_for(100ms);
-	obs_source_t *source = create_wifi_source(full.port());
+	FullListener full;
+	obs_source_t *source = create_ostrelin_source("phone camera", full.port());
 	std::this_thread::sleep_for(300ms); /* inside the connect wait */
-	double ms = disable_ms(source);
+	double ms = stop_ms(source);
 	obs_source_release(source);
-	for (int fd : fillers)
-		close(fd);
 	return ms;
 }
 
 double stop_while_awaiting_handshake()
 {
 	peer::Listener listener;
-	obs_source_t *source = create_wifi_source(listener.port());
+	obs_source_t *source = create_ostrelin_source("phone camera", listener.port());
 	peer::Connection phone = listener.accept(3000);
 	std::this_thread::sleep_for(200ms); /* the thread reads the handshake */
-	double ms = phone.valid() ? disable_ms(source) : -1;
+	double ms = phone.valid() ? stop_ms(source) : -1;
 	obs_source_release(source);
 	return ms;
 }
@@ -123,7 +75,7 @@ double stop_while_awaiting_handshake()
 double stop_while_streaming(const EncodedStream &stream)
 {
 	peer::Listener listener;
-	obs_source_t *source = create_wifi_source(listener.port());
+	obs_source_t *source = create_ostrelin_source("phone camera", listener.port());
 	peer::Connection phone = listener.accept(3000);
 	const StreamShape &shape = stream.shape;
 	if (!phone.valid() ||
@@ -144,8 +96,8 @@ double stop_while_streaming(const EncodedStream &stream)
 			std::this_thread::sleep_until(next);
 		}
 	});
-	bool streaming = wait_until([&] { return instance(source)->frames_decoded >= 10; }, 5000ms);
-	double ms = streaming ? disable_ms(source) : -1;
+	bool streaming = wait_until([&] { return source_instance(source)->frames_decoded >= 10; }, 5000ms);
+	double ms = streaming ? stop_ms(source) : -1;
 	sending = false;
 	sender.join();
 	obs_source_release(source);
@@ -155,10 +107,10 @@ double stop_while_streaming(const EncodedStream &stream)
 double stop_while_pausing_after_failed_connect(const LogCapture &log)
 {
 	size_t before = log.count_prefix(plugin_line_head(LOGTEXT_UNREACHABLE));
-	obs_source_t *source = create_wifi_source(peer::unused_port());
+	obs_source_t *source = create_ostrelin_source("phone camera", peer::unused_port());
 	bool pausing = log.wait_for_prefix(plugin_line_head(LOGTEXT_UNREACHABLE), before + 1, 3000ms);
 	std::this_thread::sleep_for(50ms);
-	double ms = pausing ? disable_ms(source) : -1;
+	double ms = pausing ? stop_ms(source) : -1;
 	obs_source_release(source);
 	return ms;
 }
@@ -167,13 +119,13 @@ double stop_while_pausing_after_phone_left(const LogCapture &log)
 {
 	size_t before = log.count_prefix(plugin_line_head(LOGTEXT_DISCONNECTED));
 	peer::Listener listener;
-	obs_source_t *source = create_wifi_source(listener.port());
+	obs_source_t *source = create_ostrelin_source("phone camera", listener.port());
 	peer::Connection phone = listener.accept(3000);
 	phone.send(peer::handshake());
 	phone.close();
 	bool pausing = log.wait_for_prefix(plugin_line_head(LOGTEXT_DISCONNECTED), before + 1, 3000ms);
 	std::this_thread::sleep_for(50ms);
-	double ms = pausing ? disable_ms(source) : -1;
+	double ms = pausing ? stop_ms(source) : -1;
 	obs_source_release(source);
 	return ms;
 }
@@ -183,7 +135,7 @@ double stop_while_pausing_after_phone_left(const LogCapture &log)
 double measure_retry_pause_ms()
 {
 	peer::Listener listener;
-	obs_source_t *source = create_wifi_source(listener.port());
+	obs_source_t *source = create_ostrelin_source("phone camera", listener.port());
 	std::vector<double> pauses;
 	peer::Connection phone = listener.accept(3000);
 	for (int i = 0; i < pause_samples && phone.valid(); i++) {
@@ -206,14 +158,9 @@ struct State {
 
 int run(BenchReport &report)
 {
-	StreamShape shape;
-	shape.width = 640;
-	shape.height = 360;
-	shape.frames = 60;
-	shape.bit_rate = 2'000'000;
 	EncodedStream stream;
 	std::string error;
-	if (!make_stream(shape, &stream, &error))
+	if (!make_stream(small_stream_shape, &stream, &error))
 		return report.cannot_run(error.c_str());
 
 	LogCapture log; /* also keeps libobs's lines off the output */
@@ -258,7 +205,7 @@ int run(BenchReport &report)
 		}
 		report.line("%s: median %.2f ms, worst %.2f ms", state.name, median(stops), percentile(stops, 100));
 		std::string what = std::string("stop while ") + state.name + " / retry pause (worst)";
-		report.judge(what.c_str(), percentile(stops, 100) / pause_ms, target_ratio, far_ratio);
+		report.judge(what.c_str(), percentile(stops, 100) / pause_ms, ratio_goal);
 	}
 	return report.exit_status();
 }

@@ -1,4 +1,5 @@
 #include "h264-stream.h"
+#include "av-ptr.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -10,16 +11,6 @@ extern "C" {
 #include <memory>
 
 namespace {
-
-struct ContextFree {
-	void operator()(AVCodecContext *ctx) const { avcodec_free_context(&ctx); }
-};
-struct FrameFree {
-	void operator()(AVFrame *frame) const { av_frame_free(&frame); }
-};
-struct PacketFree {
-	void operator()(AVPacket *packet) const { av_packet_free(&packet); }
-};
 
 constexpr int pan_pixels_per_frame = 2;
 constexpr int block_size = 160;
@@ -165,9 +156,9 @@ bool make_stream(const StreamShape &shape, EncodedStream *out, std::string *erro
 	*out = {};
 	out->shape = shape;
 
-	std::unique_ptr<AVCodecContext, ContextFree> ctx(open_encoder(shape, error));
-	std::unique_ptr<AVFrame, FrameFree> frame(av_frame_alloc());
-	std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
+	CodecContextPtr ctx(open_encoder(shape, error));
+	FramePtr frame(av_frame_alloc());
+	PacketPtr packet(av_packet_alloc());
 	if (!ctx || !frame || !packet)
 		return false;
 

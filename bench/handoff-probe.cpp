@@ -1,4 +1,5 @@
 #include "handoff-probe.h"
+#include "frame-filter.h"
 #include "picture-index.h"
 
 #include <util/platform.h>
@@ -74,29 +75,12 @@ extern "C" void obs_source_output_audio(obs_source_t *source, const obs_source_a
 
 void handoff_probe_register()
 {
-	obs_source_info info = {};
-	info.id = filter_id;
-	info.type = OBS_SOURCE_TYPE_FILTER;
-	info.output_flags = OBS_SOURCE_ASYNC_VIDEO;
-	info.get_name = [](void *) {
-		return "tick probe";
-	};
-	info.create = [](obs_data_t *settings, obs_source_t *) -> void * {
-		return reinterpret_cast<void *>(obs_data_get_int(settings, "track"));
-	};
-	info.destroy = [](void *) {
-	};
-	info.filter_video = on_filter_video;
-	obs_register_source(&info);
+	frame_filter_register(filter_id, "tick probe", on_filter_video);
 }
 
 void handoff_probe_attach(obs_source_t *source, PictureTrack *track)
 {
-	obs_data_t *settings = obs_data_create();
-	obs_data_set_int(settings, "track", reinterpret_cast<long long>(track));
-	obs_source_t *filter = obs_source_create_private(filter_id, "tick probe", settings);
-	obs_data_release(settings);
-	obs_source_filter_add(source, filter);
+	obs_source_t *filter = frame_filter_attach(source, filter_id, track);
 	std::lock_guard<std::mutex> guard(g_sources_lock);
 	g_sources[source] = track;
 	g_filters[source] = filter;
@@ -114,8 +98,6 @@ void handoff_probe_detach(obs_source_t *source)
 			g_filters.erase(it);
 		}
 	}
-	if (filter) {
-		obs_source_filter_remove(source, filter);
-		obs_source_release(filter);
-	}
+	if (filter)
+		frame_filter_detach(source, filter);
 }

@@ -1,21 +1,37 @@
 #include "live-sources.h"
+#include "obs-settle.h"
+
+#include <csignal>
 
 #include <chrono>
 #include <thread>
 
 using namespace std::chrono_literals;
 
+LiveStage::LiveStage(const char *scene_name) : env_(live_canvas_width, live_canvas_height)
+{
+	if (!env_.load_module())
+		return;
+	handoff_probe_register();
+	scene_ = obs_scene_create(scene_name);
+	obs_set_output_source(0, obs_scene_get_source(scene_));
+}
+
+void LiveStage::close()
+{
+	if (!scene_)
+		return;
+	obs_set_output_source(0, nullptr);
+	obs_scene_release(scene_);
+	scene_ = nullptr;
+}
+
 const char *source_kind_label(SourceKind kind)
 {
-	switch (kind) {
-	case SourceKind::ostrelin:
-		return "Ostrelin";
-	case SourceKind::media_lowest:
-		return "Media Source, lowest latency";
-	case SourceKind::media_defaults:
-		return "Media Source, defaults";
-	}
-	return "?";
+	/* In the order of SourceKind. */
+	static const char *const labels[] = {"Ostrelin", "Media Source, lowest latency", "Media Source, defaults"};
+	static_assert(sizeof(labels) / sizeof(*labels) == (size_t)SourceKind::media_defaults + 1);
+	return labels[(int)kind];
 }
 
 std::vector<std::string> sender_options(SourceKind kind, bool audio)
@@ -26,17 +42,6 @@ std::vector<std::string> sender_options(SourceKind kind, bool audio)
 	else if (!audio)
 		options.push_back("--no-audio");
 	return options;
-}
-
-obs_source_t *create_ostrelin_source(const char *name, uint16_t port)
-{
-	obs_data_t *settings = obs_data_create();
-	obs_data_set_int(settings, "conn_mode", 1);
-	obs_data_set_string(settings, "host", "127.0.0.1");
-	obs_data_set_int(settings, "port", port);
-	obs_source_t *source = obs_source_create("ostrelin_source", name, settings, nullptr);
-	obs_data_release(settings);
-	return source;
 }
 
 static obs_source_t *create_media_source(const char *name, uint16_t port, bool lowest)
@@ -58,11 +63,13 @@ static obs_source_t *create_media_source(const char *name, uint16_t port, bool l
 LiveSource::LiveSource(SourceKind kind, obs_scene_t *scene, const std::string &name, const std::string &log_path,
 		       bool audio, const std::vector<std::string> &more_options)
 	: kind_(kind),
+	  log_path_(log_path),
 	  scene_(scene)
 {
-	std::vector<std::string> options = sender_options(kind, audio);
-	options.insert(options.end(), more_options.begin(), more_options.end());
-	sender_ = std::make_unique<SenderProcess>(OSTRELIN_SENDER_PATH, options, log_path);
+	std::vector<std::string> options = {"--send-log", log_path};
+	for (const std::vector<std::string> &more : {sender_options(kind, audio), more_options})
+		options.insert(options.end(), more.begin(), more.end());
+	sender_ = std::make_unique<SenderProcess>(options);
 	if (!sender_->running())
 		return;
 	before_ = threads_now();
@@ -89,13 +96,7 @@ LiveSource::~LiveSource()
 
 bool LiveSource::wait_first_picture(int seconds) const
 {
-	auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-	while (track_.handoffs().empty()) {
-		if (std::chrono::steady_clock::now() > end)
-			return false;
-		std::this_thread::sleep_for(5ms);
-	}
-	return true;
+	return wait_until([&] { return !track_.handoffs().empty(); }, std::chrono::seconds(seconds));
 }
 
 void LiveSource::remove()
@@ -110,5 +111,5 @@ void LiveSource::remove()
 		source_ = nullptr;
 	}
 	if (sender_)
-		sender_->stop();
+		sender_->stop(SIGTERM);
 }

@@ -9,6 +9,8 @@
  *     "probesize=32 analyzeduration=0") or with its defaults. */
 
 #include "handoff-probe.h"
+#include "obs-env.h"
+#include "ostrelin-sources.h"
 #include "send-log.h"
 #include "sender-process.h"
 #include "thread-cpu.h"
@@ -19,6 +21,32 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+/* The sources are 1280x720; OBS draws them into a smaller canvas so that its
+ * software renderer, on the same two cores, keeps up with 30 fps. */
+constexpr uint32_t live_canvas_width = 640;
+constexpr uint32_t live_canvas_height = 360;
+
+/* libobs started at that canvas with the built module loaded, the hand-off
+ * probe registered and a new scene on OBS's output. */
+class LiveStage {
+public:
+	explicit LiveStage(const char *scene_name);
+	~LiveStage() { close(); }
+	LiveStage(const LiveStage &) = delete;
+	LiveStage &operator=(const LiveStage &) = delete;
+
+	/* False when the module did not load; there is no scene then. */
+	bool loaded() const { return scene_ != nullptr; }
+	ObsEnv &env() { return env_; }
+	obs_scene_t *scene() const { return scene_; }
+	/* Takes the scene off OBS's output and releases it. */
+	void close();
+
+private:
+	ObsEnv env_;
+	obs_scene_t *scene_ = nullptr;
+};
 
 enum class SourceKind { ostrelin, media_lowest, media_defaults };
 
@@ -49,12 +77,13 @@ public:
 	/* Takes the threads started since construction as this source's. */
 	void thread_snapshot_done() { threads_ = threads_added(before_, threads_now()); }
 	const ThreadSet &threads() const { return threads_; }
-	bool read_log(SendLog *log) const { return send_log_read(sender_->log_path(), log); }
+	bool read_log(SendLog *log) const { return send_log_read(log_path_, log); }
 	/* Removes the source from the scene and releases it, then stops the sender. */
 	void remove();
 
 private:
 	SourceKind kind_;
+	std::string log_path_;
 	std::unique_ptr<SenderProcess> sender_;
 	obs_scene_t *scene_;
 	obs_sceneitem_t *item_ = nullptr;
@@ -63,6 +92,3 @@ private:
 	ThreadSet before_;
 	ThreadSet threads_;
 };
-
-/* An Ostrelin source over Wi-Fi aimed at 127.0.0.1:port (a new reference). */
-obs_source_t *create_ostrelin_source(const char *name, uint16_t port);

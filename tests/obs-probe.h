@@ -5,6 +5,7 @@
  * async input type that tests can hand to the receive loop as its target. */
 
 #include <obs.h>
+#include "frame-filter.h"
 #include "obs-settle.h"
 
 #include <obs-module.h>
@@ -103,20 +104,7 @@ inline void record_audio(void *param, obs_source_t *, const audio_data *audio, b
 /* Registers the probe filter and the sink input type once per libobs start. */
 inline void register_types()
 {
-	obs_source_info filter = {};
-	filter.id = "ostrelin_test_frame_probe";
-	filter.type = OBS_SOURCE_TYPE_FILTER;
-	filter.output_flags = OBS_SOURCE_ASYNC_VIDEO;
-	filter.get_name = [](void *) {
-		return "frame probe";
-	};
-	filter.create = [](obs_data_t *settings, obs_source_t *) -> void * {
-		return reinterpret_cast<void *>(obs_data_get_int(settings, "recorder"));
-	};
-	filter.destroy = [](void *) {
-	};
-	filter.filter_video = record_frame;
-	obs_register_source(&filter);
+	frame_filter_register("ostrelin_test_frame_probe", "frame probe", record_frame);
 
 	obs_source_info sink = {};
 	sink.id = "ostrelin_test_sink";
@@ -139,11 +127,7 @@ class Attachment {
 public:
 	Attachment(obs_source_t *source, Recorder *recorder) : source_(source), recorder_(recorder)
 	{
-		obs_data_t *settings = obs_data_create();
-		obs_data_set_int(settings, "recorder", reinterpret_cast<long long>(recorder));
-		filter_ = obs_source_create_private("ostrelin_test_frame_probe", "probe", settings);
-		obs_data_release(settings);
-		obs_source_filter_add(source_, filter_);
+		filter_ = frame_filter_attach(source_, "ostrelin_test_frame_probe", recorder);
 		obs_source_add_audio_capture_callback(source_, record_audio, recorder_);
 	}
 	~Attachment() { detach(); }
@@ -152,8 +136,7 @@ public:
 		if (!filter_)
 			return;
 		obs_source_remove_audio_capture_callback(source_, record_audio, recorder_);
-		obs_source_filter_remove(source_, filter_);
-		obs_source_release(filter_);
+		frame_filter_detach(source_, filter_);
 		filter_ = nullptr;
 	}
 

@@ -11,6 +11,7 @@
 #include "obs-env.h"
 #include "obs-probe.h"
 #include "obs-settle.h"
+#include "ostrelin-sources.h"
 #include "ostrelin-source.h"
 #include "source-instance.h"
 #include "stream-peer.h"
@@ -45,9 +46,7 @@ protected:
 	obs_data_t *wifi_settings(uint16_t port, const char *host = "127.0.0.1")
 	{
 		obs_data_t *s = obs_data_create();
-		obs_data_set_int(s, "conn_mode", 1);
-		obs_data_set_string(s, "host", host);
-		obs_data_set_int(s, "port", port);
+		set_wifi_target(s, port, host);
 		return s;
 	}
 

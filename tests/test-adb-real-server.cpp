@@ -1,6 +1,7 @@
 /* Against the adb server of the Android platform tools, started here on its
  * fixed port 127.0.0.1:5037 with its own empty home folder, no device attached. */
 #include "adb-client.h"
+#include "child-process.h"
 #include "log-lines.h"
 
 #include <gtest/gtest.h>
@@ -9,9 +10,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -66,51 +65,25 @@ protected:
 
 	void start_server()
 	{
-		std::string home = "HOME=" + home_;
-		std::string tmp = "TMPDIR=" + home_;
-		std::string path = std::string("PATH=") + (getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin");
-		char *envp[] = {home.data(), tmp.data(), path.data(), nullptr};
-		char *argv[] = {const_cast<char *>("adb"), const_cast<char *>("nodaemon"), const_cast<char *>("server"),
-				nullptr};
-
-		posix_spawn_file_actions_t actions;
-		posix_spawn_file_actions_init(&actions);
-		std::string log = log_path();
-		posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-		posix_spawn_file_actions_adddup2(&actions, 1, 2);
-		int err = posix_spawnp(&pid_, "adb", &actions, nullptr, argv, envp);
-		posix_spawn_file_actions_destroy(&actions);
+		ChildSpec spec;
+		spec.argv = {"adb", "nodaemon", "server"};
+		spec.search_path = true;
+		spec.output = ChildOutput::file;
+		spec.output_file = log_path();
+		spec.env = {"HOME=" + home_, "TMPDIR=" + home_,
+			    std::string("PATH=") + (getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin")};
+		int err = server_.start(spec);
 		ASSERT_EQ(err, 0) << "cannot start `adb` (is Debian's adb package installed?): " << strerror(err);
 
 		for (int i = 0; i < 1000 && !port_5037_answers(); i++) {
-			int status;
-			if (waitpid(pid_, &status, WNOHANG) == pid_) {
-				pid_ = -1;
+			if (server_.ended())
 				FAIL() << "adb server ended at start:\n" << server_log();
-			}
 			std::this_thread::sleep_for(std::chrono::milliseconds(10));
 		}
 		ASSERT_TRUE(port_5037_answers()) << "adb server does not listen on 5037:\n" << server_log();
 	}
 
-	void stop_server()
-	{
-		if (pid_ <= 0)
-			return;
-		kill(pid_, SIGTERM);
-		int status;
-		bool ended = false;
-		for (int i = 0; i < 500 && !ended; i++) {
-			ended = waitpid(pid_, &status, WNOHANG) == pid_;
-			if (!ended)
-				std::this_thread::sleep_for(std::chrono::milliseconds(10));
-		}
-		if (!ended) {
-			kill(pid_, SIGKILL);
-			waitpid(pid_, &status, 0);
-		}
-		pid_ = -1;
-	}
+	void stop_server() { server_.stop(SIGTERM); }
 
 	std::string log_path() const { return home_ + "/adb.log"; }
 	std::string server_log() const
@@ -122,7 +95,7 @@ protected:
 	}
 
 	std::string home_;
-	pid_t pid_ = -1;
+	ChildProcess server_;
 };
 
 } // namespace

@@ -4,6 +4,7 @@
  * first; with nothing listening it fails; bad options are refused before
  * libobs starts. */
 
+#include "child-process.h"
 #include "fake-adb-server.h"
 #include "rgba-picture.h"
 #include "test-sender.h"
@@ -66,34 +67,17 @@ private:
  * inherits this test's X display. */
 HostRun run_host(const TempDir &dir, std::vector<std::string> args)
 {
-	std::string log = dir.path() + "/host.out";
-	args.insert(args.begin(), OSTRELIN_HOST_PATH);
-	posix_spawn_file_actions_t actions;
-	posix_spawn_file_actions_init(&actions);
-	posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-	posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-	posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-	std::vector<char *> argv;
-	for (std::string &arg : args)
-		argv.push_back(arg.data());
-	argv.push_back(nullptr);
-	pid_t pid = -1;
+	ChildSpec spec;
+	spec.argv = std::move(args);
+	spec.argv.insert(spec.argv.begin(), OSTRELIN_HOST_PATH);
+	spec.null_stdin = true;
+	spec.output = ChildOutput::file;
+	spec.output_file = dir.path() + "/host.out";
+	ChildProcess host;
 	HostRun run;
-	if (posix_spawn(&pid, OSTRELIN_HOST_PATH, &actions, nullptr, argv.data(), environ) == 0) {
-		int status = 0;
-		int64_t deadline = monotonic_us() + 90 * 1000000LL;
-		while (waitpid(pid, &status, WNOHANG) == 0) {
-			if (monotonic_us() > deadline) {
-				kill(pid, SIGKILL);
-				waitpid(pid, &status, 0);
-				break;
-			}
-			usleep(20 * 1000);
-		}
-		run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-	}
-	posix_spawn_file_actions_destroy(&actions);
-	run.output = read_file(log);
+	if (host.start(spec) == 0)
+		run.status = host.wait_exit(90 * 1000);
+	run.output = read_file(spec.output_file);
 	return run;
 }
 
@@ -214,12 +198,9 @@ TEST(Host, ShowsTheSendersPictureAndPrintsThePluginsLog)
  * 127.0.0.1 on that port, where the sender plays the phone. */
 TEST(Host, UsbModeForwardsThroughTheAdbServer)
 {
-	std::unique_ptr<FakeAdbServer> adb;
-	try {
-		adb = std::make_unique<FakeAdbServer>(5037);
-	} catch (const std::exception &e) {
-		FAIL() << e.what();
-	}
+	std::string error;
+	std::unique_ptr<FakeAdbServer> adb = fake_adb_server_on_5037(&error);
+	ASSERT_TRUE(adb) << error;
 	SenderProcess sender({"--width", "320", "--height", "180"});
 	ASSERT_NE(sender.port(), 0);
 	const std::string port = std::to_string(sender.port());

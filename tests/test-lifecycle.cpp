@@ -144,13 +144,7 @@ TEST_F(LifecycleTest, ControlsGoOutInOrderWithoutReconnecting)
 	obs_source_t *source = create_wifi(listener.port());
 	peer::Connection phone = connect_with_caps(source, peer::all_caps());
 
-	change(source, [](obs_data_t *s) {
-		obs_data_set_double(s, "zoom", 2.5);
-		obs_data_set_int(s, "ev", -3);
-		obs_data_set_bool(s, "torch", true);
-		obs_data_set_bool(s, "ae_lock", false);
-		obs_data_set_int(s, "awb", 5);
-	});
+	change(source, [](obs_data_t *s) { set_controls(s, {2.5, -3, true, false, 5}); });
 	auto controls = read_controls(phone, 5);
 	ASSERT_EQ(controls.size(), 5u);
 	EXPECT_EQ(controls[0].command, CONTROL_ZOOM);

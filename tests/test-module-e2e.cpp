@@ -9,12 +9,12 @@
 #include "obs-env.h"
 #include "obs-settle.h"
 #include "obs-probe.h"
+#include "ostrelin-sources.h"
 #include "rgba-picture.h"
+#include "source-snapshot.h"
 #include "test-sender.h"
 #include "log-lines.h"
 
-#include <graphics/graphics.h>
-#include <graphics/vec4.h>
 #include <obs.h>
 #include <util/bmem.h>
 
@@ -63,43 +63,9 @@ std::set<long> minus(const std::set<long> &a, const std::set<long> &b)
 /* The source drawn as OBS draws it, at its own size, read back from the GPU. */
 std::optional<Picture> render(obs_source_t *source)
 {
-	uint32_t width = obs_source_get_width(source);
-	uint32_t height = obs_source_get_height(source);
-	if (width == 0 || height == 0)
+	Picture picture;
+	if (!snapshot_source(source, &picture))
 		return std::nullopt;
-
-	std::optional<Picture> picture;
-	obs_enter_graphics();
-	gs_texrender_t *target = gs_texrender_create(GS_RGBA, GS_ZS_NONE);
-	gs_stagesurf_t *stage = gs_stagesurface_create(width, height, GS_RGBA);
-	if (target && stage && gs_texrender_begin(target, width, height)) {
-		vec4 clear;
-		vec4_zero(&clear);
-		gs_clear(GS_CLEAR_COLOR, &clear, 0.0f, 0);
-		gs_ortho(0.0f, (float)width, 0.0f, (float)height, -100.0f, 100.0f);
-		gs_blend_state_push();
-		gs_blend_function(GS_BLEND_ONE, GS_BLEND_ZERO);
-		obs_source_video_render(source);
-		gs_blend_state_pop();
-		gs_texrender_end(target);
-
-		gs_stage_texture(stage, gs_texrender_get_texture(target));
-		uint8_t *data = nullptr;
-		uint32_t linesize = 0;
-		if (gs_stagesurface_map(stage, &data, &linesize)) {
-			Picture p;
-			p.width = width;
-			p.height = height;
-			p.rgba.resize((size_t)width * height * 4);
-			for (uint32_t y = 0; y < height; y++)
-				memcpy(&p.rgba[(size_t)y * width * 4], data + (size_t)y * linesize, (size_t)width * 4);
-			gs_stagesurface_unmap(stage);
-			picture = std::move(p);
-		}
-	}
-	gs_stagesurface_destroy(stage);
-	gs_texrender_destroy(target);
-	obs_leave_graphics();
 	return picture;
 }
 
@@ -137,10 +103,7 @@ protected:
 
 	obs_source_t *create(const std::function<void(obs_data_t *)> &edit)
 	{
-		obs_data_t *settings = obs_data_create();
-		edit(settings);
-		obs_source_t *source = obs_source_create("ostrelin_source", "phone", settings, nullptr);
-		obs_data_release(settings);
+		obs_source_t *source = create_ostrelin_source("phone", edit);
 		if (source)
 			sources.push_back(source);
 		return source;
@@ -149,9 +112,7 @@ protected:
 	obs_source_t *create_wifi(uint16_t port, const char *device = "")
 	{
 		return create([&](obs_data_t *s) {
-			obs_data_set_int(s, "conn_mode", 1);
-			obs_data_set_string(s, "host", "127.0.0.1");
-			obs_data_set_int(s, "port", port);
+			set_wifi_target(s, port);
 			obs_data_set_string(s, "device", device);
 		});
 	}
@@ -177,6 +138,15 @@ protected:
 	}
 
 	/* The next n lines the sender prints. */
+	/* The lines the sender prints for the five controls of one update. */
+	static std::vector<std::string> control_lines(const char *zoom, const char *ev, const char *torch,
+						      const char *ae_lock, const char *awb)
+	{
+		return {std::string("control zoom ") + zoom, std::string("control ev ") + ev,
+			std::string("control torch ") + torch, std::string("control ae_lock ") + ae_lock,
+			std::string("control awb ") + awb};
+	}
+
 	static std::vector<std::string> next_lines(SenderProcess &sender, int n)
 	{
 		std::vector<std::string> lines;
@@ -256,35 +226,21 @@ TEST_F(ModuleE2E, CameraControlsReachThePhoneInTheirOrder)
 	ASSERT_TRUE(sender.wait_for_line("connected"));
 	ASSERT_TRUE(log.wait_for_prefix(plugin_line_head(LOGTEXT_CAMERA_CAPS), 1, 5000ms));
 	/* The capabilities are answered with the values the settings hold. */
-	EXPECT_EQ(next_lines(sender, 5),
-		  (std::vector<std::string>{"control zoom 1000", "control ev 0", "control torch 0", "control ae_lock 0",
-					    "control awb 1"}));
+	EXPECT_EQ(next_lines(sender, 5), control_lines("1000", "0", "0", "0", "1"));
 
-	change(source, [](obs_data_t *s) {
-		obs_data_set_double(s, "zoom", 2.5);
-		obs_data_set_int(s, "ev", -3);
-		obs_data_set_bool(s, "torch", true);
-		obs_data_set_bool(s, "ae_lock", true);
-		obs_data_set_int(s, "awb", 5);
-	});
-	EXPECT_EQ(next_lines(sender, 5),
-		  (std::vector<std::string>{"control zoom 2500", "control ev -3", "control torch 1",
-					    "control ae_lock 1", "control awb 5"}));
+	change(source, [](obs_data_t *s) { set_controls(s, {2.5, -3, true, true, 5}); });
+	EXPECT_EQ(next_lines(sender, 5), control_lines("2500", "-3", "1", "1", "5"));
 
 	/* Every update sends all of them again, on the same connection. */
 	change(source, [](obs_data_t *s) { obs_data_set_double(s, "zoom", 1.0); });
-	EXPECT_EQ(next_lines(sender, 5),
-		  (std::vector<std::string>{"control zoom 1000", "control ev -3", "control torch 1",
-					    "control ae_lock 1", "control awb 5"}));
+	EXPECT_EQ(next_lines(sender, 5), control_lines("1000", "-3", "1", "1", "5"));
 
 	change(source, [](obs_data_t *s) {
 		obs_data_set_bool(s, "torch", false);
 		obs_data_set_bool(s, "ae_lock", false);
 		obs_data_set_int(s, "ev", 12);
 	});
-	EXPECT_EQ(next_lines(sender, 5),
-		  (std::vector<std::string>{"control zoom 1000", "control ev 12", "control torch 0",
-					    "control ae_lock 0", "control awb 5"}));
+	EXPECT_EQ(next_lines(sender, 5), control_lines("1000", "12", "0", "0", "5"));
 	EXPECT_EQ(std::count(sender.lines().begin(), sender.lines().end(), "connected"), 1);
 }
 
@@ -322,12 +278,9 @@ TEST_F(ModuleE2E, DisablingEndsTheConnectionThreadAndClosesTheSocket)
 
 TEST_F(ModuleE2E, RemovalDropsOnlyTheForwardTheSourceMade)
 {
-	std::unique_ptr<FakeAdbServer> adb;
-	try {
-		adb = std::make_unique<FakeAdbServer>(5037);
-	} catch (const std::exception &e) {
-		FAIL() << e.what();
-	}
+	std::string error;
+	std::unique_ptr<FakeAdbServer> adb = fake_adb_server_on_5037(&error);
+	ASSERT_TRUE(adb) << error;
 	Sender sender;
 	ASSERT_NE(sender.port(), 0);
 	const std::string port = std::to_string(sender.port());

@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -29,6 +30,18 @@ namespace {
 template<typename T> T module_symbol(obs_module_t *module, const char *name)
 {
 	return reinterpret_cast<T>(os_dlsym(obs_get_module_lib(module), name));
+}
+
+/* The module's locale entry points, as OBS calls them. */
+struct LocaleEntryPoints {
+	void (*set_locale)(const char *);
+	const char *(*text)(const char *);
+};
+
+LocaleEntryPoints locale_entry_points(obs_module_t *module)
+{
+	return {module_symbol<void (*)(const char *)>(module, "obs_module_set_locale"),
+		module_symbol<const char *(*)(const char *)>(module, "obs_module_text")};
 }
 
 std::string english_text(const char *key)
@@ -208,37 +221,40 @@ TEST(ModuleLocale, TextFallsBackToTheKey)
 	EXPECT_FALSE(get_string(rescan, &found));
 }
 
-TEST(ModuleLocale, UnknownLocaleUsesEnglish)
-{
-	ObsEnv env;
-	obs_module_t *module = env.load_module();
-	ASSERT_NE(module, nullptr);
-	auto set_locale = module_symbol<void (*)(const char *)>(module, "obs_module_set_locale");
-	auto text = module_symbol<const char *(*)(const char *)>(module, "obs_module_text");
-	ASSERT_TRUE(set_locale && text);
+/* libobs started in the test, the module loaded, its locale entry points found. */
+class ModuleLocaleChange : public testing::Test {
+protected:
+	void load()
+	{
+		env.emplace();
+		obs_module_t *module = env->load_module();
+		ASSERT_NE(module, nullptr);
+		locale = locale_entry_points(module);
+		ASSERT_TRUE(locale.set_locale && locale.text);
+	}
 
-	set_locale("de-DE");
-	EXPECT_EQ(text("Torch"), english_text("Torch"));
+	std::optional<ObsEnv> env;
+	LocaleEntryPoints locale = {};
+};
+
+TEST_F(ModuleLocaleChange, UnknownLocaleUsesEnglish)
+{
+	ASSERT_NO_FATAL_FAILURE(load());
+	locale.set_locale("de-DE");
+	EXPECT_EQ(locale.text("Torch"), english_text("Torch"));
 }
 
-TEST(ModuleLocale, SettingTheLocaleTwiceLeaksNothing)
+TEST_F(ModuleLocaleChange, SettingTheLocaleTwiceLeaksNothing)
 {
 	long before = bnum_allocs();
-	{
-		ObsEnv env;
-		obs_module_t *module = env.load_module();
-		ASSERT_NE(module, nullptr);
-		auto set_locale = module_symbol<void (*)(const char *)>(module, "obs_module_set_locale");
-		auto text = module_symbol<const char *(*)(const char *)>(module, "obs_module_text");
-		ASSERT_TRUE(set_locale && text);
-
-		set_locale("ja-JP");
-		std::string japanese = text("Torch");
-		set_locale("zh-TW");
-		std::string chinese = text("Torch");
-		EXPECT_NE(japanese, english_text("Torch"));
-		EXPECT_NE(chinese, japanese);
-		EXPECT_NE(chinese, english_text("Torch"));
-	}
+	ASSERT_NO_FATAL_FAILURE(load());
+	locale.set_locale("ja-JP");
+	std::string japanese = locale.text("Torch");
+	locale.set_locale("zh-TW");
+	std::string chinese = locale.text("Torch");
+	EXPECT_NE(japanese, english_text("Torch"));
+	EXPECT_NE(chinese, japanese);
+	EXPECT_NE(chinese, english_text("Torch"));
+	env.reset();
 	EXPECT_EQ(bnum_allocs(), before);
 }

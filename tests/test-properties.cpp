@@ -8,6 +8,7 @@
 #include "i18n.h"
 #include "locale-file.h"
 #include "log-capture.h"
+#include "ostrelin-sources.h"
 #include "obs-env.h"
 #include "obs-settle.h"
 #include "source-instance.h"
@@ -31,6 +32,7 @@
 #include <regex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -87,6 +89,17 @@ struct ListItem {
 	std::string text_value;
 	long long int_value;
 };
+
+/* The drop-down list of integers holds exactly these items, in this order. */
+void expect_int_list(obs_property_t *list, const std::vector<std::pair<std::string, long long>> &want)
+{
+	EXPECT_EQ(obs_property_list_type(list), OBS_COMBO_TYPE_LIST);
+	EXPECT_EQ(obs_property_list_format(list), OBS_COMBO_FORMAT_INT);
+	std::vector<std::pair<std::string, long long>> items;
+	for (size_t i = 0; i < obs_property_list_item_count(list); i++)
+		items.emplace_back(obs_property_list_item_name(list, i), obs_property_list_item_int(list, i));
+	EXPECT_EQ(items, want);
+}
 
 std::vector<ListItem> list_items(obs_property_t *list)
 {
@@ -213,10 +226,7 @@ protected:
 
 	obs_source_t *create(const std::function<void(obs_data_t *)> &edit)
 	{
-		obs_data_t *settings = obs_data_create();
-		edit(settings);
-		obs_source_t *source = obs_source_create("ostrelin_source", "phone", settings, nullptr);
-		obs_data_release(settings);
+		obs_source_t *source = create_ostrelin_source("phone", edit);
 		if (source)
 			sources.push_back(source);
 		return source;
@@ -225,9 +235,7 @@ protected:
 	obs_source_t *create_wifi(uint16_t port, bool enabled = true)
 	{
 		return create([&](obs_data_t *s) {
-			obs_data_set_int(s, "conn_mode", 1);
-			obs_data_set_string(s, "host", "127.0.0.1");
-			obs_data_set_int(s, "port", port);
+			set_wifi_target(s, port);
 			obs_data_set_bool(s, "enabled", enabled);
 		});
 	}
@@ -286,15 +294,8 @@ TEST_F(PanelTest, WithoutAnInstanceEverythingIsShownInItsOrderAndKind)
 					      OBS_PROPERTY_TEXT, OBS_PROPERTY_INT, OBS_PROPERTY_BOOL, OBS_PROPERTY_TEXT,
 					      OBS_PROPERTY_BUTTON, OBS_PROPERTY_TEXT, OBS_PROPERTY_LIST}));
 
-	obs_property_t *mode = obs_properties_get(props.get(), "conn_mode");
-	EXPECT_EQ(obs_property_list_type(mode), OBS_COMBO_TYPE_LIST);
-	EXPECT_EQ(obs_property_list_format(mode), OBS_COMBO_FORMAT_INT);
-	auto modes = list_items(mode);
-	ASSERT_EQ(modes.size(), 2u);
-	EXPECT_EQ(modes[0].name, en.text("ModeUSB"));
-	EXPECT_EQ(modes[0].int_value, 0);
-	EXPECT_EQ(modes[1].name, en.text("ModeWiFi"));
-	EXPECT_EQ(modes[1].int_value, 1);
+	expect_int_list(obs_properties_get(props.get(), "conn_mode"),
+			{{en.text("ModeUSB"), 0}, {en.text("ModeWiFi"), 1}});
 
 	for (const char *list : {"device", "ui_lang"}) {
 		obs_property_t *p = obs_properties_get(props.get(), list);
@@ -581,17 +582,8 @@ TEST_F(PanelTest, CameraGroupHoldsWhatThePhoneAdvertised)
 	EXPECT_EQ(label(group, "torch"), en.text("Torch"));
 	EXPECT_EQ(label(group, "ae_lock"), en.text("AELock"));
 	EXPECT_EQ(label(group, "awb"), en.text("AWB"));
-	obs_property_t *awb = obs_properties_get(group, "awb");
-	EXPECT_EQ(obs_property_list_type(awb), OBS_COMBO_TYPE_LIST);
-	EXPECT_EQ(obs_property_list_format(awb), OBS_COMBO_FORMAT_INT);
-	auto modes = list_items(awb);
-	ASSERT_EQ(modes.size(), 3u);
-	EXPECT_EQ(modes[0].name, en.text("AWBAuto"));
-	EXPECT_EQ(modes[0].int_value, 1);
-	EXPECT_EQ(modes[1].name, en.text("AWBDaylight"));
-	EXPECT_EQ(modes[1].int_value, 5);
-	EXPECT_EQ(modes[2].name, format(en.text("AWBMode"), 42));
-	EXPECT_EQ(modes[2].int_value, 42);
+	expect_int_list(obs_properties_get(group, "awb"),
+			{{en.text("AWBAuto"), 1}, {en.text("AWBDaylight"), 5}, {format(en.text("AWBMode"), 42), 42}});
 }
 
 TEST_F(PanelTest, CameraGroupHoldsOnlyTheAdvertisedControls)

@@ -3,6 +3,7 @@
  * stream over loopback, for the sender's tests. */
 
 #include "monotonic-clock.h"
+#include "sender-process.h"
 #include "stream-protocol.h"
 
 #include <gtest/gtest.h>
@@ -14,9 +15,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -24,133 +23,11 @@
 #include <string>
 #include <vector>
 
-extern char **environ;
-
 namespace sender_test {
 
 using Bytes = std::vector<uint8_t>;
 
-/* ostrelin-sender started with --port 0 and the given options; its stdout is
- * read line by line. Stopped with SIGTERM when the test did not stop it. */
-class SenderProcess {
-public:
-	explicit SenderProcess(std::vector<std::string> args)
-	{
-		args.insert(args.begin(), {OSTRELIN_SENDER_PATH, "--port", "0"});
-		int fds[2];
-		if (pipe2(fds, O_CLOEXEC) != 0)
-			return;
-		posix_spawn_file_actions_t actions;
-		posix_spawn_file_actions_init(&actions);
-		posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-		std::vector<char *> argv;
-		for (std::string &arg : args)
-			argv.push_back(arg.data());
-		argv.push_back(nullptr);
-		if (posix_spawn(&pid_, OSTRELIN_SENDER_PATH, &actions, nullptr, argv.data(), environ) != 0)
-			pid_ = -1;
-		posix_spawn_file_actions_destroy(&actions);
-		close(fds[1]);
-		out_ = fds[0];
-		std::string first = next_line(5000);
-		const std::string prefix = "listening on 127.0.0.1:";
-		if (first.rfind(prefix, 0) == 0)
-			port_ = (uint16_t)std::stoi(first.substr(prefix.size()));
-	}
-
-	~SenderProcess()
-	{
-		if (pid_ > 0)
-			stop(SIGTERM);
-		if (out_ >= 0)
-			close(out_);
-	}
-
-	SenderProcess(const SenderProcess &) = delete;
-	SenderProcess &operator=(const SenderProcess &) = delete;
-
-	/* 0 when the sender did not print its "listening on" line. */
-	uint16_t port() const { return port_; }
-
-	/* The next whole line of its stdout, or "" after timeout_ms or at its end. */
-	std::string next_line(int timeout_ms)
-	{
-		int64_t deadline = monotonic_us() + (int64_t)timeout_ms * 1000;
-		for (;;) {
-			size_t newline = buffer_.find('\n');
-			if (newline != std::string::npos) {
-				std::string line = buffer_.substr(0, newline);
-				buffer_.erase(0, newline + 1);
-				lines_.push_back(line);
-				return line;
-			}
-			int64_t left_ms = (deadline - monotonic_us()) / 1000;
-			pollfd pfd = {out_, POLLIN, 0};
-			if (left_ms <= 0 || poll(&pfd, 1, (int)left_ms) <= 0)
-				return "";
-			char chunk[512];
-			ssize_t n = read(out_, chunk, sizeof(chunk));
-			if (n <= 0)
-				return "";
-			buffer_.append(chunk, (size_t)n);
-		}
-	}
-
-	/* Reads lines until one equals `line`; false when it did not come. */
-	bool wait_for_line(const std::string &line, int timeout_ms = 5000)
-	{
-		int64_t deadline = monotonic_us() + (int64_t)timeout_ms * 1000;
-		while (monotonic_us() < deadline) {
-			std::string next = next_line((int)((deadline - monotonic_us()) / 1000) + 1);
-			if (next == line)
-				return true;
-			if (next.empty() && buffer_.empty())
-				return false;
-		}
-		return false;
-	}
-
-	const std::vector<std::string> &lines() const { return lines_; }
-
-	/* Sends sig and waits for the exit: its exit status, or -1 when it did
-	 * not exit normally within 5 s. */
-	int stop(int sig)
-	{
-		if (pid_ > 0)
-			kill(pid_, sig);
-		return wait_exit(5000);
-	}
-
-	/* Waits for the process to end on its own: its exit status, or -1. */
-	int wait_exit(int timeout_ms)
-	{
-		if (pid_ <= 0)
-			return -1;
-		int64_t deadline = monotonic_us() + (int64_t)timeout_ms * 1000;
-		int status = 0;
-		for (;;) {
-			pid_t done = waitpid(pid_, &status, WNOHANG);
-			if (done == pid_)
-				break;
-			if (monotonic_us() >= deadline) {
-				kill(pid_, SIGKILL);
-				waitpid(pid_, &status, 0);
-				pid_ = -1;
-				return -1;
-			}
-			usleep(10 * 1000);
-		}
-		pid_ = -1;
-		return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-	}
-
-private:
-	pid_t pid_ = -1;
-	int out_ = -1;
-	uint16_t port_ = 0;
-	std::string buffer_;
-	std::vector<std::string> lines_;
-};
+using ::SenderProcess;
 
 struct Packet {
 	PacketHeader header;

@@ -1,3 +1,6 @@
+#include "elapsed.h"
+#include "full-listener.h"
+#include "source-calls.h"
 #include "lifecycle.h"
 #include "source-fixture.h"
 #include "log-lines.h"
@@ -13,19 +16,6 @@ using Clock = std::chrono::steady_clock;
  * the thread to end. */
 class SourceStopTest : public SourceTest {
 protected:
-	/* Calls the update callback as OBS would, with "enabled" off, and
-	 * returns how long it took. */
-	static double disable_ms(obs_source_t *source)
-	{
-		obs_data_t *settings = obs_source_get_settings(source);
-		obs_data_set_bool(settings, "enabled", false);
-		auto start = Clock::now();
-		ostrelin_update(instance(source), settings);
-		double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-		obs_data_release(settings);
-		return ms;
-	}
-
 	static void expect_stopped(obs_source_t *source, double ms, const char *state)
 	{
 		SourceInstance *inst = instance(source);
@@ -40,25 +30,11 @@ protected:
 
 TEST_F(SourceStopTest, WhileConnecting)
 {
-	/* A listener whose accept queue is full leaves a connect hanging. */
-	peer::Listener full(0);
-	std::vector<int> fillers;
-	for (int i = 0; i < 4; i++) {
-		int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-		sockaddr_in sa = {};
-		sa.sin_family = AF_INET;
-		sa.sin_port = htons(full.port());
-		sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-		connect(fd, (sockaddr *)&sa, sizeof(sa));
-		fillers.push_back(fd);
-	}
-	std::this_thread::sleep_for(100ms);
+	FullListener full;
 	obs_source_t *source = create_wifi(full.port());
 	std::this_thread::sleep_for(400ms); /* inside the 3 s connect wait */
 	EXPECT_EQ(log.count_prefix(plugin_line_head(LOGTEXT_UNREACHABLE)), 0u);
 	expect_stopped(source, disable_ms(source), "connecting");
-	for (int fd : fillers)
-		close(fd);
 }
 
 TEST_F(SourceStopTest, WhileAwaitingTheHandshake)
@@ -126,7 +102,7 @@ TEST_F(SourceStopTest, RemovalEndsTheThreadPromptly)
 	release_now(source);
 	/* libobs destroys sources on a task thread of its own; wait for ours to go. */
 	ASSERT_TRUE(wait_until([&] { return peer::threads() <= threads_running - 1; }, 3000ms));
-	double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+	double ms = since_ms(start);
 	EXPECT_LT(ms, 500.0);
 	printf("removal while pausing: %.1f ms\n", ms);
 }

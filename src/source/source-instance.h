@@ -10,6 +10,7 @@
 
 #include "audio-decoder.h"
 #include "clock-sync.h"
+#include "conn-mode.h"
 #include "decoder.h"
 #include "stream-connection.h"
 #include "stream-protocol.h"
@@ -21,15 +22,6 @@
 #include <mutex>
 
 #define SOURCE_DEFAULT_PORT 27183
-
-/* The "conn_mode" setting: USB through an adb forward, or Wi-Fi. Any value
- * other than usb counts as Wi-Fi; the panel offers these two. */
-enum class ConnMode : long long { usb = 0, wifi = 1 };
-
-static inline bool conn_mode_is_usb(long long value)
-{
-	return value == (long long)ConnMode::usb;
-}
 
 struct SourceInstance {
 	obs_source_t *source = nullptr;

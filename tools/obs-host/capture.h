@@ -1,14 +1,13 @@
 #pragma once
 /* What OBS receives from a source: every picture passes a counting filter
  * (as any async video filter would see it), every audio block reaches an
- * audio capture callback, and a snapshot draws the source as OBS renders it
- * and reads the pixels back. */
+ * audio capture callback. snapshot_source (source-snapshot.h) draws the
+ * source as OBS renders it and reads the pixels back. */
 
 #include <obs.h>
 
 #include <atomic>
 #include <cstdint>
-#include <vector>
 
 struct ReceivedCounts {
 	uint64_t pictures = 0;
@@ -43,14 +42,3 @@ private:
 	std::atomic<uint64_t> audio_frames_{0};
 	std::atomic<uint32_t> size_{0}; /* width << 16 | height of the last picture */
 };
-
-struct Snapshot {
-	uint32_t width = 0;
-	uint32_t height = 0;
-	std::vector<uint8_t> rgba; /* width * 4 bytes per row, top row first */
-};
-
-/* Renders the source at its own size into an RGBA texture, as OBS draws it
- * on the canvas, and reads it back. False when the source has no picture yet
- * or the read-back failed; *out is untouched then. Not on the render thread. */
-bool snapshot_source(obs_source_t *source, Snapshot *out);

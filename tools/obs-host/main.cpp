@@ -3,11 +3,13 @@
  * sender), and reports what OBS receives (see --help). Linux only. */
 
 #include "capture.h"
+#include "conn-mode.h"
 #include "obs-session.h"
 #include "options.h"
 #include "plugin-log.h"
 #include "png-writer.h"
 #include "progress.h"
+#include "source-snapshot.h"
 
 #include <obs.h>
 #include <util/bmem.h>
@@ -49,7 +51,7 @@ static double seconds_since(Clock::time_point start)
 static obs_data_t *source_settings(const HostOptions &opts, bool enabled)
 {
 	obs_data_t *settings = obs_data_create();
-	obs_data_set_int(settings, "conn_mode", opts.usb ? 0 : 1);
+	obs_data_set_int(settings, "conn_mode", (long long)(opts.usb ? ConnMode::usb : ConnMode::wifi));
 	obs_data_set_int(settings, "port", opts.port);
 	if (opts.usb)
 		obs_data_set_string(settings, "device", opts.serial.c_str());
@@ -73,7 +75,7 @@ static void print_target(const HostOptions &opts)
 struct RunResult {
 	ReceivedCounts counts;
 	double elapsed_s = 0;
-	Snapshot picture;
+	Picture picture;
 	bool have_picture = false;
 };
 
@@ -149,14 +151,9 @@ static void print_plugin_log(const PluginLog &log)
 int main(int argc, char **argv)
 {
 	HostOptions opts;
-	switch (host_parse_options(argc, argv, &opts)) {
-	case HostParse::exit_ok:
-		return 0;
-	case HostParse::exit_error:
-		return 2;
-	case HostParse::run:
-		break;
-	}
+	int exit_status = parse_exit_status(host_parse_options(argc, argv, &opts));
+	if (exit_status >= 0)
+		return exit_status;
 	if (opts.module_path.empty())
 		opts.module_path = OSTRELIN_HOST_MODULE_PATH;
 	if (opts.data_dir.empty())

@@ -3,15 +3,11 @@
 #include <obs.h>
 
 #include <cstdlib>
-#include <filesystem>
 
-static std::string make_config_dir()
+static std::string config_dir_prefix()
 {
 	const char *tmp = getenv("TMPDIR");
-	std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/ostrelin-obs-host-XXXXXX";
-	if (!mkdtemp(pattern.data()))
-		return "";
-	return pattern;
+	return std::string(tmp && *tmp ? tmp : "/tmp") + "/ostrelin-obs-host-";
 }
 
 static std::string reset_video_error(int code)
@@ -44,55 +40,37 @@ static std::string open_module_error(int code, const std::string &path)
 
 bool ObsSession::start(uint32_t canvas_width, uint32_t canvas_height, std::string *error)
 {
-	config_dir_ = make_config_dir();
-	if (config_dir_.empty()) {
+	ObsStartFailure failure;
+	if (obs_.start(config_dir_prefix(), canvas_width, canvas_height, VIDEO_FORMAT_NV12, &failure))
+		return true;
+	switch (failure.step) {
+	case ObsStartFailure::config_dir:
 		*error = "cannot create a temporary configuration folder";
-		return false;
-	}
-	if (!obs_startup("en-US", (config_dir_ + "/plugin_config").c_str(), nullptr)) {
+		break;
+	case ObsStartFailure::startup: {
 		const char *display = getenv("DISPLAY");
 		*error = display && *display ? "obs_startup failed (run with --verbose for libobs's reason)"
 					     : "obs_startup failed: no X display; run under xvfb-run -a";
-		return false;
+		break;
 	}
-	started_ = true;
-
-	obs_video_info ovi = {};
-	ovi.graphics_module = "libobs-opengl";
-	ovi.fps_num = 30;
-	ovi.fps_den = 1;
-	ovi.base_width = ovi.output_width = canvas_width;
-	ovi.base_height = ovi.output_height = canvas_height;
-	ovi.output_format = VIDEO_FORMAT_NV12;
-	ovi.colorspace = VIDEO_CS_709;
-	ovi.range = VIDEO_RANGE_PARTIAL;
-	ovi.gpu_conversion = true;
-	ovi.scale_type = OBS_SCALE_BICUBIC;
-	int video = obs_reset_video(&ovi);
-	if (video != OBS_VIDEO_SUCCESS) {
-		*error = reset_video_error(video);
-		return false;
-	}
-
-	obs_audio_info oai = {};
-	oai.samples_per_sec = 48000;
-	oai.speakers = SPEAKERS_STEREO;
-	if (!obs_reset_audio(&oai)) {
+	case ObsStartFailure::reset_video:
+		*error = reset_video_error(failure.code);
+		break;
+	case ObsStartFailure::reset_audio:
 		*error = "obs_reset_audio failed";
-		return false;
+		break;
 	}
-	return true;
+	return false;
 }
 
 bool ObsSession::load_plugin(const std::string &module_path, const std::string &data_dir, std::string *error)
 {
-	obs_module_t *module = nullptr;
-	int opened = obs_open_module(&module, module_path.c_str(), data_dir.c_str());
-	if (opened != MODULE_SUCCESS) {
-		*error = open_module_error(opened, module_path);
+	ObsModuleLoad load = obs_.load_module(module_path.c_str(), data_dir.c_str());
+	if (load.open_code != MODULE_SUCCESS) {
+		*error = open_module_error(load.open_code, module_path);
 		return false;
 	}
-	if (!obs_init_module(module)) {
+	if (!load.initialised) {
 		*error = "obs_init_module: the plug-in did not load (see its log lines)";
 		return false;
 	}
@@ -102,17 +80,4 @@ bool ObsSession::load_plugin(const std::string &module_path, const std::string &
 		return false;
 	}
 	return true;
-}
-
-void ObsSession::shutdown()
-{
-	if (started_) {
-		obs_shutdown();
-		started_ = false;
-	}
-	if (!config_dir_.empty()) {
-		std::error_code ignored;
-		std::filesystem::remove_all(config_dir_, ignored);
-		config_dir_.clear();
-	}
 }

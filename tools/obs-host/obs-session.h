@@ -3,16 +3,13 @@
  * with the plug-in loaded through OBS's own module loader, in a configuration
  * folder of its own that is removed at the end. */
 
+#include "obs-runtime.h"
+
 #include <cstdint>
 #include <string>
 
 class ObsSession {
 public:
-	ObsSession() = default;
-	~ObsSession() { shutdown(); }
-	ObsSession(const ObsSession &) = delete;
-	ObsSession &operator=(const ObsSession &) = delete;
-
 	/* obs_startup, obs_reset_video with libobs-opengl at the canvas size,
 	 * obs_reset_audio. False with the reason in *error. */
 	bool start(uint32_t canvas_width, uint32_t canvas_height, std::string *error);
@@ -23,9 +20,8 @@ public:
 
 	/* obs_shutdown (which unloads the plug-in) and removal of the
 	 * configuration folder; safe to call more than once. */
-	void shutdown();
+	void shutdown() { obs_.shutdown(); }
 
 private:
-	std::string config_dir_;
-	bool started_ = false;
+	ObsRuntime obs_;
 };

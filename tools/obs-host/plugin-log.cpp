@@ -13,21 +13,11 @@ static bool starts_with(const std::string &text, const std::string &prefix)
 
 const char *link_state_name(LinkState state)
 {
-	switch (state) {
-	case LinkState::connecting:
-		return "connecting";
-	case LinkState::connected:
-		return "connected";
-	case LinkState::reconnecting:
-		return "reconnecting";
-	case LinkState::unreachable:
-		return "unreachable";
-	case LinkState::forward_failed:
-		return "adb forward failed";
-	case LinkState::rejected:
-		return "rejected";
-	}
-	return "?";
+	/* In the order of LinkState. */
+	static const char *const names[] = {"connecting",  "connected",          "reconnecting",
+					    "unreachable", "adb forward failed", "rejected"};
+	static_assert(sizeof(names) / sizeof(*names) == (size_t)LinkState::rejected + 1);
+	return names[(int)state];
 }
 
 LinkState link_state_after(LinkState before, const std::string &line)

@@ -1,4 +1,5 @@
 #include "png-writer.h"
+#include "av-ptr.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -12,16 +13,6 @@ extern "C" {
 #include <memory>
 
 namespace {
-
-struct CodecContextFree {
-	void operator()(AVCodecContext *ctx) const { avcodec_free_context(&ctx); }
-};
-struct FrameFree {
-	void operator()(AVFrame *frame) const { av_frame_free(&frame); }
-};
-struct PacketFree {
-	void operator()(AVPacket *packet) const { av_packet_free(&packet); }
-};
 
 std::string av_error_text(int code)
 {
@@ -40,9 +31,9 @@ std::vector<uint8_t> png_encode_rgba(const uint8_t *rgba, uint32_t width, uint32
 		*error = "libavcodec has no PNG encoder";
 		return {};
 	}
-	std::unique_ptr<AVCodecContext, CodecContextFree> ctx(avcodec_alloc_context3(codec));
-	std::unique_ptr<AVFrame, FrameFree> frame(av_frame_alloc());
-	std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
+	CodecContextPtr ctx(avcodec_alloc_context3(codec));
+	FramePtr frame(av_frame_alloc());
+	PacketPtr packet(av_packet_alloc());
 	if (!ctx || !frame || !packet) {
 		*error = "out of memory";
 		return {};

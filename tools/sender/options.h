@@ -3,6 +3,7 @@
  * misbehaves on purpose so that a receiver's error handling can be tried. */
 
 #include "drift-clock.h"
+#include "parse-result.h"
 #include "stream-protocol.h"
 
 #include <cstdint>
@@ -49,8 +50,6 @@ struct SenderOptions {
 	int stall_handshake_ms = 0;
 	bool handshake_only = false;
 };
-
-enum class ParseResult { run, exit_ok, exit_error };
 
 /* Fills opts from argv. Prints --help to stdout (exit_ok) or an error and a
  * hint to stderr (exit_error). */

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -228,3 +229,15 @@ private:
 	std::vector<std::string> raw_requests_;
 	std::vector<std::thread> connections_;
 };
+
+/* The stand-in on the adb server's own port 5037, where the plug-in looks in
+ * USB mode; null with the reason in *error when the port is taken. */
+inline std::unique_ptr<FakeAdbServer> fake_adb_server_on_5037(std::string *error)
+{
+	try {
+		return std::make_unique<FakeAdbServer>(5037);
+	} catch (const std::exception &e) {
+		*error = e.what();
+		return nullptr;
+	}
+}
