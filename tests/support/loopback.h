@@ -75,15 +75,39 @@ inline plat_socket loopback_accept(plat_socket listener)
 	return accept(listener, nullptr, nullptr);
 }
 
-/* True when s has data, an end or a connection to accept within ms. */
-inline bool loopback_wait_readable(plat_socket s, int ms)
+/* Waits up to ms (< 0: without a limit) for data, an end or a connection to
+ * accept on s: > 0 when one came, 0 when the time ran out, < 0 when the wait
+ * failed (see loopback_interrupted). */
+inline int loopback_poll_readable(plat_socket s, int ms)
 {
 #ifdef _WIN32
 	WSAPOLLFD entry = {s, POLLRDNORM, 0};
-	return WSAPoll(&entry, 1, ms) > 0;
+	return WSAPoll(&entry, 1, ms);
 #else
 	pollfd entry = {s, POLLIN, 0};
-	return poll(&entry, 1, ms) > 0;
+	return poll(&entry, 1, ms);
+#endif
+}
+
+/* True when s has data, an end or a connection to accept within ms. */
+inline bool loopback_wait_readable(plat_socket s, int ms)
+{
+	return loopback_poll_readable(s, ms) > 0;
+}
+
+/* One receive: the bytes it gave, 0 at the end of the stream, < 0 on failure. */
+inline long loopback_recv(plat_socket s, void *data, size_t n)
+{
+	return (long)recv(s, static_cast<char *>(data), (int)n, 0);
+}
+
+/* True when the last failed wait or receive was only cut short by a signal. */
+inline bool loopback_interrupted(void)
+{
+#ifdef _WIN32
+	return WSAGetLastError() == WSAEINTR;
+#else
+	return errno == EINTR;
 #endif
 }
 
