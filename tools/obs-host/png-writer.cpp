@@ -1,36 +1,10 @@
 #include "png-writer.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/error.h>
-#include <libavutil/frame.h>
-}
+#include "av-encoder.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <memory>
-
-namespace {
-
-struct CodecContextFree {
-	void operator()(AVCodecContext *ctx) const { avcodec_free_context(&ctx); }
-};
-struct FrameFree {
-	void operator()(AVFrame *frame) const { av_frame_free(&frame); }
-};
-struct PacketFree {
-	void operator()(AVPacket *packet) const { av_packet_free(&packet); }
-};
-
-std::string av_error_text(int code)
-{
-	char text[AV_ERROR_MAX_STRING_SIZE] = {};
-	av_strerror(code, text, sizeof(text));
-	return text;
-}
-
-} // namespace
 
 std::vector<uint8_t> png_encode_rgba(const uint8_t *rgba, uint32_t width, uint32_t height, uint32_t stride,
 				     std::string *error)
@@ -40,9 +14,9 @@ std::vector<uint8_t> png_encode_rgba(const uint8_t *rgba, uint32_t width, uint32
 		*error = "libavcodec has no PNG encoder";
 		return {};
 	}
-	std::unique_ptr<AVCodecContext, CodecContextFree> ctx(avcodec_alloc_context3(codec));
-	std::unique_ptr<AVFrame, FrameFree> frame(av_frame_alloc());
-	std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
+	CodecContextPtr ctx(avcodec_alloc_context3(codec));
+	FramePtr frame(av_frame_alloc());
+	PacketPtr packet(av_packet_alloc());
 	if (!ctx || !frame || !packet) {
 		*error = "out of memory";
 		return {};

@@ -4,27 +4,10 @@
  * encoder (raw access units, no ADTS), fed with the test picture and a sine
  * tone. One pair per connection, so each connection starts on a keyframe. */
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-}
+#include "av-encoder.h"
 
 #include <cstdint>
-#include <memory>
 #include <vector>
-
-struct CodecContextFree {
-	void operator()(AVCodecContext *ctx) const { avcodec_free_context(&ctx); }
-};
-struct FrameFree {
-	void operator()(AVFrame *frame) const { av_frame_free(&frame); }
-};
-struct PacketFree {
-	void operator()(AVPacket *packet) const { av_packet_free(&packet); }
-};
-
-using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextFree>;
-using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
-using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
 
 /* One encoded unit: its bytes and its time in the encoder's time base
  * (frames for video, samples for audio). */
@@ -34,11 +17,7 @@ struct EncodedUnit {
 	bool keyframe;
 };
 
-struct VideoEncoder {
-	CodecContextPtr ctx;
-	FramePtr frame;
-	PacketPtr packet;
-};
+using VideoEncoder = AvEncoder;
 
 /* Null pointers inside on failure (the reason went to stderr). */
 VideoEncoder video_encoder_open(int width, int height, int fps, int gop, int crf);
