@@ -39,18 +39,6 @@ bool decode(VideoDecoder *decoder, const media::Bytes &payload, uint64_t timesta
 	return ostrelin_decoder_decode(decoder, payload.data(), payload.size(), timestamp, out);
 }
 
-obs_source_frame sentinel_frame()
-{
-	obs_source_frame frame;
-	memset(&frame, 0xA5, sizeof(frame));
-	return frame;
-}
-
-bool same_bytes(const obs_source_frame &a, const obs_source_frame &b)
-{
-	return memcmp(&a, &b, sizeof(a)) == 0;
-}
-
 constexpr uint32_t width = 80;
 constexpr uint32_t height = 48;
 
@@ -155,7 +143,7 @@ TEST(VideoDecoder, EachAccessUnitGivesItsOwnPictureAtOnce)
 	LogCapture log;
 	for (size_t n = 0; n < units.size(); n++) {
 		SCOPED_TRACE("picture " + std::to_string(n));
-		obs_source_frame out = sentinel_frame();
+		obs_source_frame out = media::sentinel<obs_source_frame>();
 		ASSERT_TRUE(decode(decoder.get(), units[n], timestamps[n], &out));
 
 		EXPECT_EQ(VIDEO_FORMAT_I420, out.format);
@@ -190,10 +178,10 @@ TEST(VideoDecoder, ParameterSetsAloneGiveNoPictureButPrimeTheDecoder)
 
 	DecoderPtr decoder = make_decoder();
 	LogCapture log;
-	obs_source_frame out = sentinel_frame();
+	obs_source_frame out = media::sentinel<obs_source_frame>();
 	const obs_source_frame untouched = out;
 	EXPECT_FALSE(decode(decoder.get(), params, 5, &out));
-	EXPECT_TRUE(same_bytes(untouched, out));
+	EXPECT_TRUE(media::same_bytes(untouched, out));
 	EXPECT_TRUE(log.lines().empty());
 
 	ASSERT_TRUE(decode(decoder.get(), picture, 6, &out));
@@ -225,7 +213,7 @@ TEST_P(VideoDecoderColour, FormatPlanesAndColourParameters)
 	DecoderPtr decoder = make_decoder();
 	for (size_t n = 0; n < units.size(); n++) {
 		SCOPED_TRACE("picture " + std::to_string(n));
-		obs_source_frame out = sentinel_frame();
+		obs_source_frame out = media::sentinel<obs_source_frame>();
 		ASSERT_TRUE(decode(decoder.get(), units[n], 1000 + n, &out));
 		EXPECT_EQ(c.format, out.format);
 		EXPECT_EQ(width, out.width);
@@ -291,10 +279,10 @@ TEST_P(VideoDecoderUnsupported, WarnsForEveryPictureAndOutputsNothing)
 	DecoderPtr decoder = make_decoder();
 	LogCapture log;
 	for (size_t n = 0; n < units.size(); n++) {
-		obs_source_frame out = sentinel_frame();
+		obs_source_frame out = media::sentinel<obs_source_frame>();
 		const obs_source_frame untouched = out;
 		EXPECT_FALSE(decode(decoder.get(), units[n], n, &out));
-		EXPECT_TRUE(same_bytes(untouched, out));
+		EXPECT_TRUE(media::same_bytes(untouched, out));
 		EXPECT_EQ(n + 1, log.count(LOG_WARNING, warning));
 	}
 	EXPECT_EQ(units.size(), log.plugin_lines().size());
@@ -335,7 +323,7 @@ TEST(VideoDecoder, NullDecoderAndEmptyPayloadGiveFalse)
 {
 	LogCapture log;
 	auto units = payloads("yuv420.h264");
-	obs_source_frame out = sentinel_frame();
+	obs_source_frame out = media::sentinel<obs_source_frame>();
 	const obs_source_frame untouched = out;
 
 	EXPECT_FALSE(decode(nullptr, units[0], 1, &out));
@@ -345,7 +333,7 @@ TEST(VideoDecoder, NullDecoderAndEmptyPayloadGiveFalse)
 	/* An empty packet would start libavcodec's draining and end the stream. */
 	EXPECT_FALSE(ostrelin_decoder_decode(decoder.get(), nullptr, 0, 1, &out));
 	EXPECT_FALSE(ostrelin_decoder_decode(decoder.get(), units[0].data(), 0, 1, &out));
-	EXPECT_TRUE(same_bytes(untouched, out));
+	EXPECT_TRUE(media::same_bytes(untouched, out));
 
 	ASSERT_TRUE(decode(decoder.get(), units[0], 2, &out));
 	EXPECT_EQ("", pattern_mismatch(out, 0, 2, 2));

@@ -4,6 +4,7 @@
 
 #include "log-capture.h"
 #include "obs-env.h"
+#include "read-file.h"
 
 #include <obs.h>
 #include <util/platform.h>
@@ -61,14 +62,6 @@ void write_file(const std::string &path, const std::string &bytes)
 {
 	fs::create_directories(fs::path(path).parent_path());
 	std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::optional<std::string> read_file(const std::string &path)
-{
-	std::ifstream in(path, std::ios::binary);
-	if (!in)
-		return std::nullopt;
-	return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 const char *loaded_line = "[ostrelin] plugin 載入完成";

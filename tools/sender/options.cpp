@@ -164,19 +164,9 @@ bool parse_awb(const char *text, CameraCaps *caps)
 
 CameraCaps default_caps(void)
 {
-	CameraCaps caps = {};
-	caps.valid = 1;
-	caps.flags = CAPS_ZOOM | CAPS_EV | CAPS_TORCH | CAPS_AE_LOCK;
-	caps.zoom_min = 1000;
-	caps.zoom_max = 8000;
-	caps.ev_min = -12;
-	caps.ev_max = 12;
-	caps.ev_step = 166667;
-	const int32_t modes[] = {1, 2, 3, 5, 6};
-	caps.awb_count = 5;
-	for (int i = 0; i < 5; i++)
-		caps.awb_modes[i] = modes[i];
-	return caps;
+	/* valid, flags, zoom min and max, ev min, max and step, awb count and modes */
+	return CameraCaps{
+		1, CAPS_ZOOM | CAPS_EV | CAPS_TORCH | CAPS_AE_LOCK, 1000, 8000, -12, 12, 166667, 5, {1, 2, 3, 5, 6}};
 }
 
 bool apply_option(int id, const char *arg, SenderOptions *o)
