@@ -149,14 +149,9 @@ static void print_plugin_log(const PluginLog &log)
 int main(int argc, char **argv)
 {
 	HostOptions opts;
-	switch (host_parse_options(argc, argv, &opts)) {
-	case HostParse::exit_ok:
-		return 0;
-	case HostParse::exit_error:
-		return 2;
-	case HostParse::run:
-		break;
-	}
+	OptionsRead read = host_parse_options(argc, argv, &opts);
+	if (read != OptionsRead::run)
+		return read == OptionsRead::help ? 0 : 2;
 	if (opts.module_path.empty())
 		opts.module_path = OSTRELIN_HOST_MODULE_PATH;
 	if (opts.data_dir.empty())

@@ -107,30 +107,26 @@ static void print_help(const char *program)
 	fflush(stdout);
 }
 
-HostParse host_parse_options(int argc, char **argv, HostOptions *opts)
+OptionsRead host_parse_options(int argc, char **argv, HostOptions *opts)
 {
 	const char *program = argv[0];
 	bool host_given = false;
-	switch (read_options(argc, argv, option_rows(program, opts, &host_given), program)) {
-	case OptionsRead::help:
+	OptionsRead read = read_options(argc, argv, option_rows(program, opts, &host_given), program);
+	if (read == OptionsRead::help)
 		print_help(program);
-		return HostParse::exit_ok;
-	case OptionsRead::bad:
-		return HostParse::exit_error;
-	case OptionsRead::run:
-		break;
-	}
+	if (read != OptionsRead::run)
+		return read;
 	if (opts->usb && host_given) {
 		fprintf(stderr, "%s: --host is for Wi-Fi mode; USB mode always connects to 127.0.0.1\n", program);
-		return HostParse::exit_error;
+		return OptionsRead::bad;
 	}
 	if (!opts->usb && !opts->serial.empty()) {
 		fprintf(stderr, "%s: --serial needs --usb\n", program);
-		return HostParse::exit_error;
+		return OptionsRead::bad;
 	}
 	if (opts->png_path.empty()) {
 		fprintf(stderr, "%s: --png needs a path\n", program);
-		return HostParse::exit_error;
+		return OptionsRead::bad;
 	}
-	return HostParse::run;
+	return OptionsRead::run;
 }

@@ -172,23 +172,19 @@ std::vector<OptionRow> option_rows(SenderOptions *o)
 
 } // namespace
 
-ParseResult sender_parse_options(int argc, char **argv, SenderOptions *opts)
+OptionsRead sender_parse_options(int argc, char **argv, SenderOptions *opts)
 {
 	SenderOptions o;
 	o.caps = default_caps();
-	switch (read_options(argc, argv, option_rows(&o), "ostrelin-sender")) {
-	case OptionsRead::help:
+	OptionsRead read = read_options(argc, argv, option_rows(&o), "ostrelin-sender");
+	if (read == OptionsRead::help)
 		sender_print_help(argv[0]);
-		return ParseResult::exit_ok;
-	case OptionsRead::bad:
-		return ParseResult::exit_error;
-	case OptionsRead::run:
-		break;
-	}
+	if (read != OptionsRead::run)
+		return read;
 	if (o.width % 2 != 0 || o.height % 2 != 0) {
 		fprintf(stderr, "ostrelin-sender: --width and --height must be even (4:2:0 pictures)\n");
-		return ParseResult::exit_error;
+		return OptionsRead::bad;
 	}
 	*opts = o;
-	return ParseResult::run;
+	return OptionsRead::run;
 }
