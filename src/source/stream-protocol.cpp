@@ -7,13 +7,8 @@
 
 Handshake handshake_make(uint16_t width, uint16_t height, uint8_t fps)
 {
-	Handshake hs = {};
+	Handshake hs = {{}, STREAM_PROTOCOL_VERSION, STREAM_CODEC_H264, width, height, fps, 0};
 	memcpy(hs.magic, HANDSHAKE_MAGIC, sizeof(hs.magic));
-	hs.version = STREAM_PROTOCOL_VERSION;
-	hs.codec = STREAM_CODEC_H264;
-	hs.width = width;
-	hs.height = height;
-	hs.fps = fps;
 	return hs;
 }
 
