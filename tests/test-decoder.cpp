@@ -189,6 +189,16 @@ TEST(VideoDecoder, ParameterSetsAloneGiveNoPictureButPrimeTheDecoder)
 	EXPECT_EQ("", pattern_mismatch(out, 0, 2, 2));
 }
 
+/* The cases below are shown by the name of their fixture. */
+template<typename Case> requires requires(const Case &c)
+{
+	c.fixture;
+}
+void PrintTo(const Case &c, std::ostream *os)
+{
+	*os << c.fixture;
+}
+
 struct ColourCase {
 	const char *fixture;
 	video_format format;
@@ -196,11 +206,6 @@ struct ColourCase {
 	video_colorspace cs;
 	video_range_type range;
 };
-
-void PrintTo(const ColourCase &c, std::ostream *os)
-{
-	*os << c.fixture;
-}
 
 class VideoDecoderColour : public testing::TestWithParam<ColourCase> {};
 
@@ -261,11 +266,6 @@ struct UnsupportedCase {
 	int pixel_format;
 	size_t pictures;
 };
-
-void PrintTo(const UnsupportedCase &c, std::ostream *os)
-{
-	*os << c.fixture;
-}
 
 class VideoDecoderUnsupported : public testing::TestWithParam<UnsupportedCase> {};
 
