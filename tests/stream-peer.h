@@ -165,17 +165,9 @@ class Listener {
 public:
 	explicit Listener(int backlog = 8)
 	{
-		fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-		int one = 1;
-		setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-		sockaddr_in sa = {};
-		sa.sin_family = AF_INET;
-		sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-		if (bind(fd_, (sockaddr *)&sa, sizeof(sa)) != 0 || listen(fd_, backlog) != 0)
+		fd_ = loopback_listen_on(0, &port_, backlog);
+		if (fd_ < 0)
 			throw std::runtime_error("listen failed");
-		socklen_t len = sizeof(sa);
-		getsockname(fd_, (sockaddr *)&sa, &len);
-		port_ = ntohs(sa.sin_port);
 	}
 	~Listener()
 	{

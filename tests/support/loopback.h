@@ -10,6 +10,7 @@
 #include <ws2tcpip.h>
 typedef int loopback_len;
 static constexpr int loopback_send_flags = 0;
+static constexpr int loopback_stream_type = SOCK_STREAM;
 #else
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -18,6 +19,8 @@ static constexpr int loopback_send_flags = 0;
 #include <unistd.h>
 typedef socklen_t loopback_len;
 static constexpr int loopback_send_flags = MSG_NOSIGNAL;
+/* Listeners are not handed down to the child processes a test starts. */
+static constexpr int loopback_stream_type = SOCK_STREAM | SOCK_CLOEXEC;
 #endif
 
 #include <cerrno>
@@ -36,7 +39,7 @@ inline sockaddr_in loopback_address(uint16_t port)
  * *bound; PLAT_INVALID_SOCKET on failure. */
 inline plat_socket loopback_listen_on(uint16_t port, uint16_t *bound, int backlog)
 {
-	plat_socket s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+	plat_socket s = socket(AF_INET, loopback_stream_type, IPPROTO_TCP);
 	if (s == PLAT_INVALID_SOCKET)
 		return s;
 #ifndef _WIN32
