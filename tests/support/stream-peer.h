@@ -1,5 +1,5 @@
 #pragma once
-/* The phone's side of a stream for tests: a loopback listener and a
+/* The phone's side of a stream for tests and benchmarks: a loopback listener and a
  * connection that writes the stream's records, whole or split. */
 
 #include "exact-read.h"
