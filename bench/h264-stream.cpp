@@ -1,26 +1,13 @@
 #include "h264-stream.h"
-#include "av-ptr.h"
-
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/opt.h>
-}
+#include "av-encoder.h"
 
 #include <algorithm>
 #include <cmath>
-#include <memory>
 
 namespace {
 
 constexpr int pan_pixels_per_frame = 2;
 constexpr int block_size = 160;
-
-std::string av_error_text(int err)
-{
-	char text[AV_ERROR_MAX_STRING_SIZE] = {};
-	av_strerror(err, text, sizeof(text));
-	return text;
-}
 
 /* The scene's luma, wide enough to pan across for the whole stream. */
 struct Scene {
@@ -77,44 +64,14 @@ void draw_frame(const Scene &scene, int n, uint32_t *grain, AVFrame *frame)
 	}
 }
 
-AVCodecContext *open_encoder(const StreamShape &shape, std::string *error)
+/* "superfast" keeps CABAC and the deblocking filter, as a phone's main/high
+ * profile stream has them; the matrix alone is tagged BT.709. */
+bool open_encoder(const StreamShape &shape, AvEncoder *enc, std::string *error)
 {
-	const AVCodec *codec = avcodec_find_encoder_by_name("libx264");
-	if (!codec) {
-		*error = "this FFmpeg has no libx264 encoder";
-		return nullptr;
-	}
-	AVCodecContext *ctx = avcodec_alloc_context3(codec);
-	if (!ctx) {
-		*error = "out of memory";
-		return nullptr;
-	}
-	ctx->width = shape.width;
-	ctx->height = shape.height;
-	ctx->pix_fmt = AV_PIX_FMT_YUV420P;
-	ctx->time_base = AVRational{1, shape.fps};
-	ctx->framerate = AVRational{shape.fps, 1};
-	ctx->gop_size = shape.gop;
-	ctx->max_b_frames = 0;
-	ctx->thread_count = 1; /* one slice per picture, as most phone encoders */
-	ctx->bit_rate = shape.bit_rate;
-	ctx->rc_max_rate = shape.bit_rate;
-	ctx->rc_buffer_size = (int)shape.bit_rate;
-	ctx->color_range = AVCOL_RANGE_MPEG;
-	ctx->colorspace = AVCOL_SPC_BT709;
-	/* "superfast" keeps CABAC and the deblocking filter, as a phone's
-	 * main/high profile stream has them. */
-	av_opt_set(ctx->priv_data, "preset", "superfast", 0);
-	av_opt_set(ctx->priv_data, "tune", "zerolatency", 0);
-	av_opt_set(ctx->priv_data, "forced-idr", "1", 0);
-	av_opt_set(ctx->priv_data, "x264-params", "repeat-headers=1:annexb=1", 0);
-
-	int err = avcodec_open2(ctx, codec, nullptr);
-	if (err < 0) {
-		*error = "cannot open libx264: " + av_error_text(err);
-		avcodec_free_context(&ctx);
-	}
-	return ctx;
+	X264Settings settings = {shape.width, shape.height, shape.fps, shape.gop, "superfast"};
+	settings.bit_rate = shape.bit_rate;
+	settings.bt709_transfer = false;
+	return x264_encoder_open(settings, enc, error);
 }
 
 bool collect_packets(AVCodecContext *ctx, AVPacket *packet, EncodedStream *out, std::string *error)
@@ -156,39 +113,32 @@ bool make_stream(const StreamShape &shape, EncodedStream *out, std::string *erro
 	*out = {};
 	out->shape = shape;
 
-	CodecContextPtr ctx(open_encoder(shape, error));
-	FramePtr frame(av_frame_alloc());
-	PacketPtr packet(av_packet_alloc());
-	if (!ctx || !frame || !packet)
+	AvEncoder enc;
+	if (!open_encoder(shape, &enc, error))
 		return false;
-
-	frame->format = AV_PIX_FMT_YUV420P;
-	frame->width = shape.width;
-	frame->height = shape.height;
-	int err = av_frame_get_buffer(frame.get(), 0);
-	if (err < 0) {
-		*error = "cannot allocate a picture: " + av_error_text(err);
-		return false;
-	}
+	AVCodecContext *ctx = enc.ctx.get();
+	AVFrame *frame = enc.frame.get();
+	AVPacket *packet = enc.packet.get();
+	int err = 0;
 
 	Scene scene(shape);
 	uint32_t grain = 2463534242u;
 	for (int n = 0; n < shape.frames; n++) {
-		if (av_frame_make_writable(frame.get()) < 0) {
+		if (av_frame_make_writable(frame) < 0) {
 			*error = "cannot reuse the picture";
 			return false;
 		}
-		draw_frame(scene, n, &grain, frame.get());
+		draw_frame(scene, n, &grain, frame);
 		frame->pts = n;
-		if ((err = avcodec_send_frame(ctx.get(), frame.get())) < 0) {
+		if ((err = avcodec_send_frame(ctx, frame)) < 0) {
 			*error = "encoding failed: " + av_error_text(err);
 			return false;
 		}
-		if (!collect_packets(ctx.get(), packet.get(), out, error))
+		if (!collect_packets(ctx, packet, out, error))
 			return false;
 	}
-	avcodec_send_frame(ctx.get(), nullptr);
-	if (!collect_packets(ctx.get(), packet.get(), out, error))
+	avcodec_send_frame(ctx, nullptr);
+	if (!collect_packets(ctx, packet, out, error))
 		return false;
 
 	if ((int)out->access_units.size() != shape.frames) {

@@ -3,8 +3,11 @@
  * scripts/make-fixtures.sh): whole files, H.264 Annex B streams split into NAL
  * units or access units, and AAC access units listed in a .sizes file. */
 
+#include "read-file.h"
+
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -21,17 +24,10 @@ inline std::string fixture_path(const std::string &name)
 }
 
 /* The whole file, or nothing when it cannot be read. */
-inline Bytes read_file(const std::string &path)
-{
-	std::ifstream file(path, std::ios::binary);
-	if (!file)
-		return {};
-	return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
 inline Bytes read_fixture(const std::string &name)
 {
-	return read_file(fixture_path(name));
+	std::string bytes = read_file(fixture_path(name)).value_or("");
+	return Bytes(bytes.begin(), bytes.end());
 }
 
 /* One NAL unit with its own start code, so that units can be joined again
@@ -138,6 +134,19 @@ inline std::vector<Bytes> read_aac_access_units(const std::string &prefix)
 	if (offset != raw.size())
 		return {};
 	return units;
+}
+
+/* A record filled with 0xA5, to see afterwards whether a call wrote to it. */
+template<typename Record> Record sentinel()
+{
+	Record record;
+	memset(&record, 0xA5, sizeof(record));
+	return record;
+}
+
+template<typename Record> bool same_bytes(const Record &a, const Record &b)
+{
+	return memcmp(&a, &b, sizeof(a)) == 0;
 }
 
 } // namespace media

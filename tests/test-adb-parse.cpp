@@ -4,6 +4,8 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -43,52 +45,39 @@ void expect_field_tail_zero(const char *field, size_t width)
 
 } // namespace
 
-TEST(AdbParseDeviceList, OneEntryPerLineSplitAtTheFirstTab)
+/* Each payload's entries as serial and state; every entry after them zero. */
+TEST(AdbParseDeviceList, EntriesOfEachPayload)
 {
-	Parsed p = parse("emulator-5554\tdevice\nR58M12ABCDE\tunauthorized\n");
-	ASSERT_EQ(p.count, 2);
-	EXPECT_STREQ(p.devices[0].serial, "emulator-5554");
-	EXPECT_STREQ(p.devices[0].state, "device");
-	EXPECT_STREQ(p.devices[1].serial, "R58M12ABCDE");
-	EXPECT_STREQ(p.devices[1].state, "unauthorized");
-	expect_field_tail_zero(p.devices[0].serial, sizeof(p.devices[0].serial));
-	expect_field_tail_zero(p.devices[1].state, sizeof(p.devices[1].state));
-	expect_unused_entries_zero(p);
-}
-
-TEST(AdbParseDeviceList, EmptyPayloadGivesSixteenZeroEntries)
-{
-	Parsed p = parse("");
-	EXPECT_EQ(p.count, 0);
-	expect_unused_entries_zero(p);
-}
-
-TEST(AdbParseDeviceList, StateKeepsFurtherTabsAndCarriageReturn)
-{
-	Parsed p = parse("abc\tdevice\textra\r\n\tno-serial\n");
-	ASSERT_EQ(p.count, 2);
-	EXPECT_STREQ(p.devices[0].serial, "abc");
-	EXPECT_STREQ(p.devices[0].state, "device\textra\r");
-	EXPECT_STREQ(p.devices[1].serial, "");
-	EXPECT_STREQ(p.devices[1].state, "no-serial");
-}
-
-TEST(AdbParseDeviceList, BlankLinesAndLinesWithoutTabAreSkippedUncounted)
-{
-	Parsed p = parse("\n\n* daemon started *\nfirst\tdevice\n\nno tab here\nsecond\toffline");
-	ASSERT_EQ(p.count, 2);
-	EXPECT_STREQ(p.devices[0].serial, "first");
-	EXPECT_STREQ(p.devices[1].serial, "second");
-	EXPECT_STREQ(p.devices[1].state, "offline"); /* last line without LF */
-	expect_unused_entries_zero(p);
-}
-
-TEST(AdbParseDeviceList, LastLineWithoutLineFeedStillCounts)
-{
-	Parsed p = parse("only\tdevice");
-	ASSERT_EQ(p.count, 1);
-	EXPECT_STREQ(p.devices[0].serial, "only");
-	EXPECT_STREQ(p.devices[0].state, "device");
+	using Entries = std::vector<std::pair<std::string, std::string>>;
+	const struct {
+		const char *what;
+		const char *payload;
+		Entries entries;
+	} rows[] = {
+		{"one entry per line, split at the first tab",
+		 "emulator-5554\tdevice\nR58M12ABCDE\tunauthorized\n",
+		 {{"emulator-5554", "device"}, {"R58M12ABCDE", "unauthorized"}}},
+		{"an empty payload gives sixteen zero entries", "", {}},
+		{"the state keeps further tabs and the carriage return",
+		 "abc\tdevice\textra\r\n\tno-serial\n",
+		 {{"abc", "device\textra\r"}, {"", "no-serial"}}},
+		{"blank lines and lines without a tab are skipped uncounted",
+		 "\n\n* daemon started *\nfirst\tdevice\n\nno tab here\nsecond\toffline",
+		 {{"first", "device"}, {"second", "offline"}}},
+		{"the last line counts without a line feed", "only\tdevice", {{"only", "device"}}},
+	};
+	for (const auto &row : rows) {
+		SCOPED_TRACE(row.what);
+		Parsed p = parse(row.payload);
+		ASSERT_EQ(p.count, (int)row.entries.size());
+		for (int i = 0; i < p.count; i++) {
+			EXPECT_EQ(p.devices[i].serial, row.entries[i].first) << "entry " << i;
+			EXPECT_EQ(p.devices[i].state, row.entries[i].second) << "entry " << i;
+			expect_field_tail_zero(p.devices[i].serial, sizeof(p.devices[i].serial));
+			expect_field_tail_zero(p.devices[i].state, sizeof(p.devices[i].state));
+		}
+		expect_unused_entries_zero(p);
+	}
 }
 
 TEST(AdbParseDeviceList, TwentyLinesGiveTheFirstSixteen)

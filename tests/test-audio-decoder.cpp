@@ -44,18 +44,6 @@ bool decode(AudioDecoder *decoder, const media::Bytes &unit, uint64_t timestamp,
 	return ostrelin_audio_decoder_decode(decoder, unit.data(), unit.size(), timestamp, out);
 }
 
-obs_source_audio sentinel_audio()
-{
-	obs_source_audio audio;
-	memset(&audio, 0xA5, sizeof(audio));
-	return audio;
-}
-
-bool same_bytes(const obs_source_audio &a, const obs_source_audio &b)
-{
-	return memcmp(&a, &b, sizeof(a)) == 0;
-}
-
 /* Amplitude of the sine at `frequency` in one plane of samples. */
 double tone_amplitude(const float *samples, uint32_t count, double frequency, double sample_rate = 48000)
 {
@@ -115,7 +103,7 @@ TEST_P(AudioDecoderStreams, BlocksCarryEachChannelInItsOwnPlane)
 	for (size_t n = 0; n < units.size(); n++) {
 		SCOPED_TRACE("block " + std::to_string(n));
 		const uint64_t timestamp = UINT64_MAX - n * 21'333'333;
-		obs_source_audio out = sentinel_audio();
+		obs_source_audio out = media::sentinel<obs_source_audio>();
 		ASSERT_TRUE(decode(decoder.get(), units[n], timestamp, &out));
 		EXPECT_EQ(1024u, out.frames);
 		EXPECT_EQ(s.speakers, out.speakers);
@@ -236,13 +224,13 @@ TEST(AudioDecoder, NullDecoderAndEmptyPayloadGiveFalse)
 	AudioDecoderPtr decoder = make_decoder(make_config(44100, 1, media::read_fixture("aac-mono.asc")));
 	ASSERT_NE(nullptr, decoder);
 	LogCapture log;
-	obs_source_audio out = sentinel_audio();
+	obs_source_audio out = media::sentinel<obs_source_audio>();
 	const obs_source_audio untouched = out;
 
 	EXPECT_FALSE(decode(nullptr, units[0], 1, &out));
 	EXPECT_FALSE(ostrelin_audio_decoder_decode(decoder.get(), units[0].data(), 0, 1, &out));
 	EXPECT_FALSE(ostrelin_audio_decoder_decode(decoder.get(), nullptr, 0, 1, &out));
-	EXPECT_TRUE(same_bytes(untouched, out));
+	EXPECT_TRUE(media::same_bytes(untouched, out));
 	ostrelin_audio_decoder_destroy(nullptr);
 	EXPECT_TRUE(log.lines().empty());
 

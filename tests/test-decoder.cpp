@@ -40,18 +40,6 @@ bool decode(VideoDecoder *decoder, const media::Bytes &payload, uint64_t timesta
 	return ostrelin_decoder_decode(decoder, payload.data(), payload.size(), timestamp, out);
 }
 
-obs_source_frame sentinel_frame()
-{
-	obs_source_frame frame;
-	memset(&frame, 0xA5, sizeof(frame));
-	return frame;
-}
-
-bool same_bytes(const obs_source_frame &a, const obs_source_frame &b)
-{
-	return memcmp(&a, &b, sizeof(a)) == 0;
-}
-
 constexpr uint32_t width = 80;
 constexpr uint32_t height = 48;
 
@@ -156,7 +144,7 @@ TEST(VideoDecoder, EachAccessUnitGivesItsOwnPictureAtOnce)
 	LogCapture log;
 	for (size_t n = 0; n < units.size(); n++) {
 		SCOPED_TRACE("picture " + std::to_string(n));
-		obs_source_frame out = sentinel_frame();
+		obs_source_frame out = media::sentinel<obs_source_frame>();
 		ASSERT_TRUE(decode(decoder.get(), units[n], timestamps[n], &out));
 
 		EXPECT_EQ(VIDEO_FORMAT_I420, out.format);
@@ -191,15 +179,25 @@ TEST(VideoDecoder, ParameterSetsAloneGiveNoPictureButPrimeTheDecoder)
 
 	DecoderPtr decoder = make_decoder();
 	LogCapture log;
-	obs_source_frame out = sentinel_frame();
+	obs_source_frame out = media::sentinel<obs_source_frame>();
 	const obs_source_frame untouched = out;
 	EXPECT_FALSE(decode(decoder.get(), params, 5, &out));
-	EXPECT_TRUE(same_bytes(untouched, out));
+	EXPECT_TRUE(media::same_bytes(untouched, out));
 	EXPECT_TRUE(log.lines().empty());
 
 	ASSERT_TRUE(decode(decoder.get(), picture, 6, &out));
 	EXPECT_EQ(6u, out.timestamp);
 	EXPECT_EQ("", pattern_mismatch(out, 0, 2, 2));
+}
+
+/* The cases below are shown by the name of their fixture. */
+template<typename Case> requires requires(const Case &c)
+{
+	c.fixture;
+}
+void PrintTo(const Case &c, std::ostream *os)
+{
+	*os << c.fixture;
 }
 
 struct ColourCase {
@@ -209,11 +207,6 @@ struct ColourCase {
 	video_colorspace cs;
 	video_range_type range;
 };
-
-void PrintTo(const ColourCase &c, std::ostream *os)
-{
-	*os << c.fixture;
-}
 
 class VideoDecoderColour : public testing::TestWithParam<ColourCase> {};
 
@@ -226,7 +219,7 @@ TEST_P(VideoDecoderColour, FormatPlanesAndColourParameters)
 	DecoderPtr decoder = make_decoder();
 	for (size_t n = 0; n < units.size(); n++) {
 		SCOPED_TRACE("picture " + std::to_string(n));
-		obs_source_frame out = sentinel_frame();
+		obs_source_frame out = media::sentinel<obs_source_frame>();
 		ASSERT_TRUE(decode(decoder.get(), units[n], 1000 + n, &out));
 		EXPECT_EQ(c.format, out.format);
 		EXPECT_EQ(width, out.width);
@@ -275,11 +268,6 @@ struct UnsupportedCase {
 	size_t pictures;
 };
 
-void PrintTo(const UnsupportedCase &c, std::ostream *os)
-{
-	*os << c.fixture;
-}
-
 class VideoDecoderUnsupported : public testing::TestWithParam<UnsupportedCase> {};
 
 TEST_P(VideoDecoderUnsupported, WarnsForEveryPictureAndOutputsNothing)
@@ -292,10 +280,10 @@ TEST_P(VideoDecoderUnsupported, WarnsForEveryPictureAndOutputsNothing)
 	DecoderPtr decoder = make_decoder();
 	LogCapture log;
 	for (size_t n = 0; n < units.size(); n++) {
-		obs_source_frame out = sentinel_frame();
+		obs_source_frame out = media::sentinel<obs_source_frame>();
 		const obs_source_frame untouched = out;
 		EXPECT_FALSE(decode(decoder.get(), units[n], n, &out));
-		EXPECT_TRUE(same_bytes(untouched, out));
+		EXPECT_TRUE(media::same_bytes(untouched, out));
 		EXPECT_EQ(n + 1, log.count(LOG_WARNING, warning));
 	}
 	EXPECT_EQ(units.size(), log.plugin_lines().size());
@@ -336,7 +324,7 @@ TEST(VideoDecoder, NullDecoderAndEmptyPayloadGiveFalse)
 {
 	LogCapture log;
 	auto units = payloads("yuv420.h264");
-	obs_source_frame out = sentinel_frame();
+	obs_source_frame out = media::sentinel<obs_source_frame>();
 	const obs_source_frame untouched = out;
 
 	EXPECT_FALSE(decode(nullptr, units[0], 1, &out));
@@ -346,7 +334,7 @@ TEST(VideoDecoder, NullDecoderAndEmptyPayloadGiveFalse)
 	/* An empty packet would start libavcodec's draining and end the stream. */
 	EXPECT_FALSE(ostrelin_decoder_decode(decoder.get(), nullptr, 0, 1, &out));
 	EXPECT_FALSE(ostrelin_decoder_decode(decoder.get(), units[0].data(), 0, 1, &out));
-	EXPECT_TRUE(same_bytes(untouched, out));
+	EXPECT_TRUE(media::same_bytes(untouched, out));
 
 	ASSERT_TRUE(decode(decoder.get(), units[0], 2, &out));
 	EXPECT_EQ("", pattern_mismatch(out, 0, 2, 2));

@@ -6,6 +6,7 @@
 
 #include "child-process.h"
 #include "fake-adb-server.h"
+#include "read-file.h"
 #include "rgba-picture.h"
 #include "test-sender.h"
 #include "log-lines.h"
@@ -37,12 +38,6 @@ struct HostRun {
 	int status = -1; /* exit status, -1 when it did not exit normally in time */
 	std::string output;
 };
-
-std::string read_file(const std::string &path)
-{
-	std::ifstream in(path, std::ios::binary);
-	return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 class TempDir {
 public:
@@ -77,7 +72,7 @@ HostRun run_host(const TempDir &dir, std::vector<std::string> args)
 	HostRun run;
 	if (host.start(spec) == 0)
 		run.status = host.wait_exit(90 * 1000);
-	run.output = read_file(spec.output_file);
+	run.output = read_file(spec.output_file).value_or("");
 	return run;
 }
 
@@ -173,7 +168,7 @@ TEST(Host, ShowsTheSendersPictureAndPrintsThePluginsLog)
 	EXPECT_TRUE(has_line(run.output, std::regex(R"(received [1-9][0-9]* pictures .* and [1-9][0-9]* audio .*)")));
 	EXPECT_TRUE(has_line(run.output, std::regex("last picture \\(320x180\\) written to " + png)));
 
-	std::string bytes = read_file(png);
+	std::string bytes = read_file(png).value_or("");
 	ASSERT_GT(bytes.size(), 33u);
 	EXPECT_EQ(bytes.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
 	EXPECT_EQ(bytes.substr(12, 4), "IHDR");

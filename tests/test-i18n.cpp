@@ -5,6 +5,7 @@
 #include "log-capture.h"
 #include "obs-env.h"
 #include "log-lines.h"
+#include "read-file.h"
 
 #include <obs.h>
 #include <util/platform.h>
@@ -62,14 +63,6 @@ void write_file(const std::string &path, const std::string &bytes)
 {
 	fs::create_directories(fs::path(path).parent_path());
 	std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::optional<std::string> read_file(const std::string &path)
-{
-	std::ifstream in(path, std::ios::binary);
-	if (!in)
-		return std::nullopt;
-	return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 const std::string loaded_line = plugin_line(LOGTEXT_PLUGIN_LOADED);

@@ -11,6 +11,7 @@
 #include "ostrelin-sources.h"
 #include "obs-env.h"
 #include "obs-settle.h"
+#include "read-file.h"
 #include "source-instance.h"
 #include "test-sender.h"
 #include "log-lines.h"
@@ -76,12 +77,6 @@ std::regex format_pattern(const std::string &text)
 	}
 	literal(at, text.size());
 	return std::regex(pattern);
-}
-
-std::string read_file(const std::string &path)
-{
-	std::ifstream in(path, std::ios::binary);
-	return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 struct ListItem {
@@ -270,7 +265,10 @@ protected:
 		return obs_property_modified(obs_properties_get(props, "ui_lang"), settings);
 	}
 
-	std::string stored_language() const { return read_file(env->module_config_dir() + "/language.txt"); }
+	std::string stored_language() const
+	{
+		return read_file(env->module_config_dir() + "/language.txt").value_or("");
+	}
 
 	LogCapture log;
 	std::mutex devices_lock;

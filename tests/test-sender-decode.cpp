@@ -108,9 +108,8 @@ TEST(SenderDecode, AudioIsTheToneInItsOwnConfiguration)
 {
 	SenderProcess sender({"--width", "160", "--height", "96", "--tone", "1000"});
 	StreamClient client(sender.port());
-	ASSERT_TRUE(client.read_handshake());
 	Packet packet;
-	ASSERT_TRUE(client.read_until(PacketKind::audio_config, &packet));
+	ASSERT_TRUE(client.read_past_handshake(PacketKind::audio_config, &packet));
 	AudioConfig config;
 	memset(&config, 0, sizeof(config));
 	ASSERT_TRUE(audio_config_parse(packet.payload, &config));

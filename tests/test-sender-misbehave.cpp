@@ -164,17 +164,25 @@ TEST(SenderPacketFaults, ZeroLengthPacketsComeBeforeEveryPacket)
 	EXPECT_EQ(real_flags[2], 0x00);
 }
 
+/* Past the handshake and the first video packet: the next header, a video
+ * packet's of this length. */
+static void expect_next_video_header(StreamClient &client, Packet *packet, uint32_t length)
+{
+	ASSERT_TRUE(client.read_past_handshake(PacketKind::video, packet));
+	ASSERT_TRUE(client.read_header(packet));
+	EXPECT_EQ(packet->header.flags, 0x00);
+	EXPECT_EQ(packet->header.length, length);
+}
+
 TEST(SenderPacketFaults, ExactMaxPacketIsFillerThenAKeyframe)
 {
 	SenderProcess sender(with({"--exact-max"}));
 	StreamClient client(sender.port());
-	ASSERT_TRUE(client.read_handshake());
 	Packet packet;
-	ASSERT_TRUE(client.read_until(PacketKind::video, &packet));
-	ASSERT_TRUE(client.read_packet(&packet));
-	EXPECT_EQ(packet.header.flags, 0x00);
-	EXPECT_EQ(packet.header.length, 0x800000u);
-	EXPECT_TRUE(std::all_of(packet.payload.begin(), packet.payload.end(), [](uint8_t b) { return b == 0xA5; }));
+	ASSERT_NO_FATAL_FAILURE(expect_next_video_header(client, &packet, 0x800000u));
+	Bytes payload(packet.header.length);
+	ASSERT_TRUE(client.read_exact(payload.data(), payload.size()));
+	EXPECT_TRUE(std::all_of(payload.begin(), payload.end(), [](uint8_t b) { return b == 0xA5; }));
 	ASSERT_TRUE(client.read_until(PacketKind::video, &packet));
 	EXPECT_TRUE(is_keyframe(packet));
 }
@@ -183,12 +191,8 @@ TEST(SenderPacketFaults, OversizeHeaderAnnouncesOneByteTooMany)
 {
 	SenderProcess sender(with({"--oversize"}));
 	StreamClient client(sender.port());
-	ASSERT_TRUE(client.read_handshake());
 	Packet packet;
-	ASSERT_TRUE(client.read_until(PacketKind::video, &packet));
-	ASSERT_TRUE(client.read_header(&packet));
-	EXPECT_EQ(packet.header.flags, 0x00);
-	EXPECT_EQ(packet.header.length, 0x800001u);
+	ASSERT_NO_FATAL_FAILURE(expect_next_video_header(client, &packet, 0x800001u));
 	client.close_now();
 	EXPECT_TRUE(sender.wait_for_line("disconnected"));
 }
@@ -240,9 +244,8 @@ TEST(SenderPacketFaults, ClockJumpMovesTimestampsOnce)
 		SenderProcess sender(
 			with({"--no-audio", "--clock-jump", std::to_string(jump_ms), "--clock-jump-after", "0.2"}));
 		StreamClient client(sender.port());
-		ASSERT_TRUE(client.read_handshake());
 		Packet packet;
-		ASSERT_TRUE(client.read_until(PacketKind::video, &packet));
+		ASSERT_TRUE(client.read_past_handshake(PacketKind::video, &packet));
 		uint64_t previous = packet.header.timestamp;
 		int jumps = 0;
 		for (int i = 0; i < 15; i++) {

@@ -2,6 +2,7 @@
 /* The reference sender as a child process, and the receiving end of its
  * stream over loopback, for the sender's tests. */
 
+#include "exact-read.h"
 #include "monotonic-clock.h"
 #include "sender-process.h"
 #include "stream-protocol.h"
@@ -42,16 +43,13 @@ public:
 	explicit StreamClient(uint16_t port)
 	{
 		fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-		sockaddr_in addr = {};
-		addr.sin_family = AF_INET;
-		addr.sin_port = htons(port);
-		addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+		sockaddr_in addr = loopback_address(port);
 		if (connect(fd_, (sockaddr *)&addr, sizeof(addr)) != 0) {
 			close(fd_);
 			fd_ = -1;
 			return;
 		}
-		timeval tv = {5, 0};
+		timeval tv = {silence_limit_ms / 1000, 0};
 		setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
 	}
 
@@ -73,19 +71,9 @@ public:
 	 * silence. *first_read gets what the first receive gave. */
 	bool read_exact(void *data, size_t size, size_t *first_read = nullptr)
 	{
-		uint8_t *p = (uint8_t *)data;
-		size_t have = 0;
-		while (have < size) {
-			ssize_t n = recv(fd_, p + have, size - have, 0);
-			if (n < 0 && errno == EINTR)
-				continue;
-			if (n <= 0)
-				return false;
-			if (have == 0 && first_read)
-				*first_read = (size_t)n;
-			have += (size_t)n;
-		}
-		return true;
+		ExactReadLimits limits;
+		limits.silence_ms = silence_limit_ms;
+		return ::read_exact(fd_, data, size, limits, first_read) == ExactRead::done;
 	}
 
 	std::optional<Handshake> read_handshake(size_t *first_read = nullptr)
@@ -114,6 +102,12 @@ public:
 		packet->payload_first_read = 0;
 		return packet->header.length == 0 ||
 		       read_exact(packet->payload.data(), packet->payload.size(), &packet->payload_first_read);
+	}
+
+	/* The handshake, then the first packet of a kind after it. */
+	bool read_past_handshake(PacketKind kind, Packet *packet)
+	{
+		return read_handshake() && read_until(kind, packet);
 	}
 
 	/* The next packet of a kind; others before it are skipped. */
@@ -155,6 +149,8 @@ public:
 	}
 
 private:
+	static constexpr int silence_limit_ms = 5000;
+
 	int fd_ = -1;
 };
 

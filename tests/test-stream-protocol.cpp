@@ -1,4 +1,5 @@
 #include "camera-controls.h"
+#include "caps-fields.h"
 #include "stream-protocol.h"
 
 #include <gtest/gtest.h>
@@ -41,6 +42,14 @@ TEST(Handshake, ParsesFieldsLittleEndian)
 	uint8_t round_trip[HANDSHAKE_SIZE];
 	handshake_write(hs, round_trip);
 	EXPECT_EQ(memcmp(bytes, round_trip, sizeof(bytes)), 0);
+}
+
+TEST(Handshake, MadeAsAPhoneSendsIt)
+{
+	Handshake hs = handshake_make(1920, 1080, 30);
+	EXPECT_EQ(memcmp(hs.magic, "NRIX", 4), 0);
+	EXPECT_EQ(handshake_check(hs), HandshakeVerdict::accepted); /* version 3, codec H.264 */
+	EXPECT_EQ((std::vector<int>{hs.width, hs.height, hs.fps, hs.reserved}), (std::vector<int>{1920, 1080, 30, 0}));
 }
 
 TEST(Handshake, ChecksRunInOrderMagicVersionCodec)
@@ -112,16 +121,8 @@ TEST(CameraCaps, ParsesEveryField)
 	CameraCaps caps = {};
 	ASSERT_TRUE(camera_caps_parse(payload, &caps));
 	EXPECT_EQ(caps.valid, 1);
-	EXPECT_EQ(caps.flags, 0x0F);
-	EXPECT_EQ(caps.zoom_min, 1000);
-	EXPECT_EQ(caps.zoom_max, 8000);
-	EXPECT_EQ(caps.ev_min, -12);
-	EXPECT_EQ(caps.ev_max, 12);
-	EXPECT_EQ(caps.ev_step, 333333);
-	ASSERT_EQ(caps.awb_count, 3);
-	EXPECT_EQ(caps.awb_modes[0], 1);
-	EXPECT_EQ(caps.awb_modes[1], 5);
-	EXPECT_EQ(caps.awb_modes[2], 42);
+	/* flags, zoom 1000..8000, ev -12..12 step 333333, modes auto, daylight, 42 */
+	EXPECT_EQ(caps_fields(caps), (std::vector<int32_t>{0x0F, 1000, 8000, -12, 12, 333333, 3, 1, 5, 42}));
 	EXPECT_EQ(caps.awb_modes[3], 0);
 
 	uint8_t written[22 + 4 * 3];

@@ -5,7 +5,12 @@
 #include <cstring>
 #include <limits>
 
-static const uint8_t handshake_magic[4] = {'N', 'R', 'I', 'X'};
+Handshake handshake_make(uint16_t width, uint16_t height, uint8_t fps)
+{
+	Handshake hs = {{}, STREAM_PROTOCOL_VERSION, STREAM_CODEC_H264, width, height, fps, 0};
+	memcpy(hs.magic, HANDSHAKE_MAGIC, sizeof(hs.magic));
+	return hs;
+}
 
 Handshake handshake_parse(const uint8_t bytes[HANDSHAKE_SIZE])
 {
@@ -33,7 +38,7 @@ void handshake_write(const Handshake &hs, uint8_t out[HANDSHAKE_SIZE])
 
 HandshakeVerdict handshake_check(const Handshake &hs)
 {
-	if (memcmp(hs.magic, handshake_magic, 4) != 0)
+	if (memcmp(hs.magic, HANDSHAKE_MAGIC, sizeof(hs.magic)) != 0)
 		return HandshakeVerdict::wrong_magic;
 	if (hs.version != STREAM_PROTOCOL_VERSION)
 		return HandshakeVerdict::wrong_version;

@@ -17,6 +17,7 @@
 #include <span>
 
 #define HANDSHAKE_SIZE 12
+#define HANDSHAKE_MAGIC "NRIX" /* its first four bytes; the NUL is not sent */
 #define PACKET_HEADER_SIZE 13
 #define CONTROL_MESSAGE_SIZE 5
 #define STREAM_PROTOCOL_VERSION 3
@@ -88,6 +89,9 @@ struct ControlMessage {
 	int32_t value;
 };
 
+/* The handshake a well-behaved phone sends: the magic, this protocol version,
+ * H.264, and the picture's size and rate. */
+Handshake handshake_make(uint16_t width, uint16_t height, uint8_t fps);
 Handshake handshake_parse(const uint8_t bytes[HANDSHAKE_SIZE]);
 void handshake_write(const Handshake &hs, uint8_t out[HANDSHAKE_SIZE]);
 /* The checks run in the order magic, version, codec; the first that fails decides. */

@@ -5,6 +5,7 @@
  * has to put its reads together. Every connection is served on its own thread,
  * so a reply that holds its connection open does not block the others. */
 
+#include "exact-read.h"
 #include "loopback.h"
 
 #include <algorithm>
@@ -136,33 +137,24 @@ private:
 	bool wait_readable(plat_socket fd) const { return loopback_wait_readable(fd, poll_ms); }
 
 	/* Reads exactly n bytes, waiting as long as the server runs. */
-	bool read_exact(plat_socket fd, char *buf, size_t n) const
+	bool read_whole(plat_socket fd, char *buf, size_t n) const
 	{
-		while (n > 0) {
-			if (stopping_)
-				return false;
-			if (!wait_readable(fd))
-				continue;
-			long got = recv(fd, buf, (int)n, 0);
-			if (got <= 0)
-				return false;
-			buf += got;
-			n -= (size_t)got;
-		}
-		return true;
+		ExactReadLimits limits;
+		limits.stop = &stopping_;
+		return read_exact(fd, buf, n, limits) == ExactRead::done;
 	}
 
 	bool read_request(plat_socket fd, std::string *raw, std::string *text) const
 	{
 		char prefix[5] = {};
-		if (!read_exact(fd, prefix, 4))
+		if (!read_whole(fd, prefix, 4))
 			return false;
 		*raw = prefix;
 		unsigned length = 0;
 		if (sscanf(prefix, "%4x", &length) != 1)
 			return false;
 		text->assign(length, '\0');
-		if (length > 0 && !read_exact(fd, text->data(), length))
+		if (length > 0 && !read_whole(fd, text->data(), length))
 			return false;
 		*raw += *text;
 		return true;

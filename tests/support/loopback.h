@@ -10,6 +10,7 @@
 #include <ws2tcpip.h>
 typedef int loopback_len;
 static constexpr int loopback_send_flags = 0;
+static constexpr int loopback_stream_type = SOCK_STREAM;
 #else
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -18,6 +19,8 @@ static constexpr int loopback_send_flags = 0;
 #include <unistd.h>
 typedef socklen_t loopback_len;
 static constexpr int loopback_send_flags = MSG_NOSIGNAL;
+/* Listeners are not handed down to the child processes a test starts. */
+static constexpr int loopback_stream_type = SOCK_STREAM | SOCK_CLOEXEC;
 #endif
 
 #include <cerrno>
@@ -36,7 +39,7 @@ inline sockaddr_in loopback_address(uint16_t port)
  * *bound; PLAT_INVALID_SOCKET on failure. */
 inline plat_socket loopback_listen_on(uint16_t port, uint16_t *bound, int backlog)
 {
-	plat_socket s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+	plat_socket s = socket(AF_INET, loopback_stream_type, IPPROTO_TCP);
 	if (s == PLAT_INVALID_SOCKET)
 		return s;
 #ifndef _WIN32
@@ -75,15 +78,39 @@ inline plat_socket loopback_accept(plat_socket listener)
 	return accept(listener, nullptr, nullptr);
 }
 
-/* True when s has data, an end or a connection to accept within ms. */
-inline bool loopback_wait_readable(plat_socket s, int ms)
+/* Waits up to ms (< 0: without a limit) for data, an end or a connection to
+ * accept on s: > 0 when one came, 0 when the time ran out, < 0 when the wait
+ * failed (see loopback_interrupted). */
+inline int loopback_poll_readable(plat_socket s, int ms)
 {
 #ifdef _WIN32
 	WSAPOLLFD entry = {s, POLLRDNORM, 0};
-	return WSAPoll(&entry, 1, ms) > 0;
+	return WSAPoll(&entry, 1, ms);
 #else
 	pollfd entry = {s, POLLIN, 0};
-	return poll(&entry, 1, ms) > 0;
+	return poll(&entry, 1, ms);
+#endif
+}
+
+/* True when s has data, an end or a connection to accept within ms. */
+inline bool loopback_wait_readable(plat_socket s, int ms)
+{
+	return loopback_poll_readable(s, ms) > 0;
+}
+
+/* One receive: the bytes it gave, 0 at the end of the stream, < 0 on failure. */
+inline long loopback_recv(plat_socket s, void *data, size_t n)
+{
+	return (long)recv(s, static_cast<char *>(data), (int)n, 0);
+}
+
+/* True when the last failed wait or receive was only cut short by a signal. */
+inline bool loopback_interrupted(void)
+{
+#ifdef _WIN32
+	return WSAGetLastError() == WSAEINTR;
+#else
+	return errno == EINTR;
 #endif
 }
 

@@ -1,7 +1,8 @@
 #pragma once
-/* The phone's side of a stream for tests: a loopback listener and a
+/* The phone's side of a stream for tests and benchmarks: a loopback listener and a
  * connection that writes the stream's records, whole or split. */
 
+#include "exact-read.h"
 #include "stream-protocol.h"
 
 #include <arpa/inet.h>
@@ -22,16 +23,14 @@ namespace peer {
 
 using Bytes = std::vector<uint8_t>;
 
-inline Bytes handshake(uint16_t width = 80, uint16_t height = 48, uint8_t fps = 30, uint8_t version = 3,
-		       uint8_t codec = 1, const char *magic = "NRIX")
+inline Bytes handshake(uint16_t width = 80, uint16_t height = 48, uint8_t fps = 30,
+		       uint8_t version = STREAM_PROTOCOL_VERSION, uint8_t codec = STREAM_CODEC_H264,
+		       const char *magic = HANDSHAKE_MAGIC)
 {
-	Handshake hs = {};
-	memcpy(hs.magic, magic, 4);
+	Handshake hs = handshake_make(width, height, fps);
+	memcpy(hs.magic, magic, sizeof(hs.magic));
 	hs.version = version;
 	hs.codec = codec;
-	hs.width = width;
-	hs.height = height;
-	hs.fps = fps;
 	Bytes out(HANDSHAKE_SIZE);
 	handshake_write(hs, out.data());
 	return out;
@@ -54,18 +53,9 @@ inline Bytes packet(uint8_t flags, uint64_t timestamp_us, const Bytes &payload)
  * torch, AE lock, and white balance auto, daylight and a mode numbered 42. */
 inline CameraCaps all_caps()
 {
-	CameraCaps caps = {};
-	caps.flags = CAPS_ZOOM | CAPS_EV | CAPS_TORCH | CAPS_AE_LOCK;
-	caps.zoom_min = 1000;
-	caps.zoom_max = 8000;
-	caps.ev_min = -12;
-	caps.ev_max = 12;
-	caps.ev_step = 333333;
-	caps.awb_count = 3;
-	caps.awb_modes[0] = 1;
-	caps.awb_modes[1] = 5;
-	caps.awb_modes[2] = 42;
-	return caps;
+	/* valid, flags, zoom min and max, ev min, max and step, awb count and modes */
+	return CameraCaps{0,         CAPS_ZOOM | CAPS_EV | CAPS_TORCH | CAPS_AE_LOCK, 1000, 8000, -12, 12, 333333, 3,
+			  {1, 5, 42}};
 }
 
 inline Bytes caps_packet(const CameraCaps &caps)
@@ -137,20 +127,10 @@ public:
 	Bytes read(size_t n, int timeout_ms)
 	{
 		Bytes out(n);
-		size_t got = 0;
-		auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-		while (got < n) {
-			int left = (int)std::chrono::duration_cast<std::chrono::milliseconds>(
-					   deadline - std::chrono::steady_clock::now())
-					   .count();
-			pollfd p = {fd_, POLLIN, 0};
-			if (left <= 0 || poll(&p, 1, left) <= 0)
-				return {};
-			ssize_t r = ::recv(fd_, out.data() + got, n - got, 0);
-			if (r <= 0)
-				return {};
-			got += (size_t)r;
-		}
+		ExactReadLimits limits;
+		limits.total_ms = timeout_ms;
+		if (read_exact(fd_, out.data(), n, limits) != ExactRead::done)
+			return {};
 		return out;
 	}
 
@@ -185,17 +165,9 @@ class Listener {
 public:
 	explicit Listener(int backlog = 8)
 	{
-		fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-		int one = 1;
-		setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-		sockaddr_in sa = {};
-		sa.sin_family = AF_INET;
-		sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-		if (bind(fd_, (sockaddr *)&sa, sizeof(sa)) != 0 || listen(fd_, backlog) != 0)
+		fd_ = loopback_listen_on(0, &port_, backlog);
+		if (fd_ < 0)
 			throw std::runtime_error("listen failed");
-		socklen_t len = sizeof(sa);
-		getsockname(fd_, (sockaddr *)&sa, &len);
-		port_ = ntohs(sa.sin_port);
 	}
 	~Listener()
 	{

@@ -151,9 +151,9 @@ static void print_plugin_log(const PluginLog &log)
 int main(int argc, char **argv)
 {
 	HostOptions opts;
-	int exit_status = parse_exit_status(host_parse_options(argc, argv, &opts));
-	if (exit_status >= 0)
-		return exit_status;
+	OptionsRead read = host_parse_options(argc, argv, &opts);
+	if (read != OptionsRead::run)
+		return read == OptionsRead::help ? 0 : 2;
 	if (opts.module_path.empty())
 		opts.module_path = OSTRELIN_HOST_MODULE_PATH;
 	if (opts.data_dir.empty())

@@ -1,44 +1,11 @@
 #include "options.h"
+#include "command-line.h"
 
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <getopt.h>
+#include <vector>
 
 namespace {
-
-enum OptionId {
-	OPT_HOST = 256,
-	OPT_PORT,
-	OPT_USB,
-	OPT_SERIAL,
-	OPT_SECONDS,
-	OPT_PNG,
-	OPT_WIDTH,
-	OPT_HEIGHT,
-	OPT_QUIET,
-	OPT_VERBOSE,
-	OPT_MODULE,
-	OPT_DATA,
-};
-
-const option long_options[] = {
-	{"help", no_argument, nullptr, 'h'},
-	{"host", required_argument, nullptr, OPT_HOST},
-	{"port", required_argument, nullptr, OPT_PORT},
-	{"usb", no_argument, nullptr, OPT_USB},
-	{"serial", required_argument, nullptr, OPT_SERIAL},
-	{"seconds", required_argument, nullptr, OPT_SECONDS},
-	{"png", required_argument, nullptr, OPT_PNG},
-	{"width", required_argument, nullptr, OPT_WIDTH},
-	{"height", required_argument, nullptr, OPT_HEIGHT},
-	{"quiet", no_argument, nullptr, OPT_QUIET},
-	{"verbose", no_argument, nullptr, OPT_VERBOSE},
-	{"module", required_argument, nullptr, OPT_MODULE},
-	{"data", required_argument, nullptr, OPT_DATA},
-	{nullptr, 0, nullptr, 0},
-};
 
 const char help_text[] = R"(
 Runs the Ostrelin plug-in inside a headless libobs, the way OBS Studio loads
@@ -77,32 +44,58 @@ EXIT STATUS
   2 bad options or libobs could not start.
 )";
 
-bool parse_int(const char *text, long min, long max, long *out)
+/* An option whose value is a whole number within [lo, hi], kept in *out. */
+template<typename Number>
+OptionRow whole(const char *program, const char *name, long lo, long hi, const char *expected, Number *out)
 {
-	char *end = nullptr;
-	errno = 0;
-	long value = strtol(text, &end, 10);
-	if (errno != 0 || end == text || *end != '\0' || value < min || value > max)
+	return {name, true, [=](const char *text) {
+			long value = 0;
+			if (!text_to_long(text, 10, lo, hi, &value)) {
+				fprintf(stderr, "%s: bad value for --%s: \"%s\" (%s)\n", program, name, text, expected);
+				return false;
+			}
+			*out = (Number)value;
+			return true;
+		}};
+}
+
+bool parse_seconds(const char *program, const char *text, double *out)
+{
+	double value = 0;
+	if (!text_to_double(text, &value) || !std::isfinite(value) || value <= 0 || value > 86400) {
+		fprintf(stderr, "%s: bad value for --%s: \"%s\" (%s)\n", program, "seconds", text,
+			"a number of seconds above 0");
 		return false;
+	}
 	*out = value;
 	return true;
 }
 
-bool parse_seconds(const char *text, double *out)
+/* Every option but --help, each with what its value does. */
+std::vector<OptionRow> option_rows(const char *program, HostOptions *opts, bool *host_given)
 {
-	char *end = nullptr;
-	double value = strtod(text, &end);
-	if (end == text || *end != '\0' || !std::isfinite(value) || value <= 0 || value > 86400)
-		return false;
-	*out = value;
-	return true;
-}
-
-HostParse fail(const char *program, const char *option, const char *value, const char *expected)
-{
-	fprintf(stderr, "%s: bad value for --%s: \"%s\" (%s)\n", program, option, value, expected);
-	fprintf(stderr, "Try '%s --help'.\n", program);
-	return HostParse::exit_error;
+	return {
+		{"host", true,
+		 [=](const char *text) {
+			 opts->host = text;
+			 *host_given = true;
+			 return true;
+		 }},
+		whole(program, "port", 1, 65535, "1..65535", &opts->port),
+		option_flag("usb", &opts->usb),
+		option_text("serial", &opts->serial),
+		{"seconds", true,
+		 [=](const char *text) {
+			 return parse_seconds(program, text, &opts->seconds);
+		 }},
+		option_text("png", &opts->png_path),
+		whole(program, "width", 32, 8192, "32..8192", &opts->canvas_width),
+		whole(program, "height", 32, 8192, "32..8192", &opts->canvas_height),
+		option_flag("quiet", &opts->quiet),
+		option_flag("verbose", &opts->verbose),
+		option_text("module", &opts->module_path),
+		option_text("data", &opts->data_dir),
+	};
 }
 
 } // namespace
@@ -114,82 +107,26 @@ static void print_help(const char *program)
 	fflush(stdout);
 }
 
-HostParse host_parse_options(int argc, char **argv, HostOptions *opts)
+OptionsRead host_parse_options(int argc, char **argv, HostOptions *opts)
 {
 	const char *program = argv[0];
 	bool host_given = false;
-	long number = 0;
-	optind = 1;
-	int id;
-	while ((id = getopt_long(argc, argv, "h", long_options, nullptr)) != -1) {
-		switch (id) {
-		case 'h':
-			print_help(program);
-			return HostParse::exit_ok;
-		case OPT_HOST:
-			opts->host = optarg;
-			host_given = true;
-			break;
-		case OPT_PORT:
-			if (!parse_int(optarg, 1, 65535, &number))
-				return fail(program, "port", optarg, "1..65535");
-			opts->port = (int)number;
-			break;
-		case OPT_USB:
-			opts->usb = true;
-			break;
-		case OPT_SERIAL:
-			opts->serial = optarg;
-			break;
-		case OPT_SECONDS:
-			if (!parse_seconds(optarg, &opts->seconds))
-				return fail(program, "seconds", optarg, "a number of seconds above 0");
-			break;
-		case OPT_PNG:
-			opts->png_path = optarg;
-			break;
-		case OPT_WIDTH:
-			if (!parse_int(optarg, 32, 8192, &number))
-				return fail(program, "width", optarg, "32..8192");
-			opts->canvas_width = (uint32_t)number;
-			break;
-		case OPT_HEIGHT:
-			if (!parse_int(optarg, 32, 8192, &number))
-				return fail(program, "height", optarg, "32..8192");
-			opts->canvas_height = (uint32_t)number;
-			break;
-		case OPT_QUIET:
-			opts->quiet = true;
-			break;
-		case OPT_VERBOSE:
-			opts->verbose = true;
-			break;
-		case OPT_MODULE:
-			opts->module_path = optarg;
-			break;
-		case OPT_DATA:
-			opts->data_dir = optarg;
-			break;
-		default:
-			fprintf(stderr, "Try '%s --help'.\n", program);
-			return HostParse::exit_error;
-		}
-	}
-	if (optind < argc) {
-		fprintf(stderr, "%s: unexpected argument \"%s\"\nTry '%s --help'.\n", program, argv[optind], program);
-		return HostParse::exit_error;
-	}
+	OptionsRead read = read_options(argc, argv, option_rows(program, opts, &host_given), program);
+	if (read == OptionsRead::help)
+		print_help(program);
+	if (read != OptionsRead::run)
+		return read;
 	if (opts->usb && host_given) {
 		fprintf(stderr, "%s: --host is for Wi-Fi mode; USB mode always connects to 127.0.0.1\n", program);
-		return HostParse::exit_error;
+		return OptionsRead::bad;
 	}
 	if (!opts->usb && !opts->serial.empty()) {
 		fprintf(stderr, "%s: --serial needs --usb\n", program);
-		return HostParse::exit_error;
+		return OptionsRead::bad;
 	}
 	if (opts->png_path.empty()) {
 		fprintf(stderr, "%s: --png needs a path\n", program);
-		return HostParse::exit_error;
+		return OptionsRead::bad;
 	}
-	return HostParse::run;
+	return OptionsRead::run;
 }

@@ -2,7 +2,7 @@
 /* Command-line options of the headless OBS host: where the phone is, how long
  * to run, the OBS canvas, and where to write the last picture. */
 
-#include "parse-result.h"
+#include "command-line.h"
 
 #include <cstdint>
 #include <string>
@@ -26,8 +26,6 @@ struct HostOptions {
 	std::string data_dir;    /* the plug-in's data folder (locale/) */
 };
 
-using HostParse = ParseResult;
-
-/* Fills opts from argv. Prints --help to stdout (exit_ok) or an error and a
- * hint to stderr (exit_error). */
-HostParse host_parse_options(int argc, char **argv, HostOptions *opts);
+/* Fills opts from argv. Prints --help to stdout (help) or an error and a
+ * hint to stderr (bad). */
+OptionsRead host_parse_options(int argc, char **argv, HostOptions *opts);

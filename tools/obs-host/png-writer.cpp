@@ -1,27 +1,10 @@
 #include "png-writer.h"
-#include "av-ptr.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/error.h>
-#include <libavutil/frame.h>
-}
+#include "av-encoder.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <memory>
-
-namespace {
-
-std::string av_error_text(int code)
-{
-	char text[AV_ERROR_MAX_STRING_SIZE] = {};
-	av_strerror(code, text, sizeof(text));
-	return text;
-}
-
-} // namespace
 
 std::vector<uint8_t> png_encode_rgba(const uint8_t *rgba, uint32_t width, uint32_t height, uint32_t stride,
 				     std::string *error)

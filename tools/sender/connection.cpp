@@ -1,5 +1,6 @@
 #include "connection.h"
 #include "camera-controls.h"
+#include "exact-read.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -52,19 +53,8 @@ static void mark_gone(Connection &conn)
 static void read_controls(Connection *conn)
 {
 	uint8_t record[CONTROL_MESSAGE_SIZE];
-	size_t have = 0;
-	for (;;) {
-		ssize_t n = recv(conn->fd, record + have, sizeof(record) - have, 0);
-		if (n < 0 && errno == EINTR)
-			continue;
-		if (n <= 0)
-			break;
-		have += (size_t)n;
-		if (have == sizeof(record)) {
-			print_line(control_line(control_message_parse(record)));
-			have = 0;
-		}
-	}
+	while (read_exact(conn->fd, record, sizeof(record)) == ExactRead::done)
+		print_line(control_line(control_message_parse(record)));
 	mark_gone(*conn);
 }
 

@@ -45,46 +45,38 @@ void cycle_lengths(const DriftClock &clock, double *real, double *phone)
 	}
 }
 
+/* A time on one clock to the other: whole cycles first, then phase by
+ * phase through what is left of the last one. */
+int64_t convert(const DriftClock &clock, int64_t us, bool real_to_phone)
+{
+	if (clock.phases.empty() || us <= clock.origin_us)
+		return us;
+	double real_cycle, phone_cycle;
+	cycle_lengths(clock, &real_cycle, &phone_cycle);
+	double from_cycle = real_to_phone ? real_cycle : phone_cycle;
+	double elapsed = (double)(us - clock.origin_us);
+	double cycles = std::floor(elapsed / from_cycle);
+	double rest = elapsed - cycles * from_cycle;
+	double converted = cycles * (real_to_phone ? phone_cycle : real_cycle);
+	for (const DriftPhase &phase : clock.phases) {
+		double length = real_to_phone ? phase.seconds * 1e6 : phase.seconds * 1e6 * rate(phase);
+		double part = rest < length ? rest : length;
+		converted += real_to_phone ? part * rate(phase) : part / rate(phase);
+		rest -= part;
+		if (rest <= 0)
+			break;
+	}
+	return clock.origin_us + (int64_t)std::llround(converted);
+}
+
 } // namespace
 
 int64_t drift_phone_us(const DriftClock &clock, int64_t real_us)
 {
-	if (clock.phases.empty() || real_us <= clock.origin_us)
-		return real_us;
-	double real_cycle, phone_cycle;
-	cycle_lengths(clock, &real_cycle, &phone_cycle);
-	double elapsed = (double)(real_us - clock.origin_us);
-	double cycles = std::floor(elapsed / real_cycle);
-	double rest = elapsed - cycles * real_cycle;
-	double phone = cycles * phone_cycle;
-	for (const DriftPhase &phase : clock.phases) {
-		double length = phase.seconds * 1e6;
-		double part = rest < length ? rest : length;
-		phone += part * rate(phase);
-		rest -= part;
-		if (rest <= 0)
-			break;
-	}
-	return clock.origin_us + (int64_t)std::llround(phone);
+	return convert(clock, real_us, true);
 }
 
 int64_t drift_real_us(const DriftClock &clock, int64_t phone_us)
 {
-	if (clock.phases.empty() || phone_us <= clock.origin_us)
-		return phone_us;
-	double real_cycle, phone_cycle;
-	cycle_lengths(clock, &real_cycle, &phone_cycle);
-	double elapsed = (double)(phone_us - clock.origin_us);
-	double cycles = std::floor(elapsed / phone_cycle);
-	double rest = elapsed - cycles * phone_cycle;
-	double real = cycles * real_cycle;
-	for (const DriftPhase &phase : clock.phases) {
-		double length = phase.seconds * 1e6 * rate(phase);
-		double part = rest < length ? rest : length;
-		real += part / rate(phase);
-		rest -= part;
-		if (rest <= 0)
-			break;
-	}
-	return clock.origin_us + (int64_t)std::llround(real);
+	return convert(clock, phone_us, false);
 }

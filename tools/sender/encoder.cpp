@@ -3,7 +3,6 @@
 
 extern "C" {
 #include <libavutil/channel_layout.h>
-#include <libavutil/opt.h>
 }
 
 #include <cmath>
@@ -13,9 +12,7 @@ extern "C" {
 
 static void report(const char *what, int err)
 {
-	char text[AV_ERROR_MAX_STRING_SIZE] = {};
-	av_strerror(err, text, sizeof(text));
-	fprintf(stderr, "ostrelin-sender: %s: %s\n", what, text);
+	fprintf(stderr, "ostrelin-sender: %s: %s\n", what, av_error_text(err).c_str());
 }
 
 /* Sends one frame (or null to drain) and collects every packet ready. */
@@ -45,53 +42,12 @@ static bool encode_and_collect(AVCodecContext *ctx, AVFrame *frame, AVPacket *pa
 
 VideoEncoder video_encoder_open(int width, int height, int fps, int gop, int crf)
 {
+	X264Settings settings = {width, height, fps, gop, "ultrafast"};
+	settings.crf = crf;
 	VideoEncoder enc;
-	const AVCodec *codec = avcodec_find_encoder_by_name("libx264");
-	if (!codec) {
-		fprintf(stderr, "ostrelin-sender: this FFmpeg has no libx264 encoder\n");
-		return enc;
-	}
-	CodecContextPtr ctx(avcodec_alloc_context3(codec));
-	FramePtr frame(av_frame_alloc());
-	PacketPtr packet(av_packet_alloc());
-	if (!ctx || !frame || !packet)
-		return enc;
-
-	ctx->width = width;
-	ctx->height = height;
-	ctx->pix_fmt = AV_PIX_FMT_YUV420P;
-	ctx->time_base = AVRational{1, fps};
-	ctx->framerate = AVRational{fps, 1};
-	ctx->gop_size = gop;
-	ctx->max_b_frames = 0;
-	ctx->thread_count = 1;
-	ctx->color_range = AVCOL_RANGE_MPEG;
-	ctx->colorspace = AVCOL_SPC_BT709;
-	ctx->color_primaries = AVCOL_PRI_BT709;
-	ctx->color_trc = AVCOL_TRC_BT709;
-	/* No AV_CODEC_FLAG_GLOBAL_HEADER: SPS and PPS stay in the stream, in
-	 * front of every keyframe, as a receiver without side data needs. */
-	av_opt_set(ctx->priv_data, "preset", "ultrafast", 0);
-	av_opt_set(ctx->priv_data, "tune", "zerolatency", 0);
-	av_opt_set(ctx->priv_data, "crf", std::to_string(crf).c_str(), 0);
-	av_opt_set(ctx->priv_data, "forced-idr", "1", 0);
-	av_opt_set(ctx->priv_data, "x264-params", "repeat-headers=1:annexb=1", 0);
-
-	int err = avcodec_open2(ctx.get(), codec, nullptr);
-	if (err < 0) {
-		report("cannot open libx264", err);
-		return enc;
-	}
-	frame->format = AV_PIX_FMT_YUV420P;
-	frame->width = width;
-	frame->height = height;
-	if ((err = av_frame_get_buffer(frame.get(), 0)) < 0) {
-		report("cannot allocate a picture", err);
-		return enc;
-	}
-	enc.ctx = std::move(ctx);
-	enc.frame = std::move(frame);
-	enc.packet = std::move(packet);
+	std::string error;
+	if (!x264_encoder_open(settings, &enc, &error))
+		fprintf(stderr, "ostrelin-sender: %s\n", error.c_str());
 	return enc;
 }
 

@@ -4,10 +4,9 @@
  * encoder (raw access units, no ADTS), fed with the test picture and a sine
  * tone. One pair per connection, so each connection starts on a keyframe. */
 
-#include "av-ptr.h"
+#include "av-encoder.h"
 
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 /* One encoded unit: its bytes and its time in the encoder's time base
@@ -18,11 +17,7 @@ struct EncodedUnit {
 	bool keyframe;
 };
 
-struct VideoEncoder {
-	CodecContextPtr ctx;
-	FramePtr frame;
-	PacketPtr packet;
-};
+using VideoEncoder = AvEncoder;
 
 /* Null pointers inside on failure (the reason went to stderr). */
 VideoEncoder video_encoder_open(int width, int height, int fps, int gop, int crf);

@@ -101,9 +101,9 @@ static void serve_one(int fd, const SenderOptions &opts, const ServeLimits &limi
 int main(int argc, char **argv)
 {
 	SenderOptions opts;
-	int exit_status = parse_exit_status(sender_parse_options(argc, argv, &opts));
-	if (exit_status >= 0)
-		return exit_status;
+	OptionsRead read = sender_parse_options(argc, argv, &opts);
+	if (read != OptionsRead::run)
+		return read == OptionsRead::help ? 0 : 2;
 	install_signal_handlers();
 	av_log_set_level(AV_LOG_ERROR);
 	if (!opts.send_log.empty() && !send_log_open(opts.send_log.c_str()))

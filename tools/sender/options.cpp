@@ -1,141 +1,49 @@
 #include "options.h"
+#include "command-line.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <getopt.h>
 #include <string>
+#include <vector>
 
 namespace {
-
-enum OptionId {
-	OPT_LISTEN = 256,
-	OPT_PORT,
-	OPT_WIDTH,
-	OPT_HEIGHT,
-	OPT_FPS,
-	OPT_GOP,
-	OPT_CRF,
-	OPT_TONE,
-	OPT_RESERVED,
-	OPT_VIDEO_FLAGS,
-	OPT_CAPS_FLAGS,
-	OPT_ZOOM_MIN,
-	OPT_ZOOM_MAX,
-	OPT_EV_MIN,
-	OPT_EV_MAX,
-	OPT_EV_STEP,
-	OPT_AWB,
-	OPT_CONNECTIONS,
-	OPT_DURATION,
-	OPT_BAD_MAGIC,
-	OPT_BAD_VERSION,
-	OPT_BAD_CODEC,
-	OPT_OVERSIZE,
-	OPT_EXACT_MAX,
-	OPT_STALL_HEADER,
-	OPT_STALL_PAYLOAD,
-	OPT_CLOSE_MID_PACKET,
-	OPT_CLOCK_JUMP,
-	OPT_CLOCK_JUMP_AFTER,
-	OPT_ZERO_LENGTH,
-	OPT_MALFORMED_CAPS,
-	OPT_MALFORMED_AUDIO_CONFIG,
-	OPT_NO_AUDIO,
-	OPT_NO_CAPS,
-	OPT_STALL_HANDSHAKE,
-	OPT_HANDSHAKE_ONLY,
-	OPT_ANNEXB,
-	OPT_SEND_LOG,
-	OPT_DROP_EVERY,
-	OPT_ROTATE_EVERY,
-	OPT_CLOCK_DRIFT,
-};
-
-const option long_options[] = {
-	{"help", no_argument, nullptr, 'h'},
-	{"listen", required_argument, nullptr, OPT_LISTEN},
-	{"port", required_argument, nullptr, OPT_PORT},
-	{"width", required_argument, nullptr, OPT_WIDTH},
-	{"height", required_argument, nullptr, OPT_HEIGHT},
-	{"fps", required_argument, nullptr, OPT_FPS},
-	{"gop", required_argument, nullptr, OPT_GOP},
-	{"crf", required_argument, nullptr, OPT_CRF},
-	{"tone", required_argument, nullptr, OPT_TONE},
-	{"reserved", required_argument, nullptr, OPT_RESERVED},
-	{"video-flags", required_argument, nullptr, OPT_VIDEO_FLAGS},
-	{"caps-flags", required_argument, nullptr, OPT_CAPS_FLAGS},
-	{"zoom-min", required_argument, nullptr, OPT_ZOOM_MIN},
-	{"zoom-max", required_argument, nullptr, OPT_ZOOM_MAX},
-	{"ev-min", required_argument, nullptr, OPT_EV_MIN},
-	{"ev-max", required_argument, nullptr, OPT_EV_MAX},
-	{"ev-step", required_argument, nullptr, OPT_EV_STEP},
-	{"awb", required_argument, nullptr, OPT_AWB},
-	{"connections", required_argument, nullptr, OPT_CONNECTIONS},
-	{"duration", required_argument, nullptr, OPT_DURATION},
-	{"bad-magic", no_argument, nullptr, OPT_BAD_MAGIC},
-	{"bad-version", required_argument, nullptr, OPT_BAD_VERSION},
-	{"bad-codec", required_argument, nullptr, OPT_BAD_CODEC},
-	{"oversize", no_argument, nullptr, OPT_OVERSIZE},
-	{"exact-max", no_argument, nullptr, OPT_EXACT_MAX},
-	{"stall-header", required_argument, nullptr, OPT_STALL_HEADER},
-	{"stall-payload", required_argument, nullptr, OPT_STALL_PAYLOAD},
-	{"close-mid-packet", no_argument, nullptr, OPT_CLOSE_MID_PACKET},
-	{"clock-jump", required_argument, nullptr, OPT_CLOCK_JUMP},
-	{"clock-jump-after", required_argument, nullptr, OPT_CLOCK_JUMP_AFTER},
-	{"zero-length", no_argument, nullptr, OPT_ZERO_LENGTH},
-	{"malformed-caps", no_argument, nullptr, OPT_MALFORMED_CAPS},
-	{"malformed-audio-config", no_argument, nullptr, OPT_MALFORMED_AUDIO_CONFIG},
-	{"no-audio", no_argument, nullptr, OPT_NO_AUDIO},
-	{"no-caps", no_argument, nullptr, OPT_NO_CAPS},
-	{"stall-handshake", required_argument, nullptr, OPT_STALL_HANDSHAKE},
-	{"handshake-only", no_argument, nullptr, OPT_HANDSHAKE_ONLY},
-	{"annexb", no_argument, nullptr, OPT_ANNEXB},
-	{"send-log", required_argument, nullptr, OPT_SEND_LOG},
-	{"drop-every", required_argument, nullptr, OPT_DROP_EVERY},
-	{"rotate-every", required_argument, nullptr, OPT_ROTATE_EVERY},
-	{"clock-drift", required_argument, nullptr, OPT_CLOCK_DRIFT},
-	{nullptr, 0, nullptr, 0},
-};
 
 /* Decimal, or hexadecimal with 0x, within [lo, hi]. */
 bool parse_long(const char *name, const char *text, long lo, long hi, long *out)
 {
-	errno = 0;
-	char *end = nullptr;
-	long value = strtol(text, &end, 0);
-	if (errno != 0 || end == text || *end != '\0' || value < lo || value > hi) {
-		fprintf(stderr, "ostrelin-sender: --%s wants a whole number from %ld to %ld, not \"%s\"\n", name, lo,
-			hi, text);
-		return false;
-	}
-	*out = value;
-	return true;
+	if (text_to_long(text, 0, lo, hi, out))
+		return true;
+	fprintf(stderr, "ostrelin-sender: --%s wants a whole number from %ld to %ld, not \"%s\"\n", name, lo, hi, text);
+	return false;
 }
 
-bool parse_int(const char *name, const char *text, long lo, long hi, int *out)
+/* An option whose value is a whole number within [lo, hi], kept in *out. */
+template<typename Number> OptionRow whole(const char *name, long lo, long hi, Number *out)
 {
-	long value = 0;
-	if (!parse_long(name, text, lo, hi, &value))
-		return false;
-	*out = (int)value;
-	return true;
+	return {name, true, [=](const char *text) {
+			long value = 0;
+			if (!parse_long(name, text, lo, hi, &value))
+				return false;
+			*out = (Number)value;
+			return true;
+		}};
 }
 
-bool parse_seconds(const char *name, const char *text, double *out)
+/* An option whose value is a number of seconds, from 0 to 1e7. */
+OptionRow seconds(const char *name, double *out)
 {
-	char *end = nullptr;
-	double value = strtod(text, &end);
-	if (end == text || *end != '\0' || !(value >= 0) || value > 1e7) {
-		fprintf(stderr, "ostrelin-sender: --%s wants a number of seconds, not \"%s\"\n", name, text);
-		return false;
-	}
-	*out = value;
-	return true;
+	return {name, true, [=](const char *text) {
+			double value = 0;
+			if (!text_to_double(text, &value) || !(value >= 0) || value > 1e7) {
+				fprintf(stderr, "ostrelin-sender: --%s wants a number of seconds, not \"%s\"\n", name,
+					text);
+				return false;
+			}
+			*out = value;
+			return true;
+		}};
 }
 
 /* "1,2,3,5,6"; an empty text is an empty list. */
@@ -164,174 +72,119 @@ bool parse_awb(const char *text, CameraCaps *caps)
 
 CameraCaps default_caps(void)
 {
-	CameraCaps caps = {};
-	caps.valid = 1;
-	caps.flags = CAPS_ZOOM | CAPS_EV | CAPS_TORCH | CAPS_AE_LOCK;
-	caps.zoom_min = 1000;
-	caps.zoom_max = 8000;
-	caps.ev_min = -12;
-	caps.ev_max = 12;
-	caps.ev_step = 166667;
-	const int32_t modes[] = {1, 2, 3, 5, 6};
-	caps.awb_count = 5;
-	for (int i = 0; i < 5; i++)
-		caps.awb_modes[i] = modes[i];
-	return caps;
+	/* valid, flags, zoom min and max, ev min, max and step, awb count and modes */
+	return CameraCaps{
+		1, CAPS_ZOOM | CAPS_EV | CAPS_TORCH | CAPS_AE_LOCK, 1000, 8000, -12, 12, 166667, 5, {1, 2, 3, 5, 6}};
 }
 
-bool apply_option(int id, const char *arg, SenderOptions *o)
+bool parse_listen(const char *arg, SenderOptions *o)
 {
-	long value = 0;
-	switch (id) {
-	case OPT_LISTEN: {
-		in_addr addr;
-		if (inet_pton(AF_INET, arg, &addr) != 1) {
-			fprintf(stderr, "ostrelin-sender: --listen wants a dotted IPv4 address, not \"%s\"\n", arg);
-			return false;
-		}
-		o->listen_addr = arg;
-		return true;
-	}
-	case OPT_PORT:
-		return parse_int("port", arg, 0, 65535, &o->port);
-	case OPT_WIDTH:
-		return parse_int("width", arg, 16, 4096, &o->width);
-	case OPT_HEIGHT:
-		return parse_int("height", arg, 16, 4096, &o->height);
-	case OPT_FPS:
-		return parse_int("fps", arg, 1, 120, &o->fps);
-	case OPT_GOP:
-		return parse_int("gop", arg, 0, 100000, &o->gop);
-	case OPT_CRF:
-		return parse_int("crf", arg, 0, 51, &o->crf);
-	case OPT_TONE:
-		return parse_int("tone", arg, 1, 20000, &o->tone_hz);
-	case OPT_RESERVED:
-		if (!parse_long("reserved", arg, 0, 255, &value))
-			return false;
-		o->reserved = (uint8_t)value;
-		return true;
-	case OPT_VIDEO_FLAGS:
-		if (!parse_long("video-flags", arg, 0, 255, &value))
-			return false;
-		if (value & (PACKET_FLAG_CAPS | PACKET_FLAG_AUDIO)) {
-			fprintf(stderr, "ostrelin-sender: --video-flags must leave 0x04 and 0x08 clear\n");
-			return false;
-		}
-		o->video_flags = (uint8_t)value;
-		return true;
-	case OPT_CAPS_FLAGS:
-		if (!parse_long("caps-flags", arg, 0, 255, &value))
-			return false;
-		o->caps.flags = (uint8_t)value;
-		return true;
-	case OPT_ZOOM_MIN:
-		return parse_int("zoom-min", arg, INT32_MIN, INT32_MAX, &o->caps.zoom_min);
-	case OPT_ZOOM_MAX:
-		return parse_int("zoom-max", arg, INT32_MIN, INT32_MAX, &o->caps.zoom_max);
-	case OPT_EV_MIN:
-		return parse_int("ev-min", arg, INT32_MIN, INT32_MAX, &o->caps.ev_min);
-	case OPT_EV_MAX:
-		return parse_int("ev-max", arg, INT32_MIN, INT32_MAX, &o->caps.ev_max);
-	case OPT_EV_STEP:
-		return parse_int("ev-step", arg, INT32_MIN, INT32_MAX, &o->caps.ev_step);
-	case OPT_AWB:
-		return parse_awb(arg, &o->caps);
-	case OPT_CONNECTIONS:
-		return parse_long("connections", arg, 0, LONG_MAX, &o->connections);
-	case OPT_DURATION:
-		return parse_seconds("duration", arg, &o->duration_s);
-	case OPT_BAD_MAGIC:
-		o->bad_magic = true;
-		return true;
-	case OPT_BAD_VERSION:
-		return parse_int("bad-version", arg, 0, 255, &o->bad_version);
-	case OPT_BAD_CODEC:
-		return parse_int("bad-codec", arg, 0, 255, &o->bad_codec);
-	case OPT_OVERSIZE:
-		o->oversize = true;
-		return true;
-	case OPT_EXACT_MAX:
-		o->exact_max = true;
-		return true;
-	case OPT_STALL_HEADER:
-		return parse_int("stall-header", arg, 0, 3600000, &o->stall_header_ms);
-	case OPT_STALL_PAYLOAD:
-		return parse_int("stall-payload", arg, 0, 3600000, &o->stall_payload_ms);
-	case OPT_CLOSE_MID_PACKET:
-		o->close_mid_packet = true;
-		return true;
-	case OPT_CLOCK_JUMP:
-		return parse_long("clock-jump", arg, -1000000000L, 1000000000L, &o->clock_jump_ms);
-	case OPT_CLOCK_JUMP_AFTER:
-		return parse_seconds("clock-jump-after", arg, &o->clock_jump_after_s);
-	case OPT_ZERO_LENGTH:
-		o->zero_length = true;
-		return true;
-	case OPT_MALFORMED_CAPS:
-		o->malformed_caps = true;
-		return true;
-	case OPT_MALFORMED_AUDIO_CONFIG:
-		o->malformed_audio_config = true;
-		return true;
-	case OPT_NO_AUDIO:
-		o->no_audio = true;
-		return true;
-	case OPT_NO_CAPS:
-		o->no_caps = true;
-		return true;
-	case OPT_STALL_HANDSHAKE:
-		return parse_int("stall-handshake", arg, 0, 3600000, &o->stall_handshake_ms);
-	case OPT_HANDSHAKE_ONLY:
-		o->handshake_only = true;
-		return true;
-	case OPT_ANNEXB:
-		o->annexb = true;
-		return true;
-	case OPT_SEND_LOG:
-		o->send_log = arg;
-		return true;
-	case OPT_DROP_EVERY:
-		return parse_seconds("drop-every", arg, &o->drop_every_s);
-	case OPT_ROTATE_EVERY:
-		return parse_seconds("rotate-every", arg, &o->rotate_every_s);
-	case OPT_CLOCK_DRIFT:
-		if (drift_parse(arg, &o->clock.phases))
-			return true;
-		fprintf(stderr, "ostrelin-sender: --clock-drift wants PPM:SECONDS[,PPM:SECONDS...], not \"%s\"\n", arg);
+	in_addr addr;
+	if (inet_pton(AF_INET, arg, &addr) != 1) {
+		fprintf(stderr, "ostrelin-sender: --listen wants a dotted IPv4 address, not \"%s\"\n", arg);
 		return false;
 	}
+	o->listen_addr = arg;
+	return true;
+}
+
+bool parse_video_flags(const char *arg, SenderOptions *o)
+{
+	long value = 0;
+	if (!parse_long("video-flags", arg, 0, 255, &value))
+		return false;
+	if (value & (PACKET_FLAG_CAPS | PACKET_FLAG_AUDIO)) {
+		fprintf(stderr, "ostrelin-sender: --video-flags must leave 0x04 and 0x08 clear\n");
+		return false;
+	}
+	o->video_flags = (uint8_t)value;
+	return true;
+}
+
+bool parse_clock_drift(const char *arg, SenderOptions *o)
+{
+	if (drift_parse(arg, &o->clock.phases))
+		return true;
+	fprintf(stderr, "ostrelin-sender: --clock-drift wants PPM:SECONDS[,PPM:SECONDS...], not \"%s\"\n", arg);
 	return false;
+}
+
+/* Every option but --help, each with what its value does. */
+std::vector<OptionRow> option_rows(SenderOptions *o)
+{
+	CameraCaps *caps = &o->caps;
+	return {
+		{"listen", true,
+		 [o](const char *arg) {
+			 return parse_listen(arg, o);
+		 }},
+		whole("port", 0, 65535, &o->port),
+		whole("width", 16, 4096, &o->width),
+		whole("height", 16, 4096, &o->height),
+		whole("fps", 1, 120, &o->fps),
+		whole("gop", 0, 100000, &o->gop),
+		whole("crf", 0, 51, &o->crf),
+		whole("tone", 1, 20000, &o->tone_hz),
+		whole("reserved", 0, 255, &o->reserved),
+		{"video-flags", true,
+		 [o](const char *arg) {
+			 return parse_video_flags(arg, o);
+		 }},
+		whole("caps-flags", 0, 255, &caps->flags),
+		whole("zoom-min", INT32_MIN, INT32_MAX, &caps->zoom_min),
+		whole("zoom-max", INT32_MIN, INT32_MAX, &caps->zoom_max),
+		whole("ev-min", INT32_MIN, INT32_MAX, &caps->ev_min),
+		whole("ev-max", INT32_MIN, INT32_MAX, &caps->ev_max),
+		whole("ev-step", INT32_MIN, INT32_MAX, &caps->ev_step),
+		{"awb", true,
+		 [caps](const char *arg) {
+			 return parse_awb(arg, caps);
+		 }},
+		whole("connections", 0, LONG_MAX, &o->connections),
+		seconds("duration", &o->duration_s),
+		option_flag("bad-magic", &o->bad_magic),
+		whole("bad-version", 0, 255, &o->bad_version),
+		whole("bad-codec", 0, 255, &o->bad_codec),
+		option_flag("oversize", &o->oversize),
+		option_flag("exact-max", &o->exact_max),
+		whole("stall-header", 0, 3600000, &o->stall_header_ms),
+		whole("stall-payload", 0, 3600000, &o->stall_payload_ms),
+		option_flag("close-mid-packet", &o->close_mid_packet),
+		whole("clock-jump", -1000000000L, 1000000000L, &o->clock_jump_ms),
+		seconds("clock-jump-after", &o->clock_jump_after_s),
+		option_flag("zero-length", &o->zero_length),
+		option_flag("malformed-caps", &o->malformed_caps),
+		option_flag("malformed-audio-config", &o->malformed_audio_config),
+		option_flag("no-audio", &o->no_audio),
+		option_flag("no-caps", &o->no_caps),
+		whole("stall-handshake", 0, 3600000, &o->stall_handshake_ms),
+		option_flag("handshake-only", &o->handshake_only),
+		option_flag("annexb", &o->annexb),
+		option_text("send-log", &o->send_log),
+		seconds("drop-every", &o->drop_every_s),
+		seconds("rotate-every", &o->rotate_every_s),
+		{"clock-drift", true,
+		 [o](const char *arg) {
+			 return parse_clock_drift(arg, o);
+		 }},
+	};
 }
 
 } // namespace
 
-ParseResult sender_parse_options(int argc, char **argv, SenderOptions *opts)
+OptionsRead sender_parse_options(int argc, char **argv, SenderOptions *opts)
 {
 	SenderOptions o;
 	o.caps = default_caps();
-	optind = 1;
-	opterr = 1;
-	int id;
-	while ((id = getopt_long(argc, argv, "h", long_options, nullptr)) != -1) {
-		if (id == 'h') {
-			sender_print_help(argv[0]);
-			return ParseResult::exit_ok;
-		}
-		if (id == '?' || !apply_option(id, optarg, &o)) {
-			fprintf(stderr, "Try '%s --help'.\n", argv[0]);
-			return ParseResult::exit_error;
-		}
-	}
-	if (optind < argc) {
-		fprintf(stderr, "ostrelin-sender: unexpected argument \"%s\"\nTry '%s --help'.\n", argv[optind],
-			argv[0]);
-		return ParseResult::exit_error;
-	}
+	OptionsRead read = read_options(argc, argv, option_rows(&o), "ostrelin-sender");
+	if (read == OptionsRead::help)
+		sender_print_help(argv[0]);
+	if (read != OptionsRead::run)
+		return read;
 	if (o.width % 2 != 0 || o.height % 2 != 0) {
 		fprintf(stderr, "ostrelin-sender: --width and --height must be even (4:2:0 pictures)\n");
-		return ParseResult::exit_error;
+		return OptionsRead::bad;
 	}
 	*opts = o;
-	return ParseResult::run;
+	return OptionsRead::run;
 }

@@ -2,8 +2,8 @@
 /* Command-line options of the reference sender: what it serves, and how it
  * misbehaves on purpose so that a receiver's error handling can be tried. */
 
+#include "command-line.h"
 #include "drift-clock.h"
-#include "parse-result.h"
 #include "stream-protocol.h"
 
 #include <cstdint>
@@ -51,7 +51,7 @@ struct SenderOptions {
 	bool handshake_only = false;
 };
 
-/* Fills opts from argv. Prints --help to stdout (exit_ok) or an error and a
- * hint to stderr (exit_error). */
-ParseResult sender_parse_options(int argc, char **argv, SenderOptions *opts);
+/* Fills opts from argv. Prints --help to stdout (help) or an error and a
+ * hint to stderr (bad). */
+OptionsRead sender_parse_options(int argc, char **argv, SenderOptions *opts);
 void sender_print_help(const char *program);

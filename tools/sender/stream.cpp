@@ -2,6 +2,7 @@
 #include "encoder.h"
 #include "send-log.h"
 
+#include <cctype>
 #include <climits>
 #include <cstring>
 #include <iterator>
@@ -78,13 +79,14 @@ static bool send_packet(StreamState &s, uint8_t flags, uint64_t timestamp, const
 static bool send_handshake(StreamState &s)
 {
 	const SenderOptions &o = s.opts;
-	Handshake hs = {};
-	memcpy(hs.magic, o.bad_magic ? "nrix" : "NRIX", 4);
-	hs.version = o.bad_version >= 0 ? (uint8_t)o.bad_version : STREAM_PROTOCOL_VERSION;
-	hs.codec = o.bad_codec >= 0 ? (uint8_t)o.bad_codec : STREAM_CODEC_H264;
-	hs.width = (uint16_t)o.width;
-	hs.height = (uint16_t)o.height;
-	hs.fps = (uint8_t)o.fps;
+	Handshake hs = handshake_make((uint16_t)o.width, (uint16_t)o.height, (uint8_t)o.fps);
+	if (o.bad_magic) /* "nrix" */
+		for (uint8_t &c : hs.magic)
+			c = (uint8_t)tolower(c);
+	if (o.bad_version >= 0)
+		hs.version = (uint8_t)o.bad_version;
+	if (o.bad_codec >= 0)
+		hs.codec = (uint8_t)o.bad_codec;
 	hs.reserved = o.reserved;
 	uint8_t bytes[HANDSHAKE_SIZE];
 	handshake_write(hs, bytes);
