@@ -273,12 +273,11 @@ class VideoDecoderUnsupported : public testing::TestWithParam<UnsupportedCase> {
 TEST_P(VideoDecoderUnsupported, WarnsForEveryPictureAndOutputsNothing)
 {
 	const UnsupportedCase &c = GetParam();
+	const std::string warning = plugin_line(LOGTEXT_PIXEL_FORMAT_UNSUPPORTED, (int)c.pixel_format);
+	LogCapture log;
+	DecoderPtr decoder = make_decoder();
 	auto units = payloads(c.fixture);
 	ASSERT_EQ(c.pictures, units.size());
-	const std::string warning = plugin_line(LOGTEXT_PIXEL_FORMAT_UNSUPPORTED, (int)c.pixel_format);
-
-	DecoderPtr decoder = make_decoder();
-	LogCapture log;
 	for (size_t n = 0; n < units.size(); n++) {
 		obs_source_frame out = media::sentinel<obs_source_frame>();
 		const obs_source_frame untouched = out;

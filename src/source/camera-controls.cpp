@@ -17,6 +17,14 @@ const CameraControlRow *camera_control_by_command(uint8_t command)
 	return nullptr;
 }
 
+uint8_t camera_controls_caps_flags(void)
+{
+	uint8_t flags = 0;
+	for (const CameraControlRow &row : camera_controls)
+		flags |= row.caps_flag;
+	return flags;
+}
+
 bool camera_control_announced(const CameraControlRow &row, const CameraCaps &caps)
 {
 	return row.caps_flag ? (caps.flags & row.caps_flag) != 0 : caps.awb_count > 0;

@@ -46,6 +46,9 @@ struct ControlValues {
 };
 
 bool camera_control_announced(const CameraControlRow &row, const CameraCaps &caps);
+/* Every announcing bit of the table: what a phone with all the controls
+ * sets in CameraCaps.flags. */
+uint8_t camera_controls_caps_flags(void);
 /* The row of a wire command; null for a command no row has. */
 const CameraControlRow *camera_control_by_command(uint8_t command);
 

@@ -2,6 +2,7 @@
 /* The phone's side of a stream for tests and benchmarks: a loopback listener and a
  * connection that writes the stream's records, whole or split. */
 
+#include "camera-controls.h"
 #include "exact-read.h"
 #include "stream-protocol.h"
 
@@ -54,8 +55,7 @@ inline Bytes packet(uint8_t flags, uint64_t timestamp_us, const Bytes &payload)
 inline CameraCaps all_caps()
 {
 	/* valid, flags, zoom min and max, ev min, max and step, awb count and modes */
-	return CameraCaps{0,         CAPS_ZOOM | CAPS_EV | CAPS_TORCH | CAPS_AE_LOCK, 1000, 8000, -12, 12, 333333, 3,
-			  {1, 5, 42}};
+	return CameraCaps{0, camera_controls_caps_flags(), 1000, 8000, -12, 12, 333333, 3, {1, 5, 42}};
 }
 
 inline Bytes caps_packet(const CameraCaps &caps)

@@ -116,6 +116,17 @@ static RunResult stream(obs_source_t *source, const HostOptions &opts, const Plu
 	return result;
 }
 
+static void print_plugin_log(const PluginLog &log)
+{
+	std::vector<std::string> lines = log.lines();
+	if (lines.empty())
+		return;
+	printf("--- the plug-in's log ---\n");
+	for (const std::string &line : lines)
+		printf("%s\n", line.c_str());
+	printf("---\n");
+}
+
 /* Writes the PNG and says where; false when it could not. */
 static bool write_picture(const RunResult &run, const std::string &path)
 {
@@ -135,17 +146,6 @@ static bool write_picture(const RunResult &run, const std::string &path)
 	       absolute ? absolute : path.c_str());
 	free(absolute);
 	return true;
-}
-
-static void print_plugin_log(const PluginLog &log)
-{
-	std::vector<std::string> lines = log.lines();
-	if (lines.empty())
-		return;
-	printf("--- the plug-in's log ---\n");
-	for (const std::string &line : lines)
-		printf("%s\n", line.c_str());
-	printf("---\n");
 }
 
 int main(int argc, char **argv)

@@ -1,4 +1,5 @@
 #include "options.h"
+#include "camera-controls.h"
 #include "command-line.h"
 
 #include <arpa/inet.h>
@@ -73,8 +74,7 @@ bool parse_awb(const char *text, CameraCaps *caps)
 CameraCaps default_caps(void)
 {
 	/* valid, flags, zoom min and max, ev min, max and step, awb count and modes */
-	return CameraCaps{
-		1, CAPS_ZOOM | CAPS_EV | CAPS_TORCH | CAPS_AE_LOCK, 1000, 8000, -12, 12, 166667, 5, {1, 2, 3, 5, 6}};
+	return CameraCaps{1, camera_controls_caps_flags(), 1000, 8000, -12, 12, 166667, 5, {1, 2, 3, 5, 6}};
 }
 
 bool parse_listen(const char *arg, SenderOptions *o)

@@ -774,40 +774,44 @@ void obs_source_output_audio(obs_source_t *source, const struct obs_source_audio
 	ReleaseSRWLockExclusive(&lock);
 }
 
-size_t standin_video_count(void)
+/* A table's count and its records, read under the lock while the plug-in's
+ * threads may still add to it. */
+static size_t count_of(const size_t *total)
 {
 	AcquireSRWLockShared(&lock);
-	size_t n = video_total;
+	size_t n = *total;
 	ReleaseSRWLockShared(&lock);
 	return n;
+}
+
+static bool copy_at(const void *records, size_t record_size, const size_t *total, size_t index, void *out)
+{
+	AcquireSRWLockShared(&lock);
+	bool ok = index < *total;
+	if (ok)
+		memcpy(out, (const char *)records + index * record_size, record_size);
+	ReleaseSRWLockShared(&lock);
+	return ok;
+}
+
+size_t standin_video_count(void)
+{
+	return count_of(&video_total);
 }
 
 bool standin_video_at(size_t index, struct standin_video *out)
 {
-	AcquireSRWLockShared(&lock);
-	bool ok = index < video_total;
-	if (ok)
-		*out = videos[index];
-	ReleaseSRWLockShared(&lock);
-	return ok;
+	return copy_at(videos, sizeof(*out), &video_total, index, out);
 }
 
 size_t standin_audio_count(void)
 {
-	AcquireSRWLockShared(&lock);
-	size_t n = audio_total;
-	ReleaseSRWLockShared(&lock);
-	return n;
+	return count_of(&audio_total);
 }
 
 bool standin_audio_at(size_t index, struct standin_audio *out)
 {
-	AcquireSRWLockShared(&lock);
-	bool ok = index < audio_total;
-	if (ok)
-		*out = audios[index];
-	ReleaseSRWLockShared(&lock);
-	return ok;
+	return copy_at(audios, sizeof(*out), &audio_total, index, out);
 }
 
 /* BT.601 or BT.709 YUV to RGB for limited or full range, as libobs lays out
