@@ -274,8 +274,8 @@ TEST_P(VideoDecoderUnsupported, WarnsForEveryPictureAndOutputsNothing)
 {
 	const UnsupportedCase &c = GetParam();
 	const std::string warning = plugin_line(LOGTEXT_PIXEL_FORMAT_UNSUPPORTED, (int)c.pixel_format);
-	LogCapture log;
 	DecoderPtr decoder = make_decoder();
+	LogCapture log; /* from here on: the decoder's start is logged apart */
 	auto units = payloads(c.fixture);
 	ASSERT_EQ(c.pictures, units.size());
 	for (size_t n = 0; n < units.size(); n++) {
