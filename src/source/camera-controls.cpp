@@ -1,12 +1,15 @@
 #include "camera-controls.h"
 
-const CameraControlRow camera_controls[CAMERA_CONTROL_COUNT] = {
+constexpr CameraControlRow camera_controls[CAMERA_CONTROL_COUNT] = {
 	{"zoom", CONTROL_ZOOM, CAPS_ZOOM, ControlSetting::zoom_factor, 1.0, "Zoom", ControlWidget::zoom_slider},
 	{"ev", CONTROL_EV, CAPS_EV, ControlSetting::integer, 0, "ExposureStep", ControlWidget::exposure_slider},
 	{"torch", CONTROL_TORCH, CAPS_TORCH, ControlSetting::boolean, 0, "Torch", ControlWidget::check_box},
 	{"ae_lock", CONTROL_AE_LOCK, CAPS_AE_LOCK, ControlSetting::boolean, 0, "AELock", ControlWidget::check_box},
 	{"awb", CONTROL_AWB, 0, ControlSetting::integer, 1, "AWB", ControlWidget::white_balance_list},
 };
+/* A row added without raising CAMERA_CONTROL_COUNT does not compile; a count
+ * raised without its row would leave an empty last row. */
+static_assert(camera_controls[CAMERA_CONTROL_COUNT - 1].key != nullptr, "CAMERA_CONTROL_COUNT has no row");
 
 const CameraControlRow *camera_control_by_command(uint8_t command)
 {

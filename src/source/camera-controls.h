@@ -11,7 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#define CAMERA_CONTROL_COUNT 5
+#define CAMERA_CONTROL_COUNT 5 /* rows of camera_controls */
 #define CAMERA_CONTROLS_WIRE_SIZE (CAMERA_CONTROL_COUNT * CONTROL_MESSAGE_SIZE)
 
 enum class ControlSetting {
