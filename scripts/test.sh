@@ -101,7 +101,7 @@ run_dll_e2e() {
 }
 
 format_check() {
-	git ls-files -- 'src/*.cpp' 'src/*.h' 'tools/*.cpp' 'tools/*.h' 'tests/*.cpp' 'tests/*.h' 'bench/*.cpp' 'bench/*.h' |
+	git ls-files -- 'src/*.cpp' 'src/*.h' 'tools/*.cpp' 'tools/*.h' 'tests/*.cpp' 'tests/*.h' 'support/*.cpp' 'support/*.h' 'bench/*.cpp' 'bench/*.h' |
 		xargs -r clang-format --dry-run --Werror
 }
 

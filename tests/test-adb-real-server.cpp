@@ -65,14 +65,14 @@ protected:
 
 	void start_server()
 	{
-		ChildSpec spec;
-		spec.argv = {"adb", "nodaemon", "server"};
-		spec.search_path = true;
-		spec.output = ChildOutput::file;
-		spec.output_file = log_path();
-		spec.env = {"HOME=" + home_, "TMPDIR=" + home_,
-			    std::string("PATH=") + (getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin")};
-		int err = server_.start(spec);
+		ChildLaunch launch;
+		launch.argv = {"adb", "nodaemon", "server"};
+		launch.search_path = true;
+		launch.output = ChildOutput::file;
+		launch.output_file = log_path();
+		launch.env = {"HOME=" + home_, "TMPDIR=" + home_,
+			      std::string("PATH=") + (getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin")};
+		int err = server_.start(launch);
 		ASSERT_EQ(err, 0) << "cannot start `adb` (is Debian's adb package installed?): " << strerror(err);
 
 		for (int i = 0; i < 1000 && !port_5037_answers(); i++) {

@@ -13,12 +13,12 @@
 
 namespace {
 
-ChildSpec shell(const std::string &script, ChildOutput output = ChildOutput::pipe)
+ChildLaunch shell(const std::string &script, ChildOutput output = ChildOutput::pipe)
 {
-	ChildSpec spec;
-	spec.argv = {"/bin/sh", "-c", script};
-	spec.output = output;
-	return spec;
+	ChildLaunch launch;
+	launch.argv = {"/bin/sh", "-c", script};
+	launch.output = output;
+	return launch;
 }
 
 TEST(ChildProcess, ExitStatus)
@@ -53,23 +53,23 @@ TEST(ChildProcess, FileTakesStdoutAndStderrWithEmptyStdin)
 {
 	char dir[] = "/tmp/ostrelin-child-XXXXXX";
 	ASSERT_NE(mkdtemp(dir), nullptr);
-	ChildSpec spec = shell("echo out; echo err >&2; cat", ChildOutput::file);
-	spec.output_file = std::string(dir) + "/out";
-	spec.null_stdin = true;
+	ChildLaunch launch = shell("echo out; echo err >&2; cat", ChildOutput::file);
+	launch.output_file = std::string(dir) + "/out";
+	launch.null_stdin = true;
 	ChildProcess child;
-	ASSERT_EQ(child.start(spec), 0);
+	ASSERT_EQ(child.start(launch), 0);
 	EXPECT_EQ(child.wait_exit(5000), 0);
-	std::ifstream in(spec.output_file);
+	std::ifstream in(launch.output_file);
 	EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "out\nerr\n");
 	std::system(("rm -rf '" + std::string(dir) + "'").c_str());
 }
 
 TEST(ChildProcess, EnvironmentReplacesThisProcesss)
 {
-	ChildSpec spec = shell("echo \"$OSTRELIN_CHILD:$HOME\"");
-	spec.env = {"OSTRELIN_CHILD=set"};
+	ChildLaunch launch = shell("echo \"$OSTRELIN_CHILD:$HOME\"");
+	launch.env = {"OSTRELIN_CHILD=set"};
 	ChildProcess child;
-	ASSERT_EQ(child.start(spec), 0);
+	ASSERT_EQ(child.start(launch), 0);
 	std::string line;
 	ASSERT_TRUE(child.next_line(5000, &line));
 	EXPECT_EQ(line, "set:");
@@ -96,10 +96,10 @@ TEST(ChildProcess, StopSendsTheSignal)
 
 TEST(ChildProcess, MissingProgramIsRefused)
 {
-	ChildSpec spec;
-	spec.argv = {"/nonexistent/ostrelin-child"};
+	ChildLaunch launch;
+	launch.argv = {"/nonexistent/ostrelin-child"};
 	ChildProcess child;
-	EXPECT_NE(child.start(spec), 0);
+	EXPECT_NE(child.start(launch), 0);
 	EXPECT_FALSE(child.running());
 	EXPECT_EQ(child.wait_exit(5000), -1);
 }

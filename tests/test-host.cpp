@@ -62,17 +62,17 @@ private:
  * inherits this test's X display. */
 HostRun run_host(const TempDir &dir, std::vector<std::string> args)
 {
-	ChildSpec spec;
-	spec.argv = std::move(args);
-	spec.argv.insert(spec.argv.begin(), OSTRELIN_HOST_PATH);
-	spec.null_stdin = true;
-	spec.output = ChildOutput::file;
-	spec.output_file = dir.path() + "/host.out";
+	ChildLaunch launch;
+	launch.argv = std::move(args);
+	launch.argv.insert(launch.argv.begin(), OSTRELIN_HOST_PATH);
+	launch.null_stdin = true;
+	launch.output = ChildOutput::file;
+	launch.output_file = dir.path() + "/host.out";
 	ChildProcess host;
 	HostRun run;
-	if (host.start(spec) == 0)
+	if (host.start(launch) == 0)
 		run.status = host.wait_exit(90 * 1000);
-	run.output = read_file(spec.output_file).value_or("");
+	run.output = read_file(launch.output_file).value_or("");
 	return run;
 }
 

@@ -5,11 +5,11 @@
 
 SenderProcess::SenderProcess(std::vector<std::string> options, const std::string &program)
 {
-	ChildSpec spec;
-	spec.argv = {program, "--port", "0"};
-	spec.argv.insert(spec.argv.end(), options.begin(), options.end());
-	spec.output = ChildOutput::pipe;
-	if (child_.start(spec) != 0)
+	ChildLaunch launch;
+	launch.argv = {program, "--port", "0"};
+	launch.argv.insert(launch.argv.end(), options.begin(), options.end());
+	launch.output = ChildOutput::pipe;
+	if (child_.start(launch) != 0)
 		return;
 	std::string first = next_line(5000);
 	const std::string prefix = "listening on 127.0.0.1:";

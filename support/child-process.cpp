@@ -33,30 +33,30 @@ ChildProcess::~ChildProcess()
 		close(out_);
 }
 
-int ChildProcess::start(const ChildSpec &spec)
+int ChildProcess::start(const ChildLaunch &launch)
 {
-	std::vector<std::string> args = spec.argv;
-	std::vector<std::string> env = spec.env;
+	std::vector<std::string> args = launch.argv;
+	std::vector<std::string> env = launch.env;
 	std::vector<char *> argv = pointers(args);
 	std::vector<char *> envp = pointers(env);
 
 	int fds[2] = {-1, -1};
-	if (spec.output == ChildOutput::pipe && pipe2(fds, O_CLOEXEC) != 0)
+	if (launch.output == ChildOutput::pipe && pipe2(fds, O_CLOEXEC) != 0)
 		return errno;
 	posix_spawn_file_actions_t actions;
 	posix_spawn_file_actions_init(&actions);
-	if (spec.null_stdin)
+	if (launch.null_stdin)
 		posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-	if (spec.output == ChildOutput::pipe)
+	if (launch.output == ChildOutput::pipe)
 		posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-	if (spec.output == ChildOutput::file) {
-		posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, spec.output_file.c_str(),
+	if (launch.output == ChildOutput::file) {
+		posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, launch.output_file.c_str(),
 						 O_WRONLY | O_CREAT | O_TRUNC, 0644);
 		posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
 	}
 	char **child_env = env.empty() ? environ : envp.data();
-	int err = spec.search_path ? posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), child_env)
-				   : posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), child_env);
+	int err = launch.search_path ? posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), child_env)
+				     : posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), child_env);
 	posix_spawn_file_actions_destroy(&actions);
 	if (err != 0)
 		pid_ = -1;

@@ -11,7 +11,7 @@
 
 enum class ChildOutput { inherit, pipe, file };
 
-struct ChildSpec {
+struct ChildLaunch {
 	std::vector<std::string> argv; /* argv[0] is the program */
 	bool search_path = false;      /* look argv[0] up on PATH */
 	ChildOutput output = ChildOutput::inherit;
@@ -28,7 +28,7 @@ public:
 	ChildProcess &operator=(const ChildProcess &) = delete;
 
 	/* 0, or posix_spawn's error number (or errno of the pipe). */
-	int start(const ChildSpec &spec);
+	int start(const ChildLaunch &launch);
 	bool running() const { return pid_ > 0; }
 
 	/* ChildOutput::pipe: the next whole line into *line, without its
