@@ -4,10 +4,17 @@
 # calls (cmake/windows/*.symbols; a test compares the lists with what the
 # Linux build imports). The DLL names follow the FFmpeg headers compiled with.
 #
-# For another OBS, point these at its SDK: its libobs headers, the folder
-# holding its libavcodec/ and libavutil/ headers.
-set(OSTRELIN_OBS_INCLUDE_DIR "/usr/include/obs" CACHE PATH "libobs headers")
-set(OSTRELIN_FFMPEG_INCLUDE_DIR "/usr/include/x86_64-linux-gnu" CACHE PATH "Folder holding libavcodec/ and libavutil/")
+# By default OBS 32's: libobs 32.2.2's headers and FFmpeg 8.1.2's, both put
+# in build/ by scripts/build-windows.sh. For another OBS, point these at its
+# SDK: its libobs headers, the folder holding its libavcodec/ and libavutil/
+# headers.
+get_filename_component(ostrelin_build_dir ${CMAKE_CURRENT_LIST_DIR}/../build ABSOLUTE)
+set(OSTRELIN_OBS_INCLUDE_DIR "${ostrelin_build_dir}/obs32-sdk/root/usr/include/obs" CACHE PATH "libobs headers")
+set(OSTRELIN_FFMPEG_INCLUDE_DIR "${ostrelin_build_dir}/ffmpeg-windows/include" CACHE PATH
+                                "Folder holding libavcodec/ and libavutil/")
+if(NOT EXISTS ${OSTRELIN_OBS_INCLUDE_DIR}/obs-config.h)
+  message(FATAL_ERROR "No libobs headers in ${OSTRELIN_OBS_INCLUDE_DIR} (scripts/build-windows.sh puts OBS 32's there)")
+endif()
 
 set(windows_dir ${CMAKE_CURRENT_LIST_DIR}/windows)
 set(sdk_dir ${CMAKE_BINARY_DIR}/windows-sdk)
@@ -17,7 +24,7 @@ set(sdk_dir ${CMAKE_BINARY_DIR}/windows-sdk)
 file(MAKE_DIRECTORY ${sdk_dir}/include ${sdk_dir}/lib)
 foreach(lib libavcodec libavutil)
   if(NOT EXISTS ${OSTRELIN_FFMPEG_INCLUDE_DIR}/${lib}/version.h)
-    message(FATAL_ERROR "No ${lib} headers in ${OSTRELIN_FFMPEG_INCLUDE_DIR}")
+    message(FATAL_ERROR "No ${lib} headers in ${OSTRELIN_FFMPEG_INCLUDE_DIR} (scripts/build-windows.sh puts FFmpeg 8.1.2's there)")
   endif()
   file(REMOVE ${sdk_dir}/include/${lib})
   file(CREATE_LINK ${OSTRELIN_FFMPEG_INCLUDE_DIR}/${lib} ${sdk_dir}/include/${lib} SYMBOLIC)
@@ -53,6 +60,7 @@ ostrelin_import_library(obs obs.dll obs_lib)
 ostrelin_import_library(avcodec avcodec-${avcodec_major}.dll avcodec_lib)
 ostrelin_import_library(avutil avutil-${avutil_major}.dll avutil_lib)
 message(STATUS "Windows DLLs imported: obs.dll avcodec-${avcodec_major}.dll avutil-${avutil_major}.dll")
+set(OSTRELIN_FFMPEG_DLLS "avcodec-${avcodec_major}.dll;avutil-${avutil_major}.dll" CACHE INTERNAL "FFmpeg DLLs imported")
 
 add_library(OBS::libobs INTERFACE IMPORTED)
 target_include_directories(OBS::libobs INTERFACE ${windows_dir}/include ${OSTRELIN_OBS_INCLUDE_DIR})

@@ -2,29 +2,69 @@
 # Cross-builds the plug-in for 64-bit Windows with mingw-w64 and packs it as
 # OBS on Windows finds a plug-in:
 #   build/windows/ostrelin.dll
-#   build/windows/ostrelin-windows-x64.zip
+#   build/windows/ostrelin-obs<N>-windows-x64.zip   (N: the libobs major compiled against)
 #     obs-plugins/64bit/ostrelin.dll
 #     data/obs-plugins/ostrelin/locale/*.ini
-# It compiles against this machine's libobs and FFmpeg headers unless told
-# otherwise (see the README: building for another OBS). Extra arguments go to
-# CMake's configure step, e.g. -DOSTRELIN_OBS_INCLUDE_DIR=<sdk>/include.
+# By default it builds for OBS 32: libobs 32.2.2's headers from Debian
+# unstable's libobs-dev (unpacked into build/obs32-sdk, never installed; the
+# same version's libobs0t64 beside it, whose export table the test command
+# checks the import list against) and FFmpeg 8.1.2 (scripts/build-ffmpeg-windows.sh).
+# Extra arguments go to CMake's configure step; to build for another OBS, give
+# its SDK (see the README):
+#   -DOSTRELIN_OBS_INCLUDE_DIR=<libobs headers> -DOSTRELIN_FFMPEG_INCLUDE_DIR=<folder of libavcodec/>
 set -euo pipefail
 cd "$(dirname "$0")/.."
+root=$PWD
 
 scripts/setup.sh
+
+obs_version=32.2.2+ds-1+b2
+sdk=$root/build/obs32-sdk
+if [ "$(cat "$sdk/version" 2>/dev/null)" != "$obs_version" ]; then
+	rm -rf "$sdk"
+	mkdir -p "$sdk/debs"
+	(cd "$sdk/debs" && "$root/scripts/sid-apt.sh" download -qq "libobs-dev=$obs_version" "libobs0t64=$obs_version")
+	for deb in "$sdk"/debs/*.deb; do dpkg-deb -x "$deb" "$sdk/root"; done
+	echo "$obs_version" >"$sdk/version"
+fi
+
+# The SDK arguments: OBS 32's unless the arguments name other headers. The DLL
+# must import exactly the DLLs of the FFmpeg it is built for.
+sdk_args=()
+case " $* " in
+*" -DOSTRELIN_OBS_INCLUDE_DIR="*) ;;
+*) sdk_args+=(-DOSTRELIN_OBS_INCLUDE_DIR="$sdk/root/usr/include/obs") ;;
+esac
+ffmpeg_bin=
+case " $* " in
+*" -DOSTRELIN_FFMPEG_INCLUDE_DIR="*) ;;
+*)
+	ffmpeg_bin=$(scripts/build-ffmpeg-windows.sh)
+	sdk_args+=(-DOSTRELIN_FFMPEG_INCLUDE_DIR="${ffmpeg_bin%/bin}/include")
+	;;
+esac
 
 out=build/windows
 cmake -S . -B "$out" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
 	-DCMAKE_BUILD_TYPE=Release -DOSTRELIN_WERROR=ON -DOSTRELIN_TESTS=OFF -DOSTRELIN_TOOLS=OFF \
-	-DOSTRELIN_BENCH=OFF "$@" >/dev/null
+	-DOSTRELIN_BENCH=OFF "${sdk_args[@]}" "$@" >/dev/null
 cmake --build "$out" -j "$(nproc)"
 
-tests/windows/check-dll.sh "$out/ostrelin.dll" cmake/windows/ostrelin.def
+cached() { sed -nE "s/^$1:[A-Z]+=//p" "$out/CMakeCache.txt"; }
+if [ -n "$ffmpeg_bin" ]; then
+	ffmpeg_dlls=$(cd "$ffmpeg_bin" && ls avcodec-*.dll avutil-*.dll)
+else
+	ffmpeg_dlls=$(cached OSTRELIN_FFMPEG_DLLS | tr ";" " ")
+fi
+# shellcheck disable=SC2086
+tests/windows/check-dll.sh "$out/ostrelin.dll" cmake/windows/ostrelin.def obs.dll $ffmpeg_dlls
 
+obs_major=$(sed -nE 's/^#define LIBOBS_API_MAJOR_VER ([0-9]+).*/\1/p' "$(cached OSTRELIN_OBS_INCLUDE_DIR)/obs-config.h")
+zip="ostrelin-obs$obs_major-windows-x64.zip"
 stage="$out/package"
-rm -rf "$stage" "$out/ostrelin-windows-x64.zip"
+rm -rf "$stage" "$out"/ostrelin-*windows-x64.zip
 mkdir -p "$stage/obs-plugins/64bit" "$stage/data/obs-plugins/ostrelin/locale"
 cp "$out/ostrelin.dll" "$stage/obs-plugins/64bit/"
 cp data/locale/*.ini "$stage/data/obs-plugins/ostrelin/locale/"
-(cd "$stage" && zip -q -r -X ../ostrelin-windows-x64.zip obs-plugins data)
-echo "built $out/ostrelin.dll and $out/ostrelin-windows-x64.zip"
+(cd "$stage" && zip -q -r -X "../$zip" obs-plugins data)
+echo "built $out/ostrelin.dll and $out/$zip"

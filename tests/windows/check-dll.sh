@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Checks a cross-built ostrelin.dll: its export table holds exactly the names
-# of the .def file, and it imports only from Windows' own DLLs, obs.dll and
-# FFmpeg's avcodec/avutil DLLs (no MinGW runtime DLL).
-#   check-dll.sh <ostrelin.dll> <ostrelin.def>
+# of the .def file, and it imports from exactly the given DLLs (obs.dll and
+# the FFmpeg DLLs of the OBS it is built for, e.g. avcodec-62.dll) besides
+# Windows' own DLLs: no other FFmpeg version, no MinGW runtime DLL.
+#   check-dll.sh <ostrelin.dll> <ostrelin.def> <DLL name>...
 set -euo pipefail
 dll=$1
 def=$2
+shift 2
 objdump=x86_64-w64-mingw32-objdump
 
 expected=$(sed -n '/^EXPORTS/,$p' "$def" | tail -n +2 | awk '/^[A-Za-z_]/ {print $1}' | sort)
@@ -18,12 +20,12 @@ if ! diff -u --label "exports (list)" --label "exports ($dll)" <(echo "$expected
 fi
 
 imports=$($objdump -p "$dll" | awk '/DLL Name:/ {print tolower($3)}' | sort -u)
-allowed='^(kernel32|ws2_32|msvcrt|ucrtbase|advapi32|user32|bcrypt|shell32|ole32|api-ms-win-[a-z0-9-]+|obs|avcodec-[0-9]+|avutil-[0-9]+)\.dll$'
-for name in $imports; do
-	if ! [[ $name =~ $allowed ]]; then
-		echo "$dll imports $name, which is neither Windows' nor OBS's nor FFmpeg's"
-		status=1
-	fi
-done
+windows='^(kernel32|ws2_32|msvcrt|ucrtbase|advapi32|user32|bcrypt|shell32|ole32|api-ms-win-[a-z0-9-]+)\.dll$'
+wanted=$(printf '%s\n' "$@" | tr 'A-Z' 'a-z' | sort -u)
+others=$(for name in $imports; do [[ $name =~ $windows ]] || echo "$name"; done)
+if ! diff -u --label "imports besides Windows' (expected)" --label "imports besides Windows' ($dll)" \
+	<(echo "$wanted") <(echo "$others"); then
+	status=1
+fi
 echo "$dll: $(echo "$exported" | grep -c .) exports; imports $(echo $imports)"
 exit $status
