@@ -117,11 +117,13 @@ void check_pictures(int width, int height)
 	size_t n = standin_video_count();
 	standin_video first = {}, v = {}, prev = {};
 	standin_video_at(0, &first);
-	bool sizes = true, formats = true, rising = true, colours = true, counters = true, distinct = true;
+	bool sizes = true, formats = true, plain = true, rising = true, colours = true, counters = true,
+	     distinct = true;
 	for (size_t i = 0; i < n && standin_video_at(i, &v); i++) {
 		sizes &= (int)v.width == width && (int)v.height == height;
 		formats &= v.format == VIDEO_FORMAT_I420 && !v.full_range &&
 			   std::fabs(v.range_max[0] - 235.0f / 255) < 1e-4;
+		plain &= !v.flip && v.flags == 0 && v.trc == VIDEO_TRC_DEFAULT && v.max_luminance == 0;
 		colours &= close_to(v.red_quarter[0], 63) && close_to(v.red_quarter[1], 102) &&
 			   close_to(v.red_quarter[2], 240) && close_to(v.blue_quarter[0], 32) &&
 			   close_to(v.blue_quarter[1], 240) && close_to(v.blue_quarter[2], 118);
@@ -135,6 +137,7 @@ void check_pictures(int width, int height)
 	check(n >= 60, "at least 60 pictures handed over (" + std::to_string(n) + ")");
 	check(sizes, "every picture is the sender's " + std::to_string(width) + "x" + std::to_string(height));
 	check(formats, "every picture is I420, limited range");
+	check(plain, "every picture is upright, without flags, with the default transfer and luminance");
 	check(rising, "picture timestamps rise");
 	check(colours, "the red and blue quarters have the sender's Y, U, V");
 	check(first.counter == 0 && counters,
@@ -194,9 +197,15 @@ int main(int argc, char **argv)
 	const obs_source_info *info = standin_registered(&info_size);
 	check(info && info_size == sizeof(obs_source_info) && strcmp(info->id, "ostrelin_source") == 0 &&
 		      info->create && info->destroy && info->update && info->get_defaults && info->get_properties,
-	      "one source registered, id ostrelin_source, with the libobs 29 record size");
+	      "one source registered, id ostrelin_source, with the record size of libobs " +
+		      std::to_string(LIBOBS_API_MAJOR_VER) + "'s headers (" + std::to_string(info_size) + " bytes)");
 	if (!info)
 		return 1;
+	size_t newer_set = 0;
+	size_t newer = standin_registered_past_29(&newer_set);
+	check(newer_set == 0, "the " + std::to_string(newer) +
+				      " bytes of fields newer than libobs 29's record are all null (not a filter, "
+				      "the built-in camera icon)");
 	check(strcmp(info->get_name(nullptr), "Ostrelin") == 0, "its name");
 	check(std::string(module_text("NoSuchKey")) == "NoSuchKey", "an unknown text key reads as itself");
 

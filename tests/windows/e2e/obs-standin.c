@@ -610,6 +610,20 @@ const struct obs_source_info *standin_registered(size_t *size)
 	return registered_size ? &registered : NULL;
 }
 
+size_t standin_registered_past_29(size_t *set)
+{
+	/* libobs 29's record ends with video_get_color_space; what later
+	 * versions add comes after it. */
+	const size_t end_29 = offsetof(struct obs_source_info, video_get_color_space) +
+			      sizeof(registered.video_get_color_space);
+	const size_t end = registered_size < sizeof(registered) ? registered_size : sizeof(registered);
+	const uint8_t *bytes = (const uint8_t *)&registered;
+	*set = 0;
+	for (size_t i = end_29; i < end; i++)
+		*set += bytes[i] != 0;
+	return end > end_29 ? end - end_29 : 0;
+}
+
 struct obs_source {
 	volatile LONG refs;
 	obs_data_t *settings;
@@ -722,6 +736,10 @@ void obs_source_output_video(obs_source_t *source, const struct obs_source_frame
 	r.format = frame->format;
 	r.timestamp = frame->timestamp;
 	r.full_range = frame->full_range;
+	r.flip = frame->flip;
+	r.flags = frame->flags;
+	r.trc = frame->trc;
+	r.max_luminance = frame->max_luminance;
 	memcpy(r.range_min, frame->color_range_min, sizeof(r.range_min));
 	memcpy(r.range_max, frame->color_range_max, sizeof(r.range_max));
 	r.thread = GetCurrentThreadId();

@@ -17,6 +17,10 @@ struct standin_video {
 	uint64_t timestamp;
 	bool full_range;
 	float range_min[3], range_max[3];
+	bool flip;                               /* upside down */
+	uint8_t flags;                           /* OBS_SOURCE_FRAME_* */
+	uint8_t trc;                             /* enum video_trc */
+	uint16_t max_luminance;                  /* nits, 0: libobs's default */
 	uint64_t checksum;                       /* FNV-1a over the visible bytes of the three planes */
 	uint8_t red_quarter[3], blue_quarter[3]; /* Y, U, V at the middle of each */
 	int counter;                             /* the 16-block frame counter at the top of the right half */
@@ -34,6 +38,9 @@ struct standin_audio {
 STANDIN_API void standin_set_module_paths(const char *data_path, const char *config_path);
 
 STANDIN_API const struct obs_source_info *standin_registered(size_t *size);
+/* How many bytes of the registered record lie past libobs 29's record (0 with
+ * 29's headers), and in *set how many of them are not zero. */
+STANDIN_API size_t standin_registered_past_29(size_t *set);
 
 STANDIN_API obs_data_t *standin_data_create(void);
 STANDIN_API void standin_data_set_double(obs_data_t *data, const char *name, double val);
