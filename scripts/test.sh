@@ -3,9 +3,11 @@
 #   build/release  optimised, warnings as errors: all tests, the real-OBS test included
 #   build/asan     AddressSanitizer + UndefinedBehaviorSanitizer: all unit and libobs tests
 #   build/tsan     ThreadSanitizer: the tests labelled "threaded"
-# plus the Windows build (the DLL and its zip, cross-built with mingw-w64, and
-# its export and import tables checked), the Windows tests run under Wine, the
-# DLL itself run end to end under Wine against the reference sender, a format
+# plus the Windows build for OBS 32 (the DLL and its zip, cross-built with
+# mingw-w64 against libobs 32.2.2 and FFmpeg 8.1.2, its export and import
+# tables checked, its libobs imports checked against libobs 32.2.2's exports),
+# the Windows tests run under Wine, the DLL itself run end to end under Wine
+# against the reference sender, a format
 # check, and each fuzz target (clang, libFuzzer, ASan + UBSan) for 20 s from
 # its committed corpus, which keeps every input that once crashed one.
 set -euo pipefail
@@ -72,8 +74,10 @@ count_summary() {
 # Wine; each GoogleTest case counts.
 run_wine_tests() {
 	local dir=build/windows-tests
+	# -U: the SDK folders go back to their defaults, OBS 32's (put in build/ by
+	# scripts/build-windows.sh), whatever an earlier run left in the cache.
 	if ! cmake -S tests/windows -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
-		-DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null || ! cmake --build "$dir" -j "$jobs"; then
+		-DCMAKE_BUILD_TYPE=RelWithDebInfo -U 'OSTRELIN_*_INCLUDE_DIR' >/dev/null || ! cmake --build "$dir" -j "$jobs"; then
 		echo "windows tests: build FAILED"
 		failed_total=$((failed_total + 1))
 		failed=1
@@ -84,8 +88,9 @@ run_wine_tests() {
 	count_summary wine "$log"
 }
 
-# The real ostrelin.dll under Wine beside a stand-in obs.dll and FFmpeg's
-# Windows DLLs (built from Debian's FFmpeg source, kept in build/), against the
+# The real ostrelin.dll under Wine beside a stand-in obs.dll (libobs 32.2.2's
+# headers) and FFmpeg 8.1.2's Windows DLLs (built from Debian's source, kept in
+# build/), against the
 # reference sender running natively; each case counts.
 run_dll_e2e() {
 	local ffmpeg log=build/windows-tests/dll-e2e-summary.log
@@ -106,7 +111,9 @@ format_check() {
 }
 
 check_step "clang-format" format_check
-check_step "windows DLL (mingw-w64)" scripts/build-windows.sh
+check_step "windows DLL for OBS 32 (mingw-w64)" scripts/build-windows.sh
+check_step "obs.symbols exported by libobs 32.2.2" tests/windows/check-obs-exports.sh cmake/windows/obs.symbols \
+	build/obs32-sdk/root/usr/lib/x86_64-linux-gnu/libobs.so.0
 run_wine_tests
 
 configure_and_build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
