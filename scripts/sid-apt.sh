@@ -38,7 +38,7 @@ printf 'deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] %s sid ma
 options=(-o Dir::Etc::SourceList="$dir/sources.list" -o Dir::Etc::SourceParts="$dir/parts"
 	-o Dir::Etc::Preferences="$dir/preferences/none" -o Dir::Etc::PreferencesParts="$dir/preferences"
 	-o Dir::State::Lists="$dir/lists" -o Dir::Cache="$dir/cache" -o Acquire::Check-Valid-Until=false
-	-o APT::Sandbox::User=root -o Debug::NoLocking=1)
+	-o APT::Sandbox::User=root)
 if ! ls "$dir"/lists/*_InRelease >/dev/null 2>&1; then
 	apt-get "${options[@]}" update -qq </dev/null >&2
 fi

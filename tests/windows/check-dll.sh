@@ -21,7 +21,7 @@ fi
 
 imports=$($objdump -p "$dll" | awk '/DLL Name:/ {print tolower($3)}' | sort -u)
 windows='^(kernel32|ws2_32|msvcrt|ucrtbase|advapi32|user32|bcrypt|shell32|ole32|api-ms-win-[a-z0-9-]+)\.dll$'
-wanted=$(printf '%s\n' "$@" | tr 'A-Z' 'a-z' | sort -u)
+wanted=$(printf '%s\n' "$@" | tr '[:upper:]' '[:lower:]' | sort -u)
 others=$(for name in $imports; do [[ $name =~ $windows ]] || echo "$name"; done)
 if ! diff -u --label "imports besides Windows' (expected)" --label "imports besides Windows' ($dll)" \
 	<(echo "$wanted") <(echo "$others"); then
