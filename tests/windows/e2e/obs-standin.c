@@ -614,8 +614,8 @@ size_t standin_registered_past_29(size_t *set)
 {
 	/* libobs 29's record ends with video_get_color_space; what later
 	 * versions add comes after it. */
-	const size_t end_29 = offsetof(struct obs_source_info, video_get_color_space) +
-			      sizeof(registered.video_get_color_space);
+	const size_t end_29 =
+		offsetof(struct obs_source_info, video_get_color_space) + sizeof(registered.video_get_color_space);
 	const size_t end = registered_size < sizeof(registered) ? registered_size : sizeof(registered);
 	const uint8_t *bytes = (const uint8_t *)&registered;
 	*set = 0;

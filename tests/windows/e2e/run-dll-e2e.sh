@@ -53,6 +53,7 @@ run_case() {
 	local name=$1 options=$2 port=0 out="$run/sender-$1.out" pid="" isolate=()
 	[ "$name" = usb ] && [ "$#" -gt 2 ] && isolate=("${@:3}")
 	if [ "$name" != usb ]; then
+		: >"$out" # there before the loop below reads it
 		# shellcheck disable=SC2086
 		"$sender" --port 0 --width 320 --height 180 --fps 30 $options >"$out" 2>"$run/sender-$name.err" &
 		pid=$!
