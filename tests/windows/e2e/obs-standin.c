@@ -599,8 +599,15 @@ static size_t registered_size;
 
 void obs_register_source_s(const struct obs_source_info *info, size_t size)
 {
+	/* As libobs does: a record larger than the one of its own headers comes
+	 * from a module built for a later libobs, and is refused. */
+	if (size > sizeof(registered)) {
+		blog(LOG_ERROR, "obs_register_source: Tried to register obs_source_info with size %llu, more than %llu",
+		     (unsigned long long)size, (unsigned long long)sizeof(registered));
+		return;
+	}
 	memset(&registered, 0, sizeof(registered));
-	memcpy(&registered, info, size < sizeof(registered) ? size : sizeof(registered));
+	memcpy(&registered, info, size);
 	registered_size = size;
 }
 
