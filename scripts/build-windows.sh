@@ -2,10 +2,10 @@
 # Cross-builds the plug-in for 64-bit Windows with mingw-w64 and packs it as
 # OBS on Windows finds a plug-in:
 #   build/windows/ostrelin.dll
-#   build/windows/ostrelin-obs<N>-windows-x64.zip   (N: the libobs major compiled against)
+#   build/windows/ostrelin-obs<N.M>-windows-x64.zip   (N.M: the libobs version compiled against)
 #     obs-plugins/64bit/ostrelin.dll
 #     data/obs-plugins/ostrelin/locale/*.ini
-# By default it builds for OBS 32: libobs 32.2.2's headers from Debian
+# By default it builds for OBS 32.2: libobs 32.2.2's headers from Debian
 # unstable's libobs-dev (unpacked into build/obs32-sdk, never installed; the
 # same version's libobs0t64 beside it, whose export table the test command
 # checks the import list against) and FFmpeg 8.1.2 (scripts/build-ffmpeg-windows.sh).
@@ -59,8 +59,12 @@ fi
 # shellcheck disable=SC2086
 tests/windows/check-dll.sh "$out/ostrelin.dll" cmake/windows/ostrelin.def obs.dll $ffmpeg_dlls
 
-obs_major=$(sed -nE 's/^#define LIBOBS_API_MAJOR_VER ([0-9]+).*/\1/p' "$(cached OSTRELIN_OBS_INCLUDE_DIR)/obs-config.h")
-zip="ostrelin-obs$obs_major-windows-x64.zip"
+# The zip is named after the libobs version compiled against, major and minor:
+# libobs refuses a source record larger than its own, and OBS 32.2's is larger
+# than 32.1's.
+obs_config="$(cached OSTRELIN_OBS_INCLUDE_DIR)/obs-config.h"
+obs_line=$(sed -nE 's/^#define LIBOBS_API_MAJOR_VER ([0-9]+).*/\1/p' "$obs_config").$(sed -nE 's/^#define LIBOBS_API_MINOR_VER ([0-9]+).*/\1/p' "$obs_config")
+zip="ostrelin-obs$obs_line-windows-x64.zip"
 stage="$out/package"
 rm -rf "$stage" "$out"/ostrelin-*windows-x64.zip
 mkdir -p "$stage/obs-plugins/64bit" "$stage/data/obs-plugins/ostrelin/locale"
