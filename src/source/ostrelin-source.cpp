@@ -17,11 +17,13 @@ static obs_source_info make_source_info()
 	info.get_properties = ostrelin_properties;
 	info.update = ostrelin_update;
 	info.icon_type = OBS_ICON_TYPE_CAMERA;
-#if LIBOBS_API_MAJOR_VER >= 32
-	/* The fields libobs 32's record has beyond 29's. Not a filter, so nothing
-	 * to do when added to a source; no icon files of its own: icon_type's
-	 * camera serves the dark and the light theme. */
+	/* Fields later libobs versions add to the record, null on purpose: not a
+	 * filter, so nothing to do when added to a source (30.0); no icon files
+	 * of its own, icon_type's camera serves both themes (32.2). */
+#if LIBOBS_API_VER >= MAKE_SEMANTIC_VERSION(30, 0, 0)
 	info.filter_add = nullptr;
+#endif
+#if LIBOBS_API_VER >= MAKE_SEMANTIC_VERSION(32, 2, 0)
 	info.get_dark_icon = nullptr;
 	info.get_light_icon = nullptr;
 #endif
