@@ -30,7 +30,7 @@ foreach(lib libavcodec libavutil)
   file(CREATE_LINK ${OSTRELIN_FFMPEG_INCLUDE_DIR}/${lib} ${sdk_dir}/include/${lib} SYMBOLIC)
 endforeach()
 
-# FFmpeg names its DLLs after the major version: avcodec-59.dll for FFmpeg 5.1.
+# FFmpeg names its DLLs after the major version: avcodec-62.dll for FFmpeg 8.1.
 function(ffmpeg_major lib macro out)
   set(header ${OSTRELIN_FFMPEG_INCLUDE_DIR}/${lib}/version_major.h)
   if(NOT EXISTS ${header})
