@@ -3,12 +3,11 @@
 #   build/release  optimised, warnings as errors: all tests, the real-OBS test included
 #   build/asan     AddressSanitizer + UndefinedBehaviorSanitizer: all unit and libobs tests
 #   build/tsan     ThreadSanitizer: the tests labelled "threaded"
-# plus the Windows build for OBS 32 (the DLL and its zip, cross-built with
+# plus the Windows build for OBS 32.2 (the DLL and its zip, cross-built with
 # mingw-w64 against libobs 32.2.2 and FFmpeg 8.1.2, its export and import
 # tables checked, its libobs imports checked against libobs 32.2.2's exports),
 # the Windows tests run under Wine, the DLL itself run end to end under Wine
-# against the reference sender, a format
-# check, and each fuzz target (clang, libFuzzer, ASan + UBSan) for 20 s from
+# against the reference sender, a format check, and each fuzz target (clang, libFuzzer, ASan + UBSan) for 20 s from
 # its committed corpus, which keeps every input that once crashed one.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -90,8 +89,7 @@ run_wine_tests() {
 
 # The real ostrelin.dll under Wine beside a stand-in obs.dll (libobs 32.2.2's
 # headers) and FFmpeg 8.1.2's Windows DLLs (built from Debian's source, kept in
-# build/), against the
-# reference sender running natively; each case counts.
+# build/), against the reference sender running natively; each case counts.
 run_dll_e2e() {
 	local ffmpeg log=build/windows-tests/dll-e2e-summary.log
 	if ! ffmpeg=$(scripts/build-ffmpeg-windows.sh); then
@@ -111,7 +109,7 @@ format_check() {
 }
 
 check_step "clang-format" format_check
-check_step "windows DLL for OBS 32 (mingw-w64)" scripts/build-windows.sh
+check_step "windows DLL for OBS 32.2 (mingw-w64)" scripts/build-windows.sh
 check_step "obs.symbols exported by libobs 32.2.2" tests/windows/check-obs-exports.sh cmake/windows/obs.symbols \
 	build/obs32-sdk/root/usr/lib/x86_64-linux-gnu/libobs.so.0
 run_wine_tests
