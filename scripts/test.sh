@@ -7,8 +7,9 @@
 # mingw-w64 against libobs 32.2.2 and FFmpeg 8.1.2, its export and import
 # tables checked, its libobs imports checked against libobs 32.2.2's exports),
 # the Windows tests run under Wine, the DLL itself run end to end under Wine
-# against the reference sender, a format check, and each fuzz target (clang, libFuzzer, ASan + UBSan) for 20 s from
-# its committed corpus, which keeps every input that once crashed one.
+# against the reference sender, a format check, and each fuzz target (clang,
+# libFuzzer, ASan + UBSan) for 20 s from its committed corpus, which keeps
+# every input that once crashed one.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -73,7 +74,7 @@ count_summary() {
 # Wine; each GoogleTest case counts.
 run_wine_tests() {
 	local dir=build/windows-tests
-	# -U: the SDK folders go back to their defaults, OBS 32's (put in build/ by
+	# -U: the SDK folders go back to their defaults, OBS 32.2's (put in build/ by
 	# scripts/build-windows.sh), whatever an earlier run left in the cache.
 	if ! cmake -S tests/windows -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
 		-DCMAKE_BUILD_TYPE=RelWithDebInfo -U 'OSTRELIN_*_INCLUDE_DIR' >/dev/null || ! cmake --build "$dir" -j "$jobs"; then
