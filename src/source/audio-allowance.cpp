@@ -1,0 +1,121 @@
+#include "audio-allowance.h"
+
+#include <cstdint>
+
+#define COVER_SLACK 40000000LL      /* late by up to allowance + this: OBS cannot clear the buffer */
+#define FIRST_SLACK 5000000LL       /* the first block may be this late before it raises */
+#define RAISE_HEADROOM 20000000LL   /* a raise covers the lateness seen plus this */
+#define RAISE_ROUND 10000000LL      /* raised values are whole multiples of this */
+#define RAISE_MIN_STEP 80000000LL   /* past OBS's 70 ms continuity limit */
+#define ALLOWANCE_BOUND 500000000LL /* the allowance never exceeds this */
+#define QUIET_NS 20000000000ULL     /* quiet time before the allowance is lowered */
+#define LOWER_STEP 20000000LL       /* one lowering */
+#define REPORT_GAP 5000000000ULL    /* at most one report in this time */
+
+static int64_t round_up(int64_t v, int64_t unit)
+{
+	return (v + unit - 1) / unit * unit;
+}
+
+static void start_quiet(AudioAllowance *a, uint64_t now)
+{
+	a->quiet_start = now;
+	a->quiet_max_late = INT64_MIN;
+}
+
+static void changed(AudioAllowance *a)
+{
+	a->log_pending = true;
+}
+
+/* Raises so that `lateness` is covered with headroom; false when the bound
+ * stops it short of that. */
+static bool raise_for(AudioAllowance *a, int64_t lateness, int64_t min_step)
+{
+	int64_t target = round_up(lateness + RAISE_HEADROOM, RAISE_ROUND);
+	if (target < a->allowance + min_step)
+		target = a->allowance + min_step;
+	bool fits = target <= ALLOWANCE_BOUND;
+	if (!fits)
+		target = ALLOWANCE_BOUND;
+	if (target != a->allowance) {
+		a->allowance = target;
+		changed(a);
+	}
+	a->drop_pending = 0;
+	return fits;
+}
+
+/* Time since `since`; receive times can run backwards across blocks in
+ * made-up input, which counts as no time at all. */
+static bool elapsed(uint64_t now, uint64_t since, uint64_t span)
+{
+	return (int64_t)(now - since) >= (int64_t)span;
+}
+
+static int64_t frames_to_ns(int64_t frames, uint32_t sample_rate)
+{
+	return frames * 1000000000LL / (int64_t)sample_rate;
+}
+
+AllowanceVerdict audio_allowance_block(AudioAllowance *a, int64_t lateness, uint64_t now, uint32_t frames,
+				       uint32_t sample_rate)
+{
+	AllowanceVerdict v = {true, 0, 0, false};
+
+	if (!a->started) {
+		if (lateness > a->allowance + FIRST_SLACK)
+			raise_for(a, lateness, 0);
+		a->started = true;
+		start_quiet(a, now);
+	} else if (a->dropping) {
+		if (lateness > a->allowance) {
+			v.deliver = false;
+			a->dropped_blocks++;
+		} else {
+			a->dropping = false;
+			start_quiet(a, now);
+		}
+	} else if (lateness > a->allowance + COVER_SLACK) {
+		bool covered = raise_for(a, lateness, RAISE_MIN_STEP) || lateness <= a->allowance + COVER_SLACK;
+		start_quiet(a, now);
+		if (!covered) {
+			a->dropping = true;
+			v.deliver = false;
+			a->dropped_blocks++;
+		}
+	}
+
+	if (v.deliver) {
+		if (lateness > a->quiet_max_late)
+			a->quiet_max_late = lateness;
+		if (elapsed(now, a->quiet_start, QUIET_NS)) {
+			if (a->allowance >= LOWER_STEP && a->quiet_max_late <= a->allowance - LOWER_STEP)
+				a->drop_pending = LOWER_STEP * (int64_t)sample_rate / 1000000000LL;
+			start_quiet(a, now);
+		}
+		v.shift = a->allowance;
+		if (a->drop_pending > 0 && frames > 1) {
+			/* Keep at least one frame: the block still carries the timestamp. */
+			int64_t cut = a->drop_pending < (int64_t)frames - 1 ? a->drop_pending : (int64_t)frames - 1;
+			v.cut_frames = (uint32_t)cut;
+			a->drop_pending -= cut;
+			a->allowance -= frames_to_ns(cut, sample_rate);
+			if (a->allowance < 0)
+				a->allowance = 0;
+			changed(a);
+		}
+	}
+
+	if (a->log_pending && (!a->last_log || elapsed(now, a->last_log, REPORT_GAP))) {
+		a->log_pending = false;
+		a->last_log = now;
+		v.report = true;
+	}
+	return v;
+}
+
+void audio_allowance_reset(AudioAllowance *a)
+{
+	*a = AudioAllowance{};
+}
