@@ -19,6 +19,7 @@ struct Stream {
 	uint64_t t0 = 1000 * sec;
 	uint64_t index = 0;
 	uint64_t now = 0;
+	int64_t clock = 0; /* a step of the audio clock, added to every design time from now on */
 
 	struct Handed {
 		uint64_t pts;
@@ -30,9 +31,9 @@ struct Stream {
 
 	AllowanceVerdict block(int64_t lateness)
 	{
-		uint64_t design = design_time(index++);
+		uint64_t design = design_time(index++) + (uint64_t)clock;
 		now = design + (uint64_t)lateness;
-		AllowanceVerdict v = audio_allowance_block(&a, lateness, now, frames, rate);
+		AllowanceVerdict v = audio_allowance_block(&a, design, now, frames, rate);
 		if (v.deliver)
 			handed.push_back({design + (uint64_t)v.shift, frames - v.cut_frames});
 		return v;
@@ -265,4 +266,49 @@ TEST(AudioAllowance, ResetForgetsTheStream)
 	EXPECT_EQ(s.a.allowance, 0);
 	EXPECT_FALSE(s.a.started);
 	EXPECT_EQ(s.block(4 * ms).shift, 0);
+}
+
+TEST(AudioAllowance, ClockStepsGoIntoTheAllowanceOnlyWhileItIsRaised)
+{
+	Stream s;
+	s.run(0, 1 * sec);
+	/* At 0 the audio clock's step reaches OBS as it is. */
+	size_t at = s.handed.size();
+	s.clock -= 4 * ms;
+	s.block(0);
+	EXPECT_EQ(s.step(at), -4 * ms);
+	EXPECT_EQ(s.a.allowance, 0);
+
+	s.block(60 * ms);
+	ASSERT_EQ(s.a.allowance, 80 * ms);
+	size_t raised = s.handed.size();
+	struct Row {
+		int64_t clock_step;
+		int64_t expect_allowance;
+		int64_t expect_step; /* in the handed timestamps */
+	};
+	constexpr int64_t us = 1000;
+	const Row rows[] = {
+		{-4 * ms, 84 * ms, 0},                   /* 1: absorbed */
+		{70 * ms - 1, 14 * ms + 1, 0},           /* 2: just inside OBS's snap */
+		{70 * ms, 14 * ms + 1, 70 * ms},         /* 3: just outside: OBS places it, kept */
+		{-70 * ms + 1, 84 * ms, 0},              /* 4: the same downwards */
+		{-70 * ms, 84 * ms, -70 * ms},           /* 5 */
+		{10 * us - 2, 84 * ms, 10 * us - 2},     /* 6: rounding of microseconds, left */
+		{10 * us + 2, 84 * ms - 10 * us - 2, 0}, /* 7: a step */
+		{60 * ms, 24 * ms - 10 * us - 2, 0},     /* 8 */
+		{24 * ms - 11 * us, 1 * us - 2, 0},      /* 9: down to just above 0 */
+		{1 * ms, 0, 1 * ms - 1 * us + 2},        /* 10: past 0: stops there, the rest goes through */
+		{-3 * ms, 0, -3 * ms},                   /* 11: at 0: untouched */
+	};
+	for (const Row &r : rows) {
+		s.clock += r.clock_step;
+		size_t i = s.handed.size();
+		s.block(0);
+		/* Design times are whole nanoseconds: each may be 1 ns off. */
+		EXPECT_NEAR(s.a.allowance, r.expect_allowance, 2) << r.clock_step;
+		EXPECT_NEAR(s.step(i), r.expect_step, 2) << r.clock_step;
+	}
+	/* Row k is handed block raised + k - 1. */
+	expect_continuous(s, raised, {raised + 2, raised + 4, raised + 5, raised + 9, raised + 10});
 }

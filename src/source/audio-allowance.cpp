@@ -11,6 +11,8 @@
 #define QUIET_NS 20000000000ULL     /* quiet time before the allowance is lowered */
 #define LOWER_STEP 20000000LL       /* one lowering */
 #define REPORT_GAP 5000000000ULL    /* at most one report in this time */
+#define SNAP_LIMIT 70000000LL       /* OBS snaps a timestamp this close to the expected one */
+#define STEP_FLOOR 10000LL          /* below this a step is rounding of the sender's microseconds */
 
 static int64_t round_up(int64_t v, int64_t unit)
 {
@@ -58,10 +60,28 @@ static int64_t frames_to_ns(int64_t frames, uint32_t sample_rate)
 	return frames * 1000000000LL / (int64_t)sample_rate;
 }
 
-AllowanceVerdict audio_allowance_block(AudioAllowance *a, int64_t lateness, uint64_t now, uint32_t frames,
+/* While raised, a small step of the audio clock goes into the allowance. */
+static void absorb_step(AudioAllowance *a, uint64_t pts)
+{
+	if (!a->continuing || a->allowance <= 0)
+		return;
+	int64_t step = (int64_t)(pts + (uint64_t)a->allowance - a->next_pts);
+	if (step <= -SNAP_LIMIT || step >= SNAP_LIMIT || (step > -STEP_FLOOR && step < STEP_FLOOR))
+		return;
+	a->allowance -= step;
+	if (a->allowance <= 0) {
+		a->allowance = 0;
+		a->drop_pending = 0;
+		changed(a);
+	}
+}
+
+AllowanceVerdict audio_allowance_block(AudioAllowance *a, uint64_t pts, uint64_t now, uint32_t frames,
 				       uint32_t sample_rate)
 {
 	AllowanceVerdict v = {true, 0, 0, false};
+	absorb_step(a, pts);
+	int64_t lateness = (int64_t)(now - pts);
 
 	if (!a->started) {
 		if (lateness > a->allowance + FIRST_SLACK)
@@ -105,7 +125,9 @@ AllowanceVerdict audio_allowance_block(AudioAllowance *a, int64_t lateness, uint
 				a->allowance = 0;
 			changed(a);
 		}
+		a->next_pts = pts + (uint64_t)v.shift + (uint64_t)frames_to_ns(frames - v.cut_frames, sample_rate);
 	}
+	a->continuing = v.deliver;
 
 	if (a->log_pending && (!a->last_log || elapsed(now, a->last_log, REPORT_GAP))) {
 		a->log_pending = false;

@@ -29,7 +29,13 @@
  *   they are shorter), so the timestamps handed on stay continuous.
  * - the first block handed on after a start is placed by OBS at its own
  *   timestamp, so a first block late by more than 5 ms raises the allowance
- *   as a late one does. */
+ *   as a late one does.
+ * - continuity: while the allowance is above 0, a block whose timestamp would
+ *   land within 70 ms of the end of the block before (OBS would snap it
+ *   there anyway) is handed on exactly there, and the allowance takes the
+ *   difference: the audio clock's small steps then leave no gap or overlap,
+ *   and OBS's timeline stays the one the allowance describes. At 0 the
+ *   audio clock's timestamps go through untouched. */
 
 #include <cstdint>
 
@@ -40,6 +46,8 @@ struct AudioAllowance {
 	int64_t quiet_max_late;  /* largest lateness seen since quiet_start */
 	uint64_t last_log;       /* when the allowance was last reported */
 	uint64_t dropped_blocks; /* blocks dropped past the bound */
+	uint64_t next_pts;       /* where the last block handed on ends */
+	bool continuing;         /* next_pts holds (the last block was handed on) */
 	bool started;            /* a block was handed on */
 	bool dropping;           /* past the bound: dropping until one is in time */
 	bool log_pending;        /* a change not reported yet */
@@ -54,9 +62,9 @@ struct AllowanceVerdict {
 };
 
 /* One block of `frames` frames at `sample_rate`, received at `now`, whose
- * design timestamp is `now - lateness`. A cut block keeps its timestamp
- * (design timestamp + shift) for its first remaining frame. */
-AllowanceVerdict audio_allowance_block(AudioAllowance *a, int64_t lateness, uint64_t now, uint32_t frames,
+ * timestamp on the audio clock is `pts`. It is handed on at pts + shift; a
+ * cut block keeps that timestamp for its first remaining frame. */
+AllowanceVerdict audio_allowance_block(AudioAllowance *a, uint64_t pts, uint64_t now, uint32_t frames,
 				       uint32_t sample_rate);
 
 /* Forget the stream (a new connection): allowance back to 0. */

@@ -76,8 +76,7 @@ static void handle_audio_data(SourceInstance *inst, const PacketHeader &header)
 		return;
 
 	AudioAllowance *allowance = &inst->audio_allowance;
-	AllowanceVerdict v =
-		audio_allowance_block(allowance, transit_offset(now, pts), now, audio.frames, audio.samples_per_sec);
+	AllowanceVerdict v = audio_allowance_block(allowance, pts, now, audio.frames, audio.samples_per_sec);
 	if (v.report)
 		ostrelin_log(LOG_INFO, LOGTEXT_AUDIO_ALLOWANCE, allowance->allowance / 1e6,
 			     (unsigned long long)allowance->dropped_blocks);
