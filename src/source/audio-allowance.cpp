@@ -9,7 +9,8 @@
 #define RAISE_MIN_STEP 80000000LL   /* past OBS's 70 ms continuity limit */
 #define ALLOWANCE_BOUND 500000000LL /* the allowance never exceeds this */
 #define QUIET_NS 20000000000ULL     /* quiet time before the allowance is lowered */
-#define LOWER_STEP 20000000LL       /* one lowering */
+#define LOWER_STEP 20000000LL       /* the most one cut removes, and the least a lowering is worth */
+#define CUT_GAP 1000000000ULL       /* at most one cut in this time */
 #define REPORT_GAP 5000000000ULL    /* at most one report in this time */
 #define SNAP_LIMIT 70000000LL       /* OBS snaps a timestamp this close to the expected one */
 #define STEP_FLOOR 10000LL          /* below this a step is rounding of the sender's microseconds */
@@ -45,6 +46,7 @@ static bool raise_for(AudioAllowance *a, int64_t lateness, int64_t min_step)
 		changed(a);
 	}
 	a->drop_pending = 0;
+	a->lower_to = -1;
 	return fits;
 }
 
@@ -82,8 +84,10 @@ AllowanceVerdict audio_allowance_block(AudioAllowance *a, uint64_t pts, uint64_t
 	AllowanceVerdict v = {true, 0, 0, false};
 	absorb_step(a, pts);
 	int64_t lateness = (int64_t)(now - pts);
+	bool quiet_goes_on = true; /* false: a quiet period starts after this block */
 
 	if (!a->started) {
+		a->lower_to = -1;
 		if (lateness > a->allowance + FIRST_SLACK)
 			raise_for(a, lateness, 0);
 		a->started = true;
@@ -99,6 +103,7 @@ AllowanceVerdict audio_allowance_block(AudioAllowance *a, uint64_t pts, uint64_t
 	} else if (lateness > a->allowance + COVER_SLACK) {
 		bool covered = raise_for(a, lateness, RAISE_MIN_STEP) || lateness <= a->allowance + COVER_SLACK;
 		start_quiet(a, now);
+		quiet_goes_on = false;
 		if (!covered) {
 			a->dropping = true;
 			v.deliver = false;
@@ -107,12 +112,26 @@ AllowanceVerdict audio_allowance_block(AudioAllowance *a, uint64_t pts, uint64_t
 	}
 
 	if (v.deliver) {
-		if (lateness > a->quiet_max_late)
+		if (quiet_goes_on && lateness > a->quiet_max_late)
 			a->quiet_max_late = lateness;
 		if (elapsed(now, a->quiet_start, QUIET_NS)) {
-			if (a->allowance >= LOWER_STEP && a->quiet_max_late <= a->allowance - LOWER_STEP)
-				a->drop_pending = LOWER_STEP * (int64_t)sample_rate / 1000000000LL;
+			/* What the quiet period needed, with the same headroom as a raise. */
+			int64_t needed = a->quiet_max_late + RAISE_HEADROOM;
+			needed = needed <= 0 ? 0 : round_up(needed, RAISE_ROUND);
+			if (needed <= a->allowance - LOWER_STEP)
+				a->lower_to = needed;
 			start_quiet(a, now);
+		}
+		if (a->lower_to >= 0 && a->drop_pending == 0 && (!a->last_cut || elapsed(now, a->last_cut, CUT_GAP))) {
+			int64_t step = a->allowance - a->lower_to;
+			if (step > LOWER_STEP)
+				step = LOWER_STEP;
+			if (step > 0) {
+				a->drop_pending = step * (int64_t)sample_rate / 1000000000LL;
+				a->last_cut = now;
+			} else {
+				a->lower_to = -1;
+			}
 		}
 		v.shift = a->allowance;
 		if (a->drop_pending > 0 && frames > 1) {

@@ -23,10 +23,12 @@
  *   the bound + 40 ms is dropped (OBS plays silence there and clears its
  *   buffer), and blocks stay dropped until one arrives within the allowance,
  *   so that nothing is ever placed behind the mix.
- * - quiet: after 20 s in which every block would have been covered by an
- *   allowance 20 ms lower with no slack, the allowance is lowered by 20 ms by
- *   cutting that much audio from the front of a block (over several blocks if
- *   they are shorter), so the timestamps handed on stay continuous.
+ * - quiet: at the end of 20 s without a raise, the allowance those 20 s
+ *   needed is their largest lateness + 20 ms, rounded up to 10 ms. When that
+ *   is at least 20 ms below the allowance, the allowance is lowered to it by
+ *   cutting audio from the front of a block: at most 20 ms a second (over
+ *   several blocks if they are shorter), so that the timestamps handed on
+ *   stay continuous. A raise stops a lowering.
  * - the first block handed on after a start is placed by OBS at its own
  *   timestamp, so a first block late by more than 5 ms raises the allowance
  *   as a late one does.
@@ -46,6 +48,8 @@ struct AudioAllowance {
 	int64_t quiet_max_late;  /* largest lateness seen since quiet_start */
 	uint64_t last_log;       /* when the allowance was last reported */
 	uint64_t dropped_blocks; /* blocks dropped past the bound */
+	int64_t lower_to;        /* a lowering under way towards this, or -1 */
+	uint64_t last_cut;       /* when the last cut began */
 	uint64_t next_pts;       /* where the last block handed on ends */
 	bool continuing;         /* next_pts holds (the last block was handed on) */
 	bool started;            /* a block was handed on */
