@@ -167,6 +167,30 @@ TEST(AudioAllowance, PastTheBoundBlocksAreDroppedUntilOneIsInTime)
 	EXPECT_EQ(t.a.allowance, 500 * ms);
 }
 
+TEST(AudioAllowance, ClockStepsNeverTakeItPastTheBound)
+{
+	struct Row {
+		int64_t clock_step;
+		int64_t expect_allowance;
+		int64_t expect_step;
+	};
+	const Row rows[] = {
+		{-20 * ms, 500 * ms, 0},                /* up to the bound exactly: absorbed */
+		{-20 * ms - 1, 480 * ms, -20 * ms - 1}, /* just past it: goes through */
+	};
+	for (const Row &r : rows) {
+		Stream s;
+		s.block(0);
+		s.block(460 * ms); /* to 480 ms */
+		ASSERT_EQ(s.a.allowance, 480 * ms);
+		s.clock += r.clock_step;
+		size_t i = s.handed.size();
+		s.block(0);
+		EXPECT_NEAR(s.a.allowance, r.expect_allowance, 2) << r.clock_step;
+		EXPECT_NEAR(s.step(i), r.expect_step, 2) << r.clock_step;
+	}
+}
+
 TEST(AudioAllowance, LowersOnlyAfterTwentyQuietSeconds)
 {
 	/* Raised to 100 ms; then blocks late by `quiet_late` until `wait`. */

@@ -70,6 +70,8 @@ static void absorb_step(AudioAllowance *a, uint64_t pts)
 	int64_t step = (int64_t)(pts + (uint64_t)a->allowance - a->next_pts);
 	if (step <= -SNAP_LIMIT || step >= SNAP_LIMIT || (step > -STEP_FLOOR && step < STEP_FLOOR))
 		return;
+	if (a->allowance - step > ALLOWANCE_BOUND)
+		return; /* the bound holds: the step reaches OBS as it is */
 	a->allowance -= step;
 	if (a->allowance <= 0) {
 		a->allowance = 0;

@@ -37,7 +37,8 @@
  *   there anyway) is handed on exactly there, and the allowance takes the
  *   difference: the audio clock's small steps then leave no gap or overlap,
  *   and OBS's timeline stays the one the allowance describes. At 0 the
- *   audio clock's timestamps go through untouched. */
+ *   audio clock's timestamps go through untouched, and a step that would take
+ *   the allowance past the bound goes through too. */
 
 #include <cstdint>
 
