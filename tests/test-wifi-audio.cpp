@@ -4,6 +4,7 @@
  * its audio buffering, and the plug-in says how far it holds audio back. */
 
 #include "log-capture.h"
+#include "log-lines.h"
 #include "obs-env.h"
 #include "ostrelin-sources.h"
 #include "test-sender.h"
@@ -30,12 +31,6 @@ size_t buffering_lines(const LogCapture &log)
 	return n;
 }
 
-/* A plug-in line's fixed start, up to its first field. */
-std::string line_start(const std::string &text)
-{
-	return LOGTEXT_PREFIX + text.substr(0, text.find('%'));
-}
-
 } // namespace
 
 TEST(WifiAudio, LateAudioNeverRaisesObsAudioBuffering)
@@ -55,10 +50,10 @@ TEST(WifiAudio, LateAudioNeverRaisesObsAudioBuffering)
 
 	/* The spikes come about twice a second; 20 s holds dozens of them. The
 	 * first raise shows the link was late enough to matter. */
-	EXPECT_TRUE(log.wait_for_prefix(line_start(LOGTEXT_AUDIO_ALLOWANCE), 1, 10000ms));
+	EXPECT_TRUE(log.wait_for_prefix(plugin_line_head(LOGTEXT_AUDIO_ALLOWANCE), 1, 10000ms));
 	std::this_thread::sleep_for(20s);
 	/* Audio went on: the statistics counted audio packets every 5 s. */
-	EXPECT_GE(log.count_prefix(line_start(LOGTEXT_STATS_AUDIO)), 3u);
+	EXPECT_GE(log.count_prefix(plugin_line_head(LOGTEXT_STATS_AUDIO)), 3u);
 
 	obs_set_output_source(0, nullptr);
 	obs_scene_release(scene);
