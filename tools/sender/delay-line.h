@@ -1,12 +1,9 @@
 #pragma once
-/* --jitter, --spike-share, --spike-ms, --seed: packets held back as a Wi-Fi
- * link holds them, in order. Each packet is delayed by a uniform 0..jitter,
- * plus, for a share of packets, a spike drawn uniformly from a range; a packet
- * never overtakes the one before it (TCP), so it leaves at the later of its
- * own time and the previous packet's. The draws come from a seeded generator
- * of our own, so a seed replays the same network on any machine. */
+/* Packets held back as a Wi-Fi link holds them (see net-delay.h): a thread
+ * writes each queued packet to the connection at its time. */
 
 #include "connection.h"
+#include "net-delay.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -14,27 +11,6 @@
 #include <mutex>
 #include <thread>
 #include <vector>
-
-struct NetDelayOptions {
-	int jitter_ms = 0;        /* uniform 0..jitter_ms for every packet */
-	double spike_percent = 0; /* share of packets with a further spike */
-	int spike_min_ms = 0;     /* the spike's range */
-	int spike_max_ms = 0;
-	uint64_t seed = 1;
-};
-
-bool net_delay_enabled(const NetDelayOptions &o);
-
-/* The schedule alone: plain arithmetic on given times. */
-struct NetDelay {
-	NetDelayOptions opts;
-	uint64_t state;
-	int64_t last_release_us;
-};
-
-void net_delay_start(NetDelay *d, const NetDelayOptions &opts);
-/* When a packet written at `sent_us` reaches the receiver. */
-int64_t net_delay_release(NetDelay *d, int64_t sent_us);
 
 /* A thread that writes each queued packet at its release time. */
 struct DelayLine {
