@@ -11,9 +11,11 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 
 dir=build/bench
+# Tools on: bench-jitter runs the reference sender.
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSTRELIN_BENCH=ON -DOSTRELIN_TESTS=OFF \
-	-DOSTRELIN_TOOLS=OFF >/dev/null
-cmake --build "$dir" -j 2 --target bench-decode bench-delivery bench-stop bench-holds bench-refused-connect
+	-DOSTRELIN_TOOLS=ON >/dev/null
+cmake --build "$dir" -j 2 --target bench-decode bench-delivery bench-stop bench-holds bench-refused-connect \
+	bench-jitter
 
 log="$dir/bench-output.log"
 : >"$log"
@@ -49,6 +51,8 @@ run_bench bench-delivery yes
 run_bench bench-stop yes
 run_bench bench-holds yes
 run_bench bench-refused-connect no
+# Four networks, with and without the audio allowance: 8 rows of 60 s.
+run_bench bench-jitter yes
 
 # The same socket layer built for Windows, under Wine.
 windows_dir=build/windows-tests

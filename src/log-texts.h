@@ -51,6 +51,8 @@
 	"音訊設定的取樣率 %u Hz 不是 AAC 的取樣率，不解碼音訊"     /* sample rate is no AAC rate, audio not decoded */
 #define LOGTEXT_PACKET_TOO_LARGE "封包大小不合理 (%llu)，中斷連線" /* packet length too large, disconnecting */
 #define LOGTEXT_CLOCK_REANCHOR "時鐘基準改變，重新錨定（差 %.0f ms）" /* the phone's clock jumped, re-anchored */
+#define LOGTEXT_AUDIO_ALLOWANCE \
+	"網路延遲緩衝：音訊延後 %.0f ms（太晚丟掉 %llu 個封包）" /* audio held back for late packets: ms (blocks dropped) */
 #define LOGTEXT_STATS \
 	"%.1f fps, %.1f Mbps, 解碼 %.2f ms (最慢 %.2f), 累計 %llu 張" /* statistics: fps, rate, decode time, pictures */
 #define LOGTEXT_STATS_AUDIO "  音訊 %llu 個封包，時鐘位移 %.1f ms"    /* statistics: audio packets, clock offset */

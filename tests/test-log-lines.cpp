@@ -26,6 +26,8 @@ TEST(LogLines, PatternGroupsEachFieldOfTheText)
 	const std::vector<PatternCase> cases = {
 		{LOGTEXT_CLOCK_REANCHOR, plugin_line(LOGTEXT_CLOCK_REANCHOR, -600.4), true, {"-600"}},
 		{LOGTEXT_CLOCK_REANCHOR, plugin_line(LOGTEXT_CLOCK_REANCHOR, 600.0), true, {"600"}},
+		{LOGTEXT_AUDIO_ALLOWANCE, plugin_line(LOGTEXT_AUDIO_ALLOWANCE, 120.4, 0ULL), true, {"120", "0"}},
+		{LOGTEXT_AUDIO_ALLOWANCE, plugin_line(LOGTEXT_AUDIO_ALLOWANCE, 500.0, 17ULL), true, {"500", "17"}},
 		{LOGTEXT_STATS_AUDIO, plugin_line(LOGTEXT_STATS_AUDIO, 12ULL, -3.25), true, {"12", "-3.2"}},
 		{LOGTEXT_STATS_AUDIO, plugin_line(LOGTEXT_STATS_AUDIO, 12ULL, 0.0), true, {"12", "0.0"}},
 		{LOGTEXT_STREAM_CONNECTED, connected, true, {"80", "48", "30"}},

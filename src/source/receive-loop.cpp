@@ -69,12 +69,27 @@ static void handle_audio_data(SourceInstance *inst, const PacketHeader &header)
 	if (!inst->audio_decoder || !inst->audio_clock.clock_anchored)
 		return;
 
+	uint64_t now = os_gettime_ns();
 	uint64_t pts = audio_clock_pts(&inst->audio_clock, sender_time_ns(header.timestamp));
 	obs_source_audio audio;
-	if (ostrelin_audio_decoder_decode(inst->audio_decoder, inst->packet_buf, header.length, pts, &audio)) {
-		obs_source_output_audio(inst->source, &audio);
-		inst->audio_packets++;
+	if (!ostrelin_audio_decoder_decode(inst->audio_decoder, inst->packet_buf, header.length, pts, &audio))
+		return;
+
+	AudioAllowance *allowance = &inst->audio_allowance;
+	AllowanceVerdict v = audio_allowance_block(allowance, pts, now, audio.frames, audio.samples_per_sec);
+	if (v.report)
+		ostrelin_log(LOG_INFO, LOGTEXT_AUDIO_ALLOWANCE, allowance->allowance / 1e6,
+			     (unsigned long long)allowance->dropped_blocks);
+	if (!v.deliver)
+		return;
+	audio.timestamp = pts + (uint64_t)v.shift;
+	if (v.cut_frames) {
+		for (size_t ch = 0; ch < MAX_AV_PLANES && audio.data[ch]; ch++)
+			audio.data[ch] += v.cut_frames * sizeof(float);
+		audio.frames -= v.cut_frames;
 	}
+	obs_source_output_audio(inst->source, &audio);
+	inst->audio_packets++;
 }
 
 static void report_window(SourceInstance *inst, const StreamStats *stats, uint64_t now)
@@ -145,6 +160,8 @@ void receive_loop(SourceInstance *inst)
 	stats_start(&stats, os_gettime_ns());
 	if (!inst->conn.running)
 		return;
+	/* A new connection: OBS places its first audio block afresh. */
+	audio_allowance_reset(&inst->audio_allowance);
 
 	for (;;) {
 		uint8_t header_bytes[PACKET_HEADER_SIZE];

@@ -8,6 +8,7 @@
  * caps_lock. The applied settings and the forward record change only while
  * no connection thread runs. */
 
+#include "audio-allowance.h"
 #include "audio-decoder.h"
 #include "clock-sync.h"
 #include "conn-mode.h"
@@ -50,6 +51,7 @@ struct SourceInstance {
 	uint64_t packet_buf_size = 0;
 	AudioConfig audio_config = {}; /* the last configuration tried, built or not */
 	AudioClock audio_clock = {};
+	AudioAllowance audio_allowance = {};
 	VideoClock video_clock = {};
 
 	mutable std::mutex caps_lock;

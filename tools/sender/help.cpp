@@ -147,11 +147,20 @@ MEASURING A RECEIVER
                        "2000:120,-2000:120": 0.2 % fast for 2 minutes, then
                        0.2 % slow); pictures and audio are paced and stamped
                        with it, as a phone does with its own clock
+  --jitter MS          hold every packet back by a uniform 0..MS ms, in
+                       order (a packet never overtakes the one before)
+  --spike-share PCT    and PCT percent of the packets (e.g. 3) by a further
+                       spike drawn from --spike-ms
+  --spike-ms MIN-MAX   the spike's range in ms (e.g. 50-100)
+  --seed N             the draws' seed (default 1): a seed replays the same
+                       network (packets sent directly by the misbehaviour
+                       options are not held back)
 
 EXAMPLES
   ostrelin-sender --port 0 --duration 10
   ostrelin-sender --width 1280 --height 720 --fps 60 --no-audio
   ostrelin-sender --oversize --connections 1
+  ostrelin-sender --jitter 20 --spike-share 3 --spike-ms 100-200
   ostrelin-sender --annexb --width 1280 --height 720 --send-log sent.log
 )";
 

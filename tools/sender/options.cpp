@@ -109,6 +109,34 @@ bool parse_clock_drift(const char *arg, SenderOptions *o)
 	return false;
 }
 
+/* "MIN-MAX" in milliseconds, 0 <= MIN <= MAX <= 10000. */
+bool parse_spike_ms(const char *arg, SenderOptions *o)
+{
+	std::string text = arg;
+	size_t dash = text.find('-');
+	long lo = 0;
+	long hi = 0;
+	if (dash != std::string::npos && text_to_long(text.substr(0, dash).c_str(), 10, 0, 10000, &lo) &&
+	    text_to_long(text.substr(dash + 1).c_str(), 10, lo, 10000, &hi)) {
+		o->net.spike_min_ms = (int)lo;
+		o->net.spike_max_ms = (int)hi;
+		return true;
+	}
+	fprintf(stderr, "ostrelin-sender: --spike-ms wants MIN-MAX milliseconds (0 to 10000), not \"%s\"\n", arg);
+	return false;
+}
+
+bool parse_percent(const char *arg, double *out)
+{
+	double value = 0;
+	if (text_to_double(arg, &value) && value >= 0 && value <= 100) {
+		*out = value;
+		return true;
+	}
+	fprintf(stderr, "ostrelin-sender: --spike-share wants a percentage from 0 to 100, not \"%s\"\n", arg);
+	return false;
+}
+
 /* Every option but --help, each with what its value does. */
 std::vector<OptionRow> option_rows(SenderOptions *o)
 {
@@ -163,6 +191,16 @@ std::vector<OptionRow> option_rows(SenderOptions *o)
 		option_text("send-log", &o->send_log),
 		seconds("drop-every", &o->drop_every_s),
 		seconds("rotate-every", &o->rotate_every_s),
+		whole("jitter", 0, 10000, &o->net.jitter_ms),
+		{"spike-share", true,
+		 [o](const char *arg) {
+			 return parse_percent(arg, &o->net.spike_percent);
+		 }},
+		{"spike-ms", true,
+		 [o](const char *arg) {
+			 return parse_spike_ms(arg, o);
+		 }},
+		whole("seed", 0, LONG_MAX, &o->net.seed),
 		{"clock-drift", true,
 		 [o](const char *arg) {
 			 return parse_clock_drift(arg, o);

@@ -3,6 +3,7 @@
  * misbehaves on purpose so that a receiver's error handling can be tried. */
 
 #include "command-line.h"
+#include "delay-line.h"
 #include "drift-clock.h"
 #include "stream-protocol.h"
 
@@ -30,6 +31,7 @@ struct SenderOptions {
 	double drop_every_s = 0;   /* 0: keep each connection */
 	double rotate_every_s = 0; /* 0: never turn the picture */
 	DriftClock clock;          /* the phone's clock (origin set at start) */
+	NetDelayOptions net;       /* a Wi-Fi-like link: packets held back in order */
 
 	/* Misbehaviour. */
 	bool bad_magic = false;

@@ -18,6 +18,7 @@ struct StreamState {
 	long connection;
 	int width; /* of the pictures now, turned by --rotate-every */
 	int height;
+	DelayLine *line; /* --jitter and spikes: packets go through it */
 };
 
 /* The phone's clock now (see --clock-drift). */
@@ -73,6 +74,8 @@ static bool send_packet(StreamState &s, uint8_t flags, uint64_t timestamp, const
 	packet_header_write(PacketHeader{flags, (uint32_t)size, timestamp}, bytes.data());
 	if (size > 0)
 		memcpy(bytes.data() + PACKET_HEADER_SIZE, payload, size);
+	if (s.line)
+		return delay_line_send(*s.line, std::move(bytes));
 	return connection_send(s.conn, bytes.data(), bytes.size());
 }
 
@@ -295,7 +298,7 @@ static void run_media(StreamState &s, VideoEncoder &video, AudioEncoder *audio, 
 
 void stream_serve(Connection &conn, const SenderOptions &opts, long connection)
 {
-	StreamState s{conn, opts, monotonic_us(), 0, connection, opts.width, opts.height};
+	StreamState s{conn, opts, monotonic_us(), 0, connection, opts.width, opts.height, nullptr};
 	if (opts.handshake_only) {
 		if (send_handshake(s))
 			connection_wait_until(conn, INT64_MAX);
@@ -321,9 +324,12 @@ void stream_serve(Connection &conn, const SenderOptions &opts, long connection)
 
 	if (!send_handshake(s))
 		return;
-	if (!opts.no_caps && !send_caps(s))
-		return;
-	if (!opts.no_audio && !send_audio_config(s, audio_config_of(audio)))
-		return;
-	run_media(s, video, opts.no_audio ? nullptr : &audio, gop);
+	DelayLine line(conn);
+	if (net_delay_enabled(opts.net)) {
+		delay_line_start(line, opts.net);
+		s.line = &line;
+	}
+	if ((opts.no_caps || send_caps(s)) && (opts.no_audio || send_audio_config(s, audio_config_of(audio))))
+		run_media(s, video, opts.no_audio ? nullptr : &audio, gop);
+	delay_line_stop(line);
 }

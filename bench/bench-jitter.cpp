@@ -1,0 +1,442 @@
+/* Audio over a Wi-Fi-like link: what late packets cost OBS. The reference
+ * sender holds its packets back in order (uniform jitter, and for a share of
+ * them a spike) from a fixed seed, so every run replays the same network. A
+ * real source in a headless libobs (48 kHz stereo, a 720p30 camera with a
+ * 48 kHz stereo AAC tone) takes the stream for a minute per row; each row runs
+ * in a child process of its own, a fresh libobs, because OBS never lowers its
+ * audio buffering while it runs.
+ *
+ * Each network is measured twice in the same run: with the audio allowance
+ * ("allowance") and with the audio clock's timing alone ("clock only"), for
+ * which this program replaces audio_allowance_block with a pass-through. Per
+ * row:
+ *   - OBS's audio buffering added, summed from libobs's own "adding N
+ *     milliseconds of audio buffering" lines;
+ *   - gaps and overlaps over 1 ms between the audio blocks handed to OBS
+ *     (each block's timestamp against the end of the one before), after the
+ *     first 10 s, and the most in any 10 s, beyond the gaps in the phone's
+ *     own timestamps (counted apart: a sender starved of CPU skips ahead);
+ *   - audio/video offset: for the same phone time, the audio timestamp minus
+ *     the picture timestamp handed to OBS (median and largest after 10 s);
+ *   - the allowance over time (every 10 s), and its largest value;
+ *   - pictures shown: frames OBS's video tick took from the source.
+ *
+ * The program links the plug-in's code and wraps (-Wl,--wrap) the calls the
+ * receive loop makes to the clock trackers, the allowance and OBS, to note
+ * what goes in and out. */
+
+#include "adb-client.h"
+#include "audio-allowance.h"
+#include "bench-report.h"
+#include "child-process.h"
+#include "clock-sync.h"
+#include "frame-filter.h"
+#include "log-capture.h"
+#include "obs-env.h"
+#include "ostrelin-source.h"
+#include "ostrelin-sources.h"
+#include "sender-process.h"
+#include "stream-peer.h"
+
+#include <util/platform.h>
+
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <climits>
+#include <csignal>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+struct Network {
+	const char *label;
+	int jitter_ms;
+	const char *spike_share;
+	const char *spike_ms;
+};
+
+const Network networks[] = {
+	{"steady", 0, nullptr, nullptr},
+	{"0-20 ms jitter", 20, nullptr, nullptr},
+	{"0-20 ms + 3 % spikes 50-100 ms", 20, "3", "50-100"},
+	{"0-20 ms + 3 % spikes 100-200 ms", 20, "3", "100-200"},
+};
+constexpr int network_count = sizeof(networks) / sizeof(*networks);
+
+/* Noted on the connection thread, read after the source is gone. */
+struct Notes {
+	std::mutex lock;
+	bool allowance_on = true;
+	int64_t audio_offset = 0; /* audio clock: OBS time - sender time, last block */
+	int64_t video_offset = 0; /* the last picture's */
+	bool video_seen = false;
+	struct Block {
+		uint64_t ns;
+		uint64_t pts;
+		uint64_t phone_ts;     /* the sender's timestamp of the block */
+		uint32_t phone_frames; /* its length as decoded, before any cut */
+		uint32_t frames;
+		uint32_t rate;
+		int64_t av; /* audio minus video timestamp for the same phone time */
+		bool av_valid;
+	};
+	std::vector<Block> blocks;
+	struct Allowance {
+		uint64_t ns;
+		int64_t allowance;
+		uint64_t dropped;
+	};
+	std::vector<Allowance> allowance;
+	std::atomic<uint64_t> shown = 0;
+	uint64_t last_audio_ts = 0;
+	uint32_t last_frames = 0;
+};
+
+Notes g_notes;
+
+} // namespace
+
+/* The mangled names of the wrapped C++ functions (see CMakeLists.txt). */
+extern "C" {
+AllowanceVerdict __real__Z21audio_allowance_blockP14AudioAllowancemmjj(AudioAllowance *a, uint64_t pts, uint64_t now,
+								       uint32_t frames, uint32_t sample_rate);
+uint64_t __real__Z15audio_clock_ptsPK10AudioClockm(const AudioClock *clock, uint64_t ts);
+uint64_t __real__Z15video_clock_ptsP10VideoClockmlm(VideoClock *clock, uint64_t ts, int64_t diff, uint64_t now);
+void __real_obs_source_output_audio(obs_source_t *source, const obs_source_audio *audio);
+
+AllowanceVerdict __wrap__Z21audio_allowance_blockP14AudioAllowancemmjj(AudioAllowance *a, uint64_t pts, uint64_t now,
+								       uint32_t frames, uint32_t sample_rate)
+{
+	AllowanceVerdict v = {true, 0, 0, false};
+	g_notes.last_frames = frames;
+	if (g_notes.allowance_on)
+		v = __real__Z21audio_allowance_blockP14AudioAllowancemmjj(a, pts, now, frames, sample_rate);
+	std::lock_guard<std::mutex> guard(g_notes.lock);
+	g_notes.allowance.push_back({now, g_notes.allowance_on ? a->allowance : 0, a->dropped_blocks});
+	return v;
+}
+
+uint64_t __wrap__Z15audio_clock_ptsPK10AudioClockm(const AudioClock *clock, uint64_t ts)
+{
+	uint64_t pts = __real__Z15audio_clock_ptsPK10AudioClockm(clock, ts);
+	g_notes.last_audio_ts = ts;
+	return pts;
+}
+
+uint64_t __wrap__Z15video_clock_ptsP10VideoClockmlm(VideoClock *clock, uint64_t ts, int64_t diff, uint64_t now)
+{
+	uint64_t pts = __real__Z15video_clock_ptsP10VideoClockmlm(clock, ts, diff, now);
+	std::lock_guard<std::mutex> guard(g_notes.lock);
+	g_notes.video_offset = (int64_t)(pts - ts);
+	g_notes.video_seen = true;
+	return pts;
+}
+
+void __wrap_obs_source_output_audio(obs_source_t *source, const obs_source_audio *audio)
+{
+	uint64_t now = os_gettime_ns();
+	{
+		std::lock_guard<std::mutex> guard(g_notes.lock);
+		int64_t audio_offset = (int64_t)(audio->timestamp - g_notes.last_audio_ts);
+		g_notes.blocks.push_back({now, audio->timestamp, g_notes.last_audio_ts, g_notes.last_frames,
+					  audio->frames, audio->samples_per_sec, audio_offset - g_notes.video_offset,
+					  g_notes.video_seen});
+	}
+	__real_obs_source_output_audio(source, audio);
+}
+
+} // extern "C"
+
+namespace {
+
+const char filter_id[] = "ostrelin_bench_jitter_shown";
+
+obs_source_frame *on_shown(void *, obs_source_frame *frame)
+{
+	g_notes.shown++;
+	return frame;
+}
+
+struct RowFigures {
+	int buffering_ms = 0; /* OBS's audio buffering added */
+	int buffering_lines = 0;
+	long breaks = 0;         /* gaps or overlaps over 1 ms after 10 s, beyond the phone's own */
+	long phone_breaks = 0;   /* gaps in the phone's own timestamps after 10 s (a sender falling behind) */
+	long breaks_per_10s = 0; /* the most in any 10 s after the first 10 */
+	double break_max_ms = 0; /* the largest of them */
+	double av_median_ms = 0;
+	double av_max_ms = 0;
+	double av_over = 0; /* largest audio/video offset beyond allowance + 33 ms */
+	double allowance_max_ms = 0;
+	std::string allowance_series; /* every 10 s */
+	unsigned long long dropped = 0;
+	unsigned long long shown = 0;
+	size_t blocks = 0;
+};
+
+/* "adding 85 milliseconds of audio buffering, ..." -> 85. */
+int added_ms(const std::string &text)
+{
+	int ms = 0;
+	return sscanf(text.c_str(), "adding %d milliseconds of audio buffering", &ms) == 1 ? ms : 0;
+}
+
+RowFigures figures(uint64_t start, const LogCapture &log)
+{
+	RowFigures f;
+	for (const LogLine &line : log.lines()) {
+		if (line.text.find("milliseconds of audio buffering") != std::string::npos) {
+			f.buffering_ms += added_ms(line.text);
+			f.buffering_lines++;
+		}
+	}
+
+	std::lock_guard<std::mutex> guard(g_notes.lock);
+	const uint64_t settled = start + 10 * 1000000000ull;
+	std::vector<uint64_t> break_times;
+	std::vector<double> av;
+	const std::vector<Notes::Block> &b = g_notes.blocks;
+	f.blocks = b.size();
+	for (size_t i = 1; i < b.size(); i++) {
+		int64_t expected = (int64_t)(b[i - 1].pts + (uint64_t)b[i - 1].frames * 1000000000ull / b[i - 1].rate);
+		/* The phone's own step: a sender that falls behind skips ahead. A
+		 * cut block is shorter here than on the phone; its step is ours. */
+		int64_t phone_expected =
+			(int64_t)(b[i - 1].phone_ts + (uint64_t)b[i - 1].phone_frames * 1000000000ull / b[i - 1].rate);
+		int64_t phone_step = (int64_t)b[i].phone_ts - phone_expected;
+		if (phone_step > -1000000 && phone_step < 1000000)
+			phone_step = 0;
+		double step_ms = (double)((int64_t)b[i].pts - expected - phone_step) / 1e6;
+		if (b[i].ns < settled)
+			continue;
+		f.phone_breaks += phone_step != 0;
+		if (std::fabs(step_ms) > 1.0) {
+			break_times.push_back(b[i].ns);
+			f.break_max_ms = std::max(f.break_max_ms, std::fabs(step_ms));
+		}
+		if (b[i].av_valid)
+			av.push_back((double)b[i].av / 1e6);
+	}
+	f.breaks = (long)break_times.size();
+	for (size_t i = 0; i < break_times.size(); i++) {
+		long n = 0;
+		for (size_t j = i; j < break_times.size() && break_times[j] - break_times[i] < 10000000000ull; j++)
+			n++;
+		f.breaks_per_10s = std::max(f.breaks_per_10s, n);
+	}
+	f.av_median_ms = av.empty() ? NAN : median(av);
+	f.av_max_ms = av.empty() ? NAN : percentile(av, 100);
+
+	/* The allowance at each block; series every 10 s. */
+	uint64_t next = start + 10 * 1000000000ull;
+	size_t k = 0;
+	const std::vector<Notes::Allowance> &a = g_notes.allowance;
+	for (size_t i = 0; i < a.size(); i++) {
+		f.allowance_max_ms = std::max(f.allowance_max_ms, (double)a[i].allowance / 1e6);
+		f.dropped = a[i].dropped;
+		while (a[i].ns >= next) {
+			char text[32];
+			snprintf(text, sizeof(text), "%s%.0f", f.allowance_series.empty() ? "" : " ",
+				 (double)a[i].allowance / 1e6);
+			f.allowance_series += text;
+			next += 10 * 1000000000ull;
+		}
+		/* The audio/video offset beyond the allowance at that time + one picture. */
+		while (k < b.size() && b[k].ns <= a[i].ns) {
+			if (b[k].av_valid && b[k].ns >= settled)
+				f.av_over = std::max(f.av_over,
+						     (double)b[k].av / 1e6 - (double)a[i].allowance / 1e6 - 33.0);
+			k++;
+		}
+	}
+	f.shown = g_notes.shown.load();
+	return f;
+}
+
+std::vector<std::string> sender_options(const Network &net)
+{
+	std::vector<std::string> o = {"--width", "1280",  "--height", "720",    "--fps",
+				      "30",      "--gop", "30",       "--seed", "7"};
+	if (net.jitter_ms) {
+		o.push_back("--jitter");
+		o.push_back(std::to_string(net.jitter_ms));
+	}
+	if (net.spike_share) {
+		o.insert(o.end(), {"--spike-share", net.spike_share, "--spike-ms", net.spike_ms});
+	}
+	return o;
+}
+
+/* One row in this process: prints "ROW|..." on stdout. */
+int run_row(int net_index, bool allowance_on, int seconds)
+{
+	const Network &net = networks[net_index];
+	g_notes.allowance_on = allowance_on;
+	LogCapture log;
+	ObsEnv env(640, 360);
+	obs_register_source(&ostrelin_source_info);
+	adb_set_server_port(peer::unused_port());
+	frame_filter_register(filter_id, "shown", on_shown);
+
+	SenderProcess sender(sender_options(net));
+	if (!sender.running()) {
+		fprintf(stderr, "bench-jitter: the sender did not start\n");
+		return BENCH_EXIT_CANNOT_RUN;
+	}
+	obs_scene_t *scene = obs_scene_create("jitter");
+	obs_set_output_source(0, obs_scene_get_source(scene));
+	obs_source_t *source = create_ostrelin_source("phone camera", sender.port());
+	if (!source) {
+		fprintf(stderr, "bench-jitter: cannot create the source\n");
+		return BENCH_EXIT_CANNOT_RUN;
+	}
+	obs_source_t *filter = frame_filter_attach(source, filter_id, &g_notes);
+	obs_sceneitem_t *item = obs_scene_add(scene, source);
+	obs_video_info ovi = {};
+	if (item && obs_get_video_info(&ovi)) {
+		vec2 bounds = {{{(float)ovi.base_width, (float)ovi.base_height}}};
+		obs_sceneitem_set_bounds_type(item, OBS_BOUNDS_SCALE_INNER);
+		obs_sceneitem_set_bounds(item, &bounds);
+	}
+	uint64_t start = os_gettime_ns();
+	std::this_thread::sleep_for(std::chrono::seconds(seconds));
+
+	obs_sceneitem_remove(item);
+	frame_filter_detach(source, filter);
+	obs_source_release(source);
+	sender.stop(SIGTERM);
+	obs_set_output_source(0, nullptr);
+	obs_scene_release(scene);
+
+	RowFigures f = figures(start, log);
+	/* OSTRELIN_BENCH_VERBOSE=1: the plug-in's and libobs's audio lines too. */
+	if (getenv("OSTRELIN_BENCH_VERBOSE")) {
+		for (const LogLine &line : log.lines())
+			if (line.text.rfind(LOGTEXT_PREFIX, 0) == 0 || line.text.find("audio") != std::string::npos)
+				fprintf(stderr, "%s\n", line.text.c_str());
+	}
+	printf("ROW|%d|%d|%d|%d|%ld|%ld|%ld|%.1f|%.1f|%.1f|%.1f|%.0f|%s|%llu|%llu|%zu\n", net_index,
+	       allowance_on ? 1 : 0, f.buffering_ms, f.buffering_lines, f.breaks, f.breaks_per_10s, f.phone_breaks,
+	       f.break_max_ms, f.av_median_ms, f.av_max_ms, f.av_over, f.allowance_max_ms, f.allowance_series.c_str(),
+	       f.dropped, f.shown, f.blocks);
+	fflush(stdout);
+	return 0;
+}
+
+struct Row {
+	bool ok = false;
+	int buffering_ms, buffering_lines;
+	long breaks, breaks_per_10s, phone_breaks;
+	double break_max, av_median, av_max, av_over, allowance_max;
+	char series[256];
+	unsigned long long dropped, shown;
+	size_t blocks;
+};
+
+bool parse_row(const std::string &line, Row *r)
+{
+	int net = 0, on = 0;
+	/* The series holds spaces: it is read up to the next bar. */
+	int n = sscanf(line.c_str(), "ROW|%d|%d|%d|%d|%ld|%ld|%ld|%lf|%lf|%lf|%lf|%lf|%255[^|]|%llu|%llu|%zu", &net,
+		       &on, &r->buffering_ms, &r->buffering_lines, &r->breaks, &r->breaks_per_10s, &r->phone_breaks,
+		       &r->break_max, &r->av_median, &r->av_max, &r->av_over, &r->allowance_max, r->series, &r->dropped,
+		       &r->shown, &r->blocks);
+	r->ok = n == 16;
+	return r->ok;
+}
+
+Row run_child(int net, bool on, int seconds)
+{
+	ChildProcess child;
+	ChildLaunch launch;
+	launch.argv = {"/proc/self/exe", "--row", std::to_string(net), on ? "on" : "off", std::to_string(seconds)};
+	launch.output = ChildOutput::pipe;
+	launch.null_stdin = true;
+	Row r;
+	if (child.start(launch) != 0)
+		return r;
+	std::string line;
+	while (child.next_line((seconds + 60) * 1000, &line))
+		if (line.rfind("ROW|", 0) == 0)
+			parse_row(line, &r);
+	child.wait_exit(10000);
+	return r;
+}
+
+int run_all(BenchReport &report, int seconds)
+{
+	report.section("Network and stream");
+	report.line("sender: 1280x720 at 30 fps, a keyframe a second, 48 kHz stereo AAC tone; packets held back in "
+		    "order, seed 7; %d s per row, each row a fresh libobs (48 kHz stereo) in its own process",
+		    seconds);
+
+	Row rows[network_count][2];
+	for (int n = 0; n < network_count; n++)
+		for (int on = 0; on < 2; on++)
+			rows[n][on] = run_child(n, on == 1, seconds);
+
+	report.section("OBS's audio buffering added, audio continuity, audio/video offset, pictures shown");
+	report.line("breaks: gaps or overlaps over 1 ms between audio blocks handed to OBS after the first 10 s,");
+	report.line("beyond those in the phone's own timestamps (a sender that falls behind skips ahead: 'phone')");
+	report.line("%-33s %-10s %9s %7s %9s %6s %16s %9s %s", "network", "timing", "buffering", "breaks", "per 10 s",
+		    "phone", "A/V median/max", "shown", "allowance every 10 s (ms)");
+	int worst_buffering = 0;
+	long worst_breaks_10s = 0;
+	double steady_allowance = 0;
+	double worst_av_over = -1e9;
+	for (int n = 0; n < network_count; n++) {
+		for (int on = 0; on < 2; on++) {
+			const Row &r = rows[n][on];
+			if (!r.ok)
+				return report.cannot_run("a row did not report");
+			report.line(
+				"%-33s %-10s %6d ms %7ld %9ld %6ld %7.1f/%6.1f ms %4llu/%d  %s (max %.0f, dropped %llu)",
+				networks[n].label, on ? "allowance" : "clock only", r.buffering_ms, r.breaks,
+				r.breaks_per_10s, r.phone_breaks, r.av_median, r.av_max, r.shown, seconds * 30,
+				r.series, r.allowance_max, r.dropped);
+			if (on) {
+				worst_buffering = std::max(worst_buffering, r.buffering_ms);
+				worst_breaks_10s = std::max(worst_breaks_10s, r.breaks_per_10s);
+				worst_av_over = std::max(worst_av_over, r.av_over);
+				if (n == 0)
+					steady_allowance = r.allowance_max;
+			}
+		}
+	}
+	for (int n = 0; n < network_count; n++) {
+		char what[96];
+		snprintf(what, sizeof(what), "audio buffering added, clock only, %s (ms)", networks[n].label);
+		report.figure(what, "%d", rows[n][0].buffering_ms);
+	}
+	report.judge("most OBS audio buffering added with the allowance, any network (ms)", worst_buffering, {0, 22});
+	report.judge("most audio breaks over 1 ms in any 10 s after the first 10, with the allowance",
+		     (double)worst_breaks_10s, {1, 3});
+	report.judge("largest allowance on the steady link (ms)", steady_allowance, {0, 0});
+	report.judge("audio/video offset beyond allowance + 33 ms, largest (ms)", worst_av_over, {0, 20});
+	return report.exit_status();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+	if (argc == 5 && strcmp(argv[1], "--row") == 0) {
+		bench_quiet_logs();
+		/* The captured log is this row's; libobs warnings still show. */
+		return run_row(atoi(argv[2]), strcmp(argv[3], "on") == 0, atoi(argv[4]));
+	}
+	int seconds = 60;
+	if (argc == 3 && strcmp(argv[1], "--seconds") == 0)
+		seconds = atoi(argv[2]);
+	if (seconds < 11)
+		seconds = 11;
+	return bench_run("jitter", [&](BenchReport &report) { return run_all(report, seconds); });
+}
