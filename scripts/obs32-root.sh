@@ -96,6 +96,7 @@ check() {
 	mkdir -p build/obs32
 	in_root dpkg-query -W -f='${Package} ${Version}\n' obs-studio libobs-dev libavcodec-dev g++ |
 		sed 's/^/obs32 root: /'
+	local started=$SECONDS
 	if ! in_root --net-isolated sh -ec "cd /src
 		cmake -S . -B build/obs32 -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSTRELIN_WERROR=ON \
 			-DOSTRELIN_BENCH=OFF >/dev/null
@@ -104,7 +105,7 @@ check() {
 		echo "obs32: 0 passed, 1 failed"
 		return 1
 	fi
-	echo "obs32 build: ok"
+	echo "obs32 build: ok ($((SECONDS - started)) s)"
 	local status=0
 	in_root --net-isolated ctest --test-dir /src/build/obs32 -j "$jobs" --output-on-failure </dev/null | tee "$log" ||
 		status=1
