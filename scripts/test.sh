@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds Ostrelin three ways and runs every test:
+# Sets up the machine, builds Ostrelin four ways and runs every test:
 #   build/release  optimised, warnings as errors: all tests, the real-OBS test included
 #   build/asan     AddressSanitizer + UndefinedBehaviorSanitizer: all unit and libobs tests
 #   build/tsan     ThreadSanitizer: the tests labelled "threaded"
+#   build/obs32    in a Debian unstable root with OBS 32 (scripts/obs32-root.sh): all tests
 # plus the Windows build for OBS 32.2 (the DLL and its zip, cross-built with
 # mingw-w64 against libobs 32.2.2 and FFmpeg 8.1.2, its export and import
 # tables checked, its libobs imports checked against libobs 32.2.2's exports),
@@ -118,6 +119,13 @@ run_wine_tests
 configure_and_build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
 run_ctest build/release
 run_dll_e2e
+
+# The plug-in against OBS 32.2.2, libobs 32.2.2 and FFmpeg 9 in a Debian
+# unstable root (build/obs32-root, made once): its build and every test there,
+# the real-OBS test included (scripts/obs32-root.sh).
+mkdir -p build
+if scripts/obs32-root.sh check </dev/null | tee build/obs32-stage.log; then :; else failed=1; fi
+count_summary obs32 build/obs32-stage.log
 
 configure_and_build build/asan -DCMAKE_BUILD_TYPE=Debug -DOSTRELIN_SANITIZE=address,undefined -DOSTRELIN_BENCH=OFF
 ASAN_OPTIONS=${ASAN_OPTIONS:-} UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 run_ctest build/asan -LE real-obs

@@ -40,7 +40,7 @@ struct FakeAdbReply {
 
 	static std::string hex4(size_t n)
 	{
-		char text[16];
+		char text[2 * sizeof(size_t) + 1];
 		snprintf(text, sizeof(text), "%04zx", n);
 		return text;
 	}

@@ -79,7 +79,9 @@ check "uninstall without XDG_CONFIG_HOME succeeds" \
 check "uninstall without XDG_CONFIG_HOME removes it all" same_lines "" "$(files_under "$work/home")"
 
 # --- system-wide, into DESTDIR; the module goes beside libobs's own plug-ins ---
-libdir=$(pkg-config --variable=libdir libobs)
+# The folder of the libobs the module loads: pkg-config's libdir is no guide
+# (Debian's libobs 32 packages say /usr/lib there).
+libdir=$(dirname "$(realpath "$(ldd "$module" | awk '$1 ~ /^libobs\.so/ { print $3 }')")")
 root="$work/root"
 want_system=$( (echo "${libdir#/}/obs-plugins/ostrelin.so"
 	for f in $locales; do echo "usr/share/obs/obs-plugins/ostrelin/locale/$f"; done) | sort)

@@ -26,10 +26,24 @@ import time
 import websocket
 
 from log_texts import LOGTEXT_PLUGIN_LOADED, LOGTEXT_PREFIX
-from obs_socket import EVENT_INPUT_VOLUME_METERS, REQUEST_PROCESSING_FAILED, ObsSocket, RequestFailed, SocketError
+from obs_socket import (
+    EVENT_INPUT_VOLUME_METERS,
+    REQUEST_PROCESSING_FAILED,
+    ObsSocket,
+    RequestFailed,
+    SocketError,
+    until_ready,
+)
 from picture import BLUE, RED, bottom_half_difference, close_to, parse_bmp, pattern_problems
 
 WEBSOCKET_URL = "ws://127.0.0.1:4455"
+# How long OBS may answer "not ready" once its websocket server is up.
+READY_SECONDS = 60
+# How long the screen may take to show OBS's preview with the picture.
+SCREEN_SECONDS = 30
+# The profile and scene collection run.sh prepares, and the profile's canvas.
+CONFIGURATION_NAME = "Ostrelin"
+CANVAS = (1280, 720)
 SOURCE_KIND = "ostrelin_source"
 SOURCE_NAME = "Ostrelin"
 LOAD_LINE = LOGTEXT_PREFIX + LOGTEXT_PLUGIN_LOADED
@@ -225,11 +239,12 @@ class Run:
             )
         started = time.monotonic()
         self.socket = connect_websocket(self.obs, 90)
-        version = self.socket.request("GetVersion")
+        version, waited, refusals = until_ready(lambda: self.socket.request("GetVersion"), READY_SECONDS)
         ok(
             f"OBS {version.get('obsVersion')} answers on its websocket "
             f"(obs-websocket {version.get('obsWebSocketVersion')}, rpcVersion {version.get('rpcVersion')}) "
             f"after {time.monotonic() - started:.1f} s"
+            f"; it answered \"not ready\" {refusals} times, for {waited:.1f} s"
         )
 
     def check_module_loaded(self):
@@ -248,6 +263,21 @@ class Run:
         if not any(log_message(line) == LOAD_LINE for line in lines):
             raise Failure(f'OBS\'s log lacks the line "{LOAD_LINE}"')
         ok(f'log shows "{LOAD_LINE}"')
+
+    def check_configuration(self):
+        # An OBS that does not read the prepared configuration makes one of
+        # its own, and may open its first-run wizard over the preview.
+        profile = self.socket.request("GetProfileList")["currentProfileName"]
+        collection = self.socket.request("GetSceneCollectionList")["currentSceneCollectionName"]
+        video = self.socket.request("GetVideoSettings")
+        canvas = (video["baseWidth"], video["baseHeight"])
+        if (profile, collection, canvas) != (CONFIGURATION_NAME, CONFIGURATION_NAME, CANVAS):
+            raise Failure(
+                f'OBS ignored the prepared configuration: profile "{profile}", scene collection "{collection}", '
+                f'canvas {canvas[0]}x{canvas[1]} instead of "{CONFIGURATION_NAME}", "{CONFIGURATION_NAME}", '
+                f"{CANVAS[0]}x{CANVAS[1]}"
+            )
+        ok(f'OBS runs the prepared profile and scene collection "{CONFIGURATION_NAME}" ({canvas[0]}x{canvas[1]})')
 
     def check_kind_listed(self):
         kinds = self.socket.request("GetInputKindList", {"unversioned": False})["inputKinds"]
@@ -341,25 +371,41 @@ class Run:
             raise Failure('SetInputSettings {"zoom": 2.5}: the sender did not print "control zoom 2500" within 5 s')
         ok('SetInputSettings {"zoom": 2.5} -> sender: control zoom 2500')
 
-    def screen_shot(self):
-        raw = os.path.join(self.args.work, "screen.png")
+    def grab_screen(self, raw):
+        """The whole screen saved as PNG in `raw`, and its red and blue pixel
+        counts (every other row and column looked at)."""
         result = subprocess.run(
             ["import", "-window", "root", raw], stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=30
         )
         if result.returncode != 0:
             raise Failure(f"import -window root failed: {result.stderr.strip()}")
-        # The preview must show the picture: count red and blue pixels on the screen.
         bmp = subprocess.run(
             ["convert", raw, "-type", "TrueColor", "bmp3:-"], stdin=subprocess.DEVNULL, capture_output=True, timeout=30
         )
         if bmp.returncode != 0:
             raise Failure(f"convert to BMP failed: {bmp.stderr.decode(errors='replace').strip()}")
         width, height, rows = parse_bmp(bmp.stdout)
-        red = sum(1 for row in rows[::2] for pixel in row[::2] if close_to(pixel, RED))
-        blue = sum(1 for row in rows[::2] for pixel in row[::2] if close_to(pixel, BLUE))
-        share = min(red, blue) * 4 / (width * height)
-        if share < 0.01:
-            raise Failure(f"the screen shows too little of the picture: {red * 4} red and {blue * 4} blue pixels")
+        red = sum(4 for row in rows[::2] for pixel in row[::2] if close_to(pixel, RED))
+        blue = sum(4 for row in rows[::2] for pixel in row[::2] if close_to(pixel, BLUE))
+        return width, height, red, blue
+
+    def screen_shot(self):
+        # The preview must show the picture: red and blue pixels, each at
+        # least 1 % of the screen. A busy machine may draw OBS's window late.
+        raw = os.path.join(self.args.work, "screen.png")
+        started = time.monotonic()
+        looks = 0
+        for _ in deadline_loop(SCREEN_SECONDS, 1):
+            looks += 1
+            width, height, red, blue = self.grab_screen(raw)
+            if min(red, blue) >= 0.01 * width * height:
+                break
+        else:
+            raise Failure(
+                f"the screen shows too little of the picture after {time.monotonic() - started:.1f} s "
+                f"({looks} screenshots): "
+                f"{red} red and {blue} blue pixels"
+            )
         result = subprocess.run(
             # Without a window manager OBS's window sits at the top left of a
             # black screen: trim the black away, keep the window.
@@ -372,7 +418,10 @@ class Run:
         )
         if result.returncode != 0:
             raise Failure(f"saving the screenshot failed: {result.stderr.strip()}")
-        ok(f"screen ({width}x{height}) shows the picture in OBS's preview; saved {self.args.screenshot}")
+        ok(
+            f"screen ({width}x{height}) shows the picture in OBS's preview ({red} red, {blue} blue pixels, "
+            f"screenshot {looks}, after {time.monotonic() - started:.1f} s); saved {self.args.screenshot}"
+        )
 
     def remove_source(self):
         connected = self.sender_out.wait_for(lambda line: line == "connected", 0)
@@ -444,6 +493,7 @@ def main():
         run.start_sender()
         run.start_obs()
         run.check_module_loaded()
+        run.check_configuration()
         run.check_kind_listed()
         run.create_source()
         run.check_picture()

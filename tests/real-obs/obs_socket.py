@@ -18,6 +18,7 @@ OP_REQUEST_RESPONSE = 7
 EVENT_INPUT_VOLUME_METERS = 1 << 16
 
 # RequestStatus codes.
+REQUEST_NOT_READY = 207
 REQUEST_PROCESSING_FAILED = 702
 
 
@@ -29,6 +30,32 @@ class RequestFailed(SocketError):
     def __init__(self, request_type, code, comment):
         super().__init__(f"{request_type} failed: code {code}, {comment}")
         self.code = code
+
+
+class NotReady(SocketError):
+    pass
+
+
+def until_ready(attempt, seconds, clock=time.monotonic, sleep=time.sleep, pause=0.25):
+    """attempt()'s result once it no longer fails with status 207, which
+    obs-websocket answers while OBS is still starting, together with the time
+    waited and the number of such answers. Tries every `pause` seconds, the
+    last time when `seconds` have passed; then raises NotReady."""
+    start = clock()
+    refusals = 0
+    while True:
+        try:
+            return attempt(), clock() - start, refusals
+        except RequestFailed as failure:
+            if failure.code != REQUEST_NOT_READY:
+                raise
+            refusals += 1
+            waited = clock() - start
+            if waited >= seconds:
+                raise NotReady(
+                    f"OBS still answered {failure.code} (not ready) after {waited:.1f} s, {refusals} times: {failure}"
+                ) from None
+            sleep(min(pause, seconds - waited))
 
 
 class ObsSocket:

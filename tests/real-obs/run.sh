@@ -95,6 +95,12 @@ ServerPort=4455
 AuthRequired=false
 AlertsEnabled=false
 EOF
+# OBS 31 and later read the first-run flag, the profile and the scene
+# collection from user.ini (global.ini keeps only the program's own settings,
+# and is copied to user.ini only when migrating from an older OBS's
+# configuration): without it OBS 32 makes an "Untitled" profile and scene
+# collection of its own. OBS 29 does not read user.ini.
+cp "$obs_config/global.ini" "$obs_config/user.ini"
 
 cat >"$obs_config/basic/profiles/Ostrelin/basic.ini" <<'EOF'
 [General]
