@@ -182,7 +182,8 @@ TEST_F(LifecycleTest, OnlyAdvertisedControlsAreSent)
 
 /* Values changed before the capabilities, or while the phone is away, go out
  * when the next connection's capabilities arrive, so the phone matches the
- * panel; nothing goes out before them. */
+ * panel; nothing goes out before them. Capabilities announced anew bring the
+ * current values again. */
 TEST_F(LifecycleTest, ControlsFollowTheCapabilitiesOfEachConnection)
 {
 	obs_source_t *source = create_wifi(listener.port());
@@ -197,6 +198,11 @@ TEST_F(LifecycleTest, ControlsFollowTheCapabilitiesOfEachConnection)
 	EXPECT_EQ(controls[0].value, 3000);
 	EXPECT_EQ(controls[4].value, 1); /* the default white balance */
 	EXPECT_TRUE(phone.read(1, 300).empty());
+	/* Announced anew with nothing changed: the current values go out again. */
+	phone.send(peer::caps_packet(peer::all_caps()));
+	controls = read_controls(phone, 5);
+	ASSERT_EQ(controls.size(), 5u);
+	EXPECT_EQ(controls[0].value, 3000);
 
 	phone.close();
 	ASSERT_TRUE(wait_until([&] { return !instance(source)->connected; }, 3000ms));
@@ -299,7 +305,12 @@ TEST_F(LifecycleTest, DisablingStopsTheThreadAndClosesTheSocket)
  * its port or device changes; a Wi-Fi source never asks. */
 TEST_F(LifecycleTest, ForwardsAreRemovedOnlyWhenThisSourceMadeThem)
 {
-	FakeAdbServer adb;
+	/* Each removal takes about 120 ms, so that unloading finds a queue. */
+	FakeAdbServer adb(0, [](const std::string &request) {
+		if (request.find("killforward") != std::string::npos)
+			return FakeAdbReply::trickle("OKAY", 30);
+		return fake_adb_default_reply(request);
+	});
 	adb_set_server_port(adb.port());
 	const std::string port = std::to_string(listener.port());
 	obs_data_t *settings = obs_data_create();
@@ -320,11 +331,46 @@ TEST_F(LifecycleTest, ForwardsAreRemovedOnlyWhenThisSourceMadeThem)
 	release(wifi);
 	release(usb);
 	ASSERT_TRUE(adb.wait_for_request("host-serial:R58M123:killforward:tcp:" + new_port, 3000));
+	/* Both removals answered. Unloading at once after queueing more, with
+	 * the worker idle and then with a worker just started: the queue is
+	 * worked off within the grace time, and the device list is forgotten. */
+	ASSERT_TRUE(wait_until([&] { return adb.closed_by_client() == 2; }, 3000ms));
+	std::vector<std::string> expected = {"host-serial:R58M123:killforward:tcp:" + port,
+					     "host-serial:R58M123:killforward:tcp:" + new_port};
+	for (int queued = 1000; queued < 1010; queued += 2) {
+		adb_background_remove_forward("R58M123", queued);
+		adb_background_remove_forward("", queued + 1);
+		adb_background_scan(nullptr, false);
+		adb_background_shutdown(ADB_UNLOAD_GRACE_MS);
+		expected.push_back("host-serial:R58M123:killforward:tcp:" + std::to_string(queued));
+		expected.push_back("host:killforward:tcp:" + std::to_string(queued + 1));
+		AdbDevice devices[ADB_MAX_DEVICES];
+		bool scanned = false;
+		EXPECT_EQ(adb_background_devices(devices, &scanned), 0);
+		EXPECT_FALSE(scanned) << "the scan outlived the unload";
+	}
 	std::vector<std::string> removals;
+	int scans = 0;
 	for (const std::string &r : adb.requests()) {
 		if (r.find("killforward") != std::string::npos)
 			removals.push_back(r);
+		scans += r == "host:devices" ? 1 : 0;
 	}
-	EXPECT_EQ(removals, (std::vector<std::string>{"host-serial:R58M123:killforward:tcp:" + port,
-						      "host-serial:R58M123:killforward:tcp:" + new_port}));
+	EXPECT_EQ(removals, expected);
+	EXPECT_EQ(scans, 5);
+}
+
+/* Past its grace, unloading ends the removal under way at once instead of
+ * waiting out the adb client's 2 s limit. */
+TEST_F(LifecycleTest, UnloadEndsAHangingRemovalWhenItsGraceRunsOut)
+{
+	FakeAdbServer adb(0, [](const std::string &) { return FakeAdbReply::silence(); });
+	adb_set_server_port(adb.port());
+	adb_background_remove_forward("", 27183);
+	ASSERT_TRUE(adb.wait_for_request("host:killforward:tcp:27183", 3000));
+	auto start = std::chrono::steady_clock::now();
+	adb_background_shutdown(100);
+	double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+	EXPECT_LT(ms, 600.0) << "the request was left to its own time limit";
+	EXPECT_TRUE(wait_until([&] { return adb.closed_by_client() == 1; }, 3000ms));
 }
