@@ -84,6 +84,11 @@ TEST(VideoClock, SlowerTransitRisesBy4msEvery2s)
 	EXPECT_EQ(f.video.video_offset, start + 12 * (int64_t)ms); /* past diff now */
 	step(33 * ms);
 	EXPECT_EQ(f.video.video_offset, start + 10 * (int64_t)ms); /* taken back to diff */
+	/* That faster picture started the 2 s anew. */
+	step(2 * sec - 23 * ms);
+	EXPECT_EQ(f.video.video_offset, start + 10 * (int64_t)ms);
+	step(23 * ms);
+	EXPECT_EQ(f.video.video_offset, start + 14 * (int64_t)ms);
 }
 
 TEST(VideoClock, JumpOfMoreThan500msResets)
