@@ -159,6 +159,27 @@ TEST_F(ReceiveLoopTest, PicturesAndAudioReachObsOnItsClock)
 
 /* A configuration without a usable rate builds nothing, and one whose decoder
  * cannot open is tried once: repeats of the same bytes are not news. */
+/* The panel is rebuilt for capabilities that differ in anything, the white
+ * balance modes included, and not for the same ones again. */
+TEST_F(ReceiveLoopTest, ChangedCapabilitiesRebuildThePanel)
+{
+	std::atomic<int> rebuilds = 0;
+	signal_handler_t *handler = obs_source_get_signal_handler(sink);
+	auto on_rebuild = [](void *data, calldata_t *) {
+		++*static_cast<std::atomic<int> *>(data);
+	};
+	signal_handler_connect(handler, "update_properties", on_rebuild, &rebuilds);
+	sync_with_caps();
+	sync_with_caps();
+	EXPECT_EQ(rebuilds, 1);
+	CameraCaps other_mode = peer::all_caps();
+	other_mode.awb_modes[2] = 7;
+	ASSERT_TRUE(phone.send(peer::caps_packet(other_mode)));
+	sync_with_caps(); /* and back */
+	EXPECT_EQ(rebuilds, 3);
+	signal_handler_disconnect(handler, "update_properties", on_rebuild, &rebuilds);
+}
+
 TEST_F(ReceiveLoopTest, AudioConfigurationsThatCannotPlayAreRefusedOnce)
 {
 	const std::string refused = plugin_line(LOGTEXT_AUDIO_RATE_REFUSED, 0u);
