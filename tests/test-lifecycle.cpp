@@ -137,6 +137,10 @@ TEST_F(LifecycleTest, PortAndTextRules)
 	change(source, [&](obs_data_t *s) { obs_data_set_string(s, "device", "other"); });
 	EXPECT_STREQ(inst->serial, "other");
 	EXPECT_TRUE(plat_thread_running(&inst->conn.thread));
+	/* So does a new host. */
+	change(source, [&](obs_data_t *s) { obs_data_set_string(s, "host", "127.0.0.2"); });
+	EXPECT_STREQ(inst->host, "127.0.0.2");
+	EXPECT_TRUE(plat_thread_running(&inst->conn.thread));
 }
 
 TEST_F(LifecycleTest, ControlsGoOutInOrderWithoutReconnecting)
