@@ -353,7 +353,7 @@ TEST_F(LifecycleTest, ForwardsAreRemovedOnlyWhenThisSourceMadeThem)
 		adb_background_remove_forward("R58M123", queued);
 		adb_background_remove_forward("", queued + 1);
 		adb_background_scan(nullptr, false);
-		adb_background_shutdown(ADB_UNLOAD_GRACE_MS);
+		obs_module_unload(); /* the module's own unload hook */
 		expected.push_back("host-serial:R58M123:killforward:tcp:" + std::to_string(queued));
 		expected.push_back("host:killforward:tcp:" + std::to_string(queued + 1));
 		AdbDevice devices[ADB_MAX_DEVICES];
