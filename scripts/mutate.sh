@@ -119,7 +119,8 @@ run_tests() {
 			return $status
 		}
 		echo "== $failed again, alone" >>"$out"
-		if ! ctest_in_namespace -R "^${failed//./\\.}\$" --no-tests=error >>"$out" 2>&1; then
+		if ! ctest_in_namespace -R "^$(printf '%s' "$failed" | sed 's/[][\.*^$+?(){}|]/\\&/g')\$" \
+			--no-tests=error >>"$out" 2>&1; then
 			echo "$failed"
 			return 1
 		fi
