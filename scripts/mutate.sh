@@ -105,8 +105,8 @@ first_failed() {
 # that does not repeat (a timing test on a busy machine) runs the whole
 # suite once more.
 run_tests() {
-	local out=$1 attempt status failed
-	for attempt in 1 2; do
+	local out=$1 status failed
+	for _ in 1 2; do
 		# Without the times of earlier runs ctest starts the tests in their
 		# order of declaration, the quick checks of the plain logic first.
 		rm -f "$build/Testing/Temporary/CTestCostData.txt"
