@@ -299,6 +299,12 @@ TEST_F(ReceiveLoopTest, StatisticsEveryFiveSecondsWithTrueFigures)
 	EXPECT_GE(std::stod(m[1]), 0.0);
 	EXPECT_GE(std::stod(m[2]), 0.0);
 	EXPECT_GT(std::stoull(m[3]), 0u);
+
+	/* The pictures after the report belong to a new window: one report. */
+	size_t reports = 0;
+	for (const LogLine &line : lines)
+		reports += std::regex_match(line.text, first) ? 1 : 0;
+	EXPECT_EQ(reports, 1u);
 }
 
 TEST_F(ReceiveLoopTest, SenderClockJumpResetsVideoAndReAnchorsAudio)
