@@ -169,6 +169,8 @@ TEST_F(ReceiveLoopTest, ChangedCapabilitiesRebuildThePanel)
 		++*static_cast<std::atomic<int> *>(data);
 	};
 	signal_handler_connect(handler, "update_properties", on_rebuild, &rebuilds);
+	/* The rebuild follows the capabilities' log line, so each count is
+	 * read after the next capabilities (the same again) were handled. */
 	sync_with_caps();
 	sync_with_caps();
 	EXPECT_EQ(rebuilds, 1);
@@ -176,6 +178,7 @@ TEST_F(ReceiveLoopTest, ChangedCapabilitiesRebuildThePanel)
 	other_mode.awb_modes[2] = 7;
 	ASSERT_TRUE(phone.send(peer::caps_packet(other_mode)));
 	sync_with_caps(); /* and back */
+	sync_with_caps();
 	EXPECT_EQ(rebuilds, 3);
 	signal_handler_disconnect(handler, "update_properties", on_rebuild, &rebuilds);
 }
