@@ -212,8 +212,12 @@ built=$((total - unbuilt))
 echo
 echo "mutations: $total, built: $built, killed: $killed, survived: $((survived + equivalent))" \
 	"(marked equivalent: $equivalent), do not build: $unbuilt, undecided: $undecided"
-if [ "$built" -gt 0 ]; then
-	echo "kill rate: $(awk -v k=$killed -v n=$built 'BEGIN { printf "%.1f", 100 * k / n }') % of the mutations that build"
+# The rate leaves out the faults marked equivalent: no test can catch them.
+counted=$((built - equivalent))
+if [ "$counted" -gt 0 ]; then
+	echo "kill rate: $(awk -v k=$killed -v n=$counted 'BEGIN { printf "%.1f", 100 * k / n }') %" \
+		"($killed of the $counted that build and are not marked equivalent;" \
+		"$(awk -v k=$killed -v n=$total 'BEGIN { printf "%.1f", 100 * k / n }') % of all $total)"
 fi
 echo "time: $(elapsed $secs) ($(elapsed $((total ? secs / total : 0))) a mutation)"
 [ ${#survivors[@]} = 0 ] || echo "survivors not marked equivalent: ${survivors[*]}"
