@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -242,10 +243,13 @@ TEST_F(AdbClient, ATrickledReplyMustEndWithinTheRequestDeadline)
 	serve_reply(FakeAdbReply::trickle("OKAY", 300)); /* about 1.2 s */
 	EXPECT_TRUE(forward());
 
-	serve_reply(FakeAdbReply::trickle("OKAY000edev1\tdevice\n", 300)); /* about 6 s */
+	serve_reply(FakeAdbReply::trickle("OKAY000cdev1\tdevice\n", 300)); /* about 6 s */
+	auto start = std::chrono::steady_clock::now();
 	DeviceList list;
+	double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 	EXPECT_EQ(list.count, -1);
 	EXPECT_EQ(last_error(), LOGTEXT_ADB_LIST_FAILED);
+	EXPECT_LT(ms, 3500.0) << "the request ended by the sum of its waits, not by its deadline";
 	EXPECT_TRUE(eventually([&] { return server_->closed_by_client() == 1; }));
 }
 

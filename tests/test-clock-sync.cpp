@@ -74,15 +74,21 @@ TEST(VideoClock, SlowerTransitRisesBy4msEvery2s)
 		return f.picture(sender - 10 * ms);
 	};
 	step(1 * sec);
-	EXPECT_EQ(f.video.video_offset, start); /* less than 2 s: no step */
-	step(1 * sec + 1);
-	EXPECT_EQ(f.video.video_offset, start + 4 * (int64_t)ms);
+	step(1 * sec - 1);
+	EXPECT_EQ(f.video.video_offset, start); /* 1,999,999,999 ns: no step yet */
+	step(1);
+	EXPECT_EQ(f.video.video_offset, start + 4 * (int64_t)ms); /* 2 s: the step */
 	step(2 * sec + 1);
 	EXPECT_EQ(f.video.video_offset, start + 8 * (int64_t)ms);
 	step(2 * sec + 1);
 	EXPECT_EQ(f.video.video_offset, start + 12 * (int64_t)ms); /* past diff now */
 	step(33 * ms);
 	EXPECT_EQ(f.video.video_offset, start + 10 * (int64_t)ms); /* taken back to diff */
+	/* That faster picture started the 2 s anew. */
+	step(2 * sec - 23 * ms);
+	EXPECT_EQ(f.video.video_offset, start + 10 * (int64_t)ms);
+	step(23 * ms);
+	EXPECT_EQ(f.video.video_offset, start + 14 * (int64_t)ms);
 }
 
 TEST(VideoClock, JumpOfMoreThan500msResets)

@@ -137,6 +137,10 @@ TEST_F(LifecycleTest, PortAndTextRules)
 	change(source, [&](obs_data_t *s) { obs_data_set_string(s, "device", "other"); });
 	EXPECT_STREQ(inst->serial, "other");
 	EXPECT_TRUE(plat_thread_running(&inst->conn.thread));
+	/* So does a new host. */
+	change(source, [&](obs_data_t *s) { obs_data_set_string(s, "host", "127.0.0.2"); });
+	EXPECT_STREQ(inst->host, "127.0.0.2");
+	EXPECT_TRUE(plat_thread_running(&inst->conn.thread));
 }
 
 TEST_F(LifecycleTest, ControlsGoOutInOrderWithoutReconnecting)
@@ -182,7 +186,8 @@ TEST_F(LifecycleTest, OnlyAdvertisedControlsAreSent)
 
 /* Values changed before the capabilities, or while the phone is away, go out
  * when the next connection's capabilities arrive, so the phone matches the
- * panel; nothing goes out before them. */
+ * panel; nothing goes out before them. Capabilities announced anew bring the
+ * current values again. */
 TEST_F(LifecycleTest, ControlsFollowTheCapabilitiesOfEachConnection)
 {
 	obs_source_t *source = create_wifi(listener.port());
@@ -197,6 +202,11 @@ TEST_F(LifecycleTest, ControlsFollowTheCapabilitiesOfEachConnection)
 	EXPECT_EQ(controls[0].value, 3000);
 	EXPECT_EQ(controls[4].value, 1); /* the default white balance */
 	EXPECT_TRUE(phone.read(1, 300).empty());
+	/* Announced anew with nothing changed: the current values go out again. */
+	phone.send(peer::caps_packet(peer::all_caps()));
+	controls = read_controls(phone, 5);
+	ASSERT_EQ(controls.size(), 5u);
+	EXPECT_EQ(controls[0].value, 3000);
 
 	phone.close();
 	ASSERT_TRUE(wait_until([&] { return !instance(source)->connected; }, 3000ms));
@@ -245,19 +255,27 @@ TEST_F(LifecycleTest, ABurstOfChangesEndsWithTheLastValuesAgainstASlowReader)
 }
 
 /* A phone that stops reading: once a batch of controls cannot go out within
- * its limit the connection ends and the thread connects again; before the
- * end, every byte the phone got belongs to a whole message in order. */
+ * its limit (2 s) the connection ends and the thread connects again, even
+ * while newer values keep coming; before the end, every byte the phone got
+ * belongs to a whole message in order. */
 TEST_F(LifecycleTest, APhoneThatStopsReadingIsDroppedAndReconnected)
 {
 	listener.set_receive_buffer(2048);
 	obs_source_t *source = create_wifi(listener.port());
 	peer::Connection phone = connect_with_caps(source, peer::all_caps());
-	for (int i = 0; i < 200000 && log.count_prefix(plugin_line_head(LOGTEXT_DISCONNECTED)) == 0; i++) {
+	const auto give_up = std::chrono::steady_clock::now() + 60s;
+	for (int i = 0; std::chrono::steady_clock::now() < give_up &&
+			log.count_prefix(plugin_line_head(LOGTEXT_DISCONNECTED)) == 0;
+	     i++) {
 		change(source, [i](obs_data_t *s) { obs_data_set_int(s, "ev", i); });
-		if (i % 1000 == 999)
+		if (i % 1000 == 999) {
+			/* Empty packets: the phone is not silent, it only stops reading. */
+			phone.send(peer::packet(0, 0, {}, 0));
 			std::this_thread::sleep_for(5ms);
+		}
 	}
-	ASSERT_TRUE(log.wait_for_prefix(plugin_line_head(LOGTEXT_DISCONNECTED), 1, 5000ms));
+	ASSERT_EQ(log.count_prefix(plugin_line_head(LOGTEXT_DISCONNECTED)), 1u)
+		<< "not dropped while values kept coming";
 
 	media::Bytes got;
 	for (media::Bytes b = phone.read(CONTROL_MESSAGE_SIZE, 1000); b.size() == CONTROL_MESSAGE_SIZE;
@@ -299,7 +317,12 @@ TEST_F(LifecycleTest, DisablingStopsTheThreadAndClosesTheSocket)
  * its port or device changes; a Wi-Fi source never asks. */
 TEST_F(LifecycleTest, ForwardsAreRemovedOnlyWhenThisSourceMadeThem)
 {
-	FakeAdbServer adb;
+	/* Each removal takes about 120 ms, so that unloading finds a queue. */
+	FakeAdbServer adb(0, [](const std::string &request) {
+		if (request.find("killforward") != std::string::npos)
+			return FakeAdbReply::trickle("OKAY", 30);
+		return fake_adb_default_reply(request);
+	});
 	adb_set_server_port(adb.port());
 	const std::string port = std::to_string(listener.port());
 	obs_data_t *settings = obs_data_create();
@@ -320,11 +343,46 @@ TEST_F(LifecycleTest, ForwardsAreRemovedOnlyWhenThisSourceMadeThem)
 	release(wifi);
 	release(usb);
 	ASSERT_TRUE(adb.wait_for_request("host-serial:R58M123:killforward:tcp:" + new_port, 3000));
+	/* Both removals answered. Unloading at once after queueing more, with
+	 * the worker idle and then with a worker just started: the queue is
+	 * worked off within the grace time, and the device list is forgotten. */
+	ASSERT_TRUE(wait_until([&] { return adb.closed_by_client() == 2; }, 3000ms));
+	std::vector<std::string> expected = {"host-serial:R58M123:killforward:tcp:" + port,
+					     "host-serial:R58M123:killforward:tcp:" + new_port};
+	for (int queued = 1000; queued < 1010; queued += 2) {
+		adb_background_remove_forward("R58M123", queued);
+		adb_background_remove_forward("", queued + 1);
+		adb_background_scan(nullptr, false);
+		obs_module_unload(); /* the module's own unload hook */
+		expected.push_back("host-serial:R58M123:killforward:tcp:" + std::to_string(queued));
+		expected.push_back("host:killforward:tcp:" + std::to_string(queued + 1));
+		AdbDevice devices[ADB_MAX_DEVICES];
+		bool scanned = false;
+		EXPECT_EQ(adb_background_devices(devices, &scanned), 0);
+		EXPECT_FALSE(scanned) << "the scan outlived the unload";
+	}
 	std::vector<std::string> removals;
+	int scans = 0;
 	for (const std::string &r : adb.requests()) {
 		if (r.find("killforward") != std::string::npos)
 			removals.push_back(r);
+		scans += r == "host:devices" ? 1 : 0;
 	}
-	EXPECT_EQ(removals, (std::vector<std::string>{"host-serial:R58M123:killforward:tcp:" + port,
-						      "host-serial:R58M123:killforward:tcp:" + new_port}));
+	EXPECT_EQ(removals, expected);
+	EXPECT_EQ(scans, 5);
+}
+
+/* Past its grace (none here), unloading ends the removal under way at once
+ * instead of waiting out the adb client's 2 s limit. */
+TEST_F(LifecycleTest, UnloadEndsAHangingRemovalWhenItsGraceRunsOut)
+{
+	FakeAdbServer adb(0, [](const std::string &) { return FakeAdbReply::silence(); });
+	adb_set_server_port(adb.port());
+	adb_background_remove_forward("", 27183);
+	ASSERT_TRUE(adb.wait_for_request("host:killforward:tcp:27183", 3000));
+	auto start = std::chrono::steady_clock::now();
+	adb_background_shutdown(0);
+	double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+	EXPECT_LT(ms, 1000.0) << "the request was left to its own time limit";
+	EXPECT_TRUE(wait_until([&] { return adb.closed_by_client() == 1; }, 3000ms));
 }

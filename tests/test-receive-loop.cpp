@@ -159,6 +159,30 @@ TEST_F(ReceiveLoopTest, PicturesAndAudioReachObsOnItsClock)
 
 /* A configuration without a usable rate builds nothing, and one whose decoder
  * cannot open is tried once: repeats of the same bytes are not news. */
+/* The panel is rebuilt for capabilities that differ in anything, the white
+ * balance modes included, and not for the same ones again. */
+TEST_F(ReceiveLoopTest, ChangedCapabilitiesRebuildThePanel)
+{
+	std::atomic<int> rebuilds = 0;
+	signal_handler_t *handler = obs_source_get_signal_handler(sink);
+	auto on_rebuild = [](void *data, calldata_t *) {
+		++*static_cast<std::atomic<int> *>(data);
+	};
+	signal_handler_connect(handler, "update_properties", on_rebuild, &rebuilds);
+	/* The rebuild follows the capabilities' log line, so each count is
+	 * read after the next capabilities (the same again) were handled. */
+	sync_with_caps();
+	sync_with_caps();
+	EXPECT_EQ(rebuilds, 1);
+	CameraCaps other_mode = peer::all_caps();
+	other_mode.awb_modes[2] = 7;
+	ASSERT_TRUE(phone.send(peer::caps_packet(other_mode)));
+	sync_with_caps(); /* and back */
+	sync_with_caps();
+	EXPECT_EQ(rebuilds, 3);
+	signal_handler_disconnect(handler, "update_properties", on_rebuild, &rebuilds);
+}
+
 TEST_F(ReceiveLoopTest, AudioConfigurationsThatCannotPlayAreRefusedOnce)
 {
 	const std::string refused = plugin_line(LOGTEXT_AUDIO_RATE_REFUSED, 0u);
@@ -212,7 +236,11 @@ TEST_F(ReceiveLoopTest, NineReceiveTimeoutsAreToleratedTheTenthEndsTheStream)
 	ASSERT_TRUE(phone.send(caps.data(), 5)); /* part of a header */
 	std::this_thread::sleep_for(4700ms);     /* nine 500 ms waits */
 	ASSERT_FALSE(loop_ended);
-	ASSERT_TRUE(phone.send(caps.data() + 5, caps.size() - 5));
+	/* A byte starts the count anew, though the header is not whole yet. */
+	ASSERT_TRUE(phone.send(caps.data() + 5, 1));
+	std::this_thread::sleep_for(3000ms);
+	ASSERT_FALSE(loop_ended);
+	ASSERT_TRUE(phone.send(caps.data() + 6, caps.size() - 6));
 	ASSERT_TRUE(log.wait_for_prefix(plugin_line_head(LOGTEXT_CAMERA_CAPS), 1, 3000ms));
 
 	/* Now nothing at all: ten waits in a row end the stream. */
@@ -274,6 +302,12 @@ TEST_F(ReceiveLoopTest, StatisticsEveryFiveSecondsWithTrueFigures)
 	EXPECT_GE(std::stod(m[1]), 0.0);
 	EXPECT_GE(std::stod(m[2]), 0.0);
 	EXPECT_GT(std::stoull(m[3]), 0u);
+
+	/* The pictures after the report belong to a new window: one report. */
+	size_t reports = 0;
+	for (const LogLine &line : lines)
+		reports += std::regex_match(line.text, first) ? 1 : 0;
+	EXPECT_EQ(reports, 1u);
 }
 
 TEST_F(ReceiveLoopTest, SenderClockJumpResetsVideoAndReAnchorsAudio)

@@ -39,6 +39,9 @@ TEST(StreamStats, WindowFiguresAndLatencyRules)
 	EXPECT_EQ(r.latency_count, 150u);
 	EXPECT_DOUBLE_EQ(r.latency_avg_ms, 40.0);
 	EXPECT_DOUBLE_EQ(r.latency_max_ms, 40.0);
+	/* 999,999,999 ns, just under a second, still counts. */
+	stats_add_picture(&s, 0, start + 3 * sec, start + 2 * sec + 1);
+	EXPECT_EQ(stats_report(&s, start + 5 * sec).latency_count, 151u);
 }
 
 TEST(StreamStats, EmptyWindowReportsZeroDecodeTime)

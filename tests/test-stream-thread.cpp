@@ -78,6 +78,9 @@ TEST_F(StreamThreadTest, StreamIsAnnouncedAndReconnectsAfterTheDrop)
 {
 	obs_source_t *source = create_wifi(listener.port());
 	SourceInstance *inst = instance(source);
+	/* A phone that hangs up before its handshake: the first report of 30 s. */
+	ASSERT_TRUE(listener.accept(3000).valid());
+	ASSERT_TRUE(log.wait_for(LOG_INFO, disconnect_line(0), 3000ms));
 	{
 		peer::Connection phone = accept_phone();
 		ASSERT_TRUE(phone.valid());
@@ -94,6 +97,12 @@ TEST_F(StreamThreadTest, StreamIsAnnouncedAndReconnectsAfterTheDrop)
 	peer::Connection again = accept_phone();
 	ASSERT_TRUE(again.valid());
 	ASSERT_TRUE(log.wait_until_count(LOG_INFO, plugin_line(LOGTEXT_STREAM_CONNECTED, 80, 48, 30), 2, 3000ms));
+	/* A stream opens the gate again: after it, the next failure is reported
+	 * at once, though the first report is less than 30 s old. */
+	again.close();
+	ASSERT_TRUE(log.wait_until_count(LOG_INFO, disconnect_line(5), 2, 3000ms));
+	ASSERT_TRUE(listener.accept(3000).valid());
+	EXPECT_TRUE(log.wait_until_count(LOG_INFO, disconnect_line(5), 3, 3000ms));
 }
 
 TEST_F(StreamThreadTest, SilentPhoneIsDroppedAfterAboutFiveSeconds)
