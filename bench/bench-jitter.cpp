@@ -19,7 +19,14 @@
  *   - audio/video offset: for the same phone time, the audio timestamp minus
  *     the picture timestamp handed to OBS (median and largest after 10 s);
  *   - the allowance over time (every 10 s), and its largest value;
+ *   - the audio clock above the pictures' clock (every 10 s): how much of the
+ *     audio/video offset is the audio clock's own, not the allowance's; it is
+ *     large when the first picture, which anchors the audio clock, came
+ *     through slowly, and shrinks as the audio clock follows the fastest
+ *     transit;
  *   - pictures shown: frames OBS's video tick took from the source.
+ *
+ * OSTRELIN_BENCH_JITTER_SEED=N replays another network (default 7).
  *
  * The program links the plug-in's code and wraps (-Wl,--wrap) the calls the
  * receive loop makes to the clock trackers, the allowance and OBS, to note
@@ -85,7 +92,8 @@ struct Notes {
 		uint32_t phone_frames; /* its length as decoded, before any cut */
 		uint32_t frames;
 		uint32_t rate;
-		int64_t av; /* audio minus video timestamp for the same phone time */
+		int64_t av;       /* audio minus video timestamp for the same phone time */
+		int64_t clock_av; /* the audio clock's part of it (without the allowance) */
 		bool av_valid;
 	};
 	std::vector<Block> blocks;
@@ -97,6 +105,7 @@ struct Notes {
 	std::vector<Allowance> allowance;
 	std::atomic<uint64_t> shown = 0;
 	uint64_t last_audio_ts = 0;
+	int64_t clock_offset = 0; /* the audio clock's, at the last block */
 	uint32_t last_frames = 0;
 };
 
@@ -128,6 +137,7 @@ uint64_t __wrap__Z15audio_clock_ptsPK10AudioClockm(const AudioClock *clock, uint
 {
 	uint64_t pts = __real__Z15audio_clock_ptsPK10AudioClockm(clock, ts);
 	g_notes.last_audio_ts = ts;
+	g_notes.clock_offset = (int64_t)(pts - ts);
 	return pts;
 }
 
@@ -148,7 +158,7 @@ void __wrap_obs_source_output_audio(obs_source_t *source, const obs_source_audio
 		int64_t audio_offset = (int64_t)(audio->timestamp - g_notes.last_audio_ts);
 		g_notes.blocks.push_back({now, audio->timestamp, g_notes.last_audio_ts, g_notes.last_frames,
 					  audio->frames, audio->samples_per_sec, audio_offset - g_notes.video_offset,
-					  g_notes.video_seen});
+					  g_notes.clock_offset - g_notes.video_offset, g_notes.video_seen});
 	}
 	__real_obs_source_output_audio(source, audio);
 }
@@ -177,6 +187,7 @@ struct RowFigures {
 	double av_over = 0; /* largest audio/video offset beyond allowance + 33 ms */
 	double allowance_max_ms = 0;
 	std::string allowance_series; /* every 10 s */
+	std::string clock_series;     /* the audio clock above the pictures', every 10 s */
 	unsigned long long dropped = 0;
 	unsigned long long shown = 0;
 	size_t blocks = 0;
@@ -232,6 +243,16 @@ RowFigures figures(uint64_t start, const LogCapture &log)
 			n++;
 		f.breaks_per_10s = std::max(f.breaks_per_10s, n);
 	}
+	uint64_t next_clock = start + 10 * 1000000000ull;
+	for (const Notes::Block &block : b) {
+		while (block.av_valid && block.ns >= next_clock) {
+			char text[32];
+			snprintf(text, sizeof(text), "%s%.0f", f.clock_series.empty() ? "" : " ",
+				 (double)block.clock_av / 1e6);
+			f.clock_series += text;
+			next_clock += 10 * 1000000000ull;
+		}
+	}
 	f.av_median_ms = av.empty() ? NAN : median(av);
 	f.av_max_ms = av.empty() ? NAN : percentile(av, 100);
 
@@ -261,10 +282,16 @@ RowFigures figures(uint64_t start, const LogCapture &log)
 	return f;
 }
 
+int seed()
+{
+	const char *text = getenv("OSTRELIN_BENCH_JITTER_SEED");
+	return text && atoi(text) > 0 ? atoi(text) : 7;
+}
+
 std::vector<std::string> sender_options(const Network &net)
 {
 	std::vector<std::string> o = {"--width", "1280",  "--height", "720",    "--fps",
-				      "30",      "--gop", "30",       "--seed", "7"};
+				      "30",      "--gop", "30",       "--seed", std::to_string(seed())};
 	if (net.jitter_ms) {
 		o.push_back("--jitter");
 		o.push_back(std::to_string(net.jitter_ms));
@@ -323,10 +350,10 @@ int run_row(int net_index, bool allowance_on, int seconds)
 			if (line.text.rfind(LOGTEXT_PREFIX, 0) == 0 || line.text.find("audio") != std::string::npos)
 				fprintf(stderr, "%s\n", line.text.c_str());
 	}
-	printf("ROW|%d|%d|%d|%d|%ld|%ld|%ld|%.1f|%.1f|%.1f|%.1f|%.0f|%s|%llu|%llu|%zu\n", net_index,
+	printf("ROW|%d|%d|%d|%d|%ld|%ld|%ld|%.1f|%.1f|%.1f|%.1f|%.0f|%s|%s|%llu|%llu|%zu\n", net_index,
 	       allowance_on ? 1 : 0, f.buffering_ms, f.buffering_lines, f.breaks, f.breaks_per_10s, f.phone_breaks,
 	       f.break_max_ms, f.av_median_ms, f.av_max_ms, f.av_over, f.allowance_max_ms, f.allowance_series.c_str(),
-	       f.dropped, f.shown, f.blocks);
+	       f.clock_series.c_str(), f.dropped, f.shown, f.blocks);
 	fflush(stdout);
 	return 0;
 }
@@ -337,6 +364,7 @@ struct Row {
 	long breaks, breaks_per_10s, phone_breaks;
 	double break_max, av_median, av_max, av_over, allowance_max;
 	char series[256];
+	char clock_series[256];
 	unsigned long long dropped, shown;
 	size_t blocks;
 };
@@ -345,11 +373,11 @@ bool parse_row(const std::string &line, Row *r)
 {
 	int net = 0, on = 0;
 	/* The series holds spaces: it is read up to the next bar. */
-	int n = sscanf(line.c_str(), "ROW|%d|%d|%d|%d|%ld|%ld|%ld|%lf|%lf|%lf|%lf|%lf|%255[^|]|%llu|%llu|%zu", &net,
-		       &on, &r->buffering_ms, &r->buffering_lines, &r->breaks, &r->breaks_per_10s, &r->phone_breaks,
-		       &r->break_max, &r->av_median, &r->av_max, &r->av_over, &r->allowance_max, r->series, &r->dropped,
-		       &r->shown, &r->blocks);
-	r->ok = n == 16;
+	int n = sscanf(line.c_str(), "ROW|%d|%d|%d|%d|%ld|%ld|%ld|%lf|%lf|%lf|%lf|%lf|%255[^|]|%255[^|]|%llu|%llu|%zu",
+		       &net, &on, &r->buffering_ms, &r->buffering_lines, &r->breaks, &r->breaks_per_10s,
+		       &r->phone_breaks, &r->break_max, &r->av_median, &r->av_max, &r->av_over, &r->allowance_max,
+		       r->series, r->clock_series, &r->dropped, &r->shown, &r->blocks);
+	r->ok = n == 17;
 	return r->ok;
 }
 
@@ -375,8 +403,8 @@ int run_all(BenchReport &report, int seconds)
 {
 	report.section("Network and stream");
 	report.line("sender: 1280x720 at 30 fps, a keyframe a second, 48 kHz stereo AAC tone; packets held back in "
-		    "order, seed 7; %d s per row, each row a fresh libobs (48 kHz stereo) in its own process",
-		    seconds);
+		    "order, seed %d; %d s per row, each row a fresh libobs (48 kHz stereo) in its own process",
+		    seed(), seconds);
 
 	Row rows[network_count][2];
 	for (int n = 0; n < network_count; n++)
@@ -402,6 +430,9 @@ int run_all(BenchReport &report, int seconds)
 				networks[n].label, on ? "allowance" : "clock only", r.buffering_ms, r.breaks,
 				r.breaks_per_10s, r.phone_breaks, r.av_median, r.av_max, r.shown, seconds * 30,
 				r.series, r.allowance_max, r.dropped);
+			if (on)
+				report.line("%-33s %-10s audio clock above the pictures' every 10 s (ms): %s", "", "",
+					    r.clock_series);
 			if (on) {
 				worst_buffering = std::max(worst_buffering, r.buffering_ms);
 				worst_breaks_10s = std::max(worst_breaks_10s, r.breaks_per_10s);
