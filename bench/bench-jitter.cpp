@@ -200,6 +200,16 @@ int added_ms(const std::string &text)
 	return sscanf(text.c_str(), "adding %d milliseconds of audio buffering", &ms) == 1 ? ms : 0;
 }
 
+/* Adds `value_ns` in ms to `series` for each 10-s mark that `ns` has passed. */
+void sample_every_10s(uint64_t ns, int64_t value_ns, uint64_t *next_mark, std::string *series)
+{
+	for (; ns >= *next_mark; *next_mark += 10 * 1000000000ull) {
+		char text[32];
+		snprintf(text, sizeof(text), "%s%.0f", series->empty() ? "" : " ", (double)value_ns / 1e6);
+		*series += text;
+	}
+}
+
 RowFigures figures(uint64_t start, const LogCapture &log)
 {
 	RowFigures f;
@@ -245,13 +255,8 @@ RowFigures figures(uint64_t start, const LogCapture &log)
 	}
 	uint64_t next_clock = start + 10 * 1000000000ull;
 	for (const Notes::Block &block : b) {
-		while (block.av_valid && block.ns >= next_clock) {
-			char text[32];
-			snprintf(text, sizeof(text), "%s%.0f", f.clock_series.empty() ? "" : " ",
-				 (double)block.clock_av / 1e6);
-			f.clock_series += text;
-			next_clock += 10 * 1000000000ull;
-		}
+		if (block.av_valid)
+			sample_every_10s(block.ns, block.clock_av, &next_clock, &f.clock_series);
 	}
 	f.av_median_ms = av.empty() ? NAN : median(av);
 	f.av_max_ms = av.empty() ? NAN : percentile(av, 100);
@@ -263,13 +268,7 @@ RowFigures figures(uint64_t start, const LogCapture &log)
 	for (size_t i = 0; i < a.size(); i++) {
 		f.allowance_max_ms = std::max(f.allowance_max_ms, (double)a[i].allowance / 1e6);
 		f.dropped = a[i].dropped;
-		while (a[i].ns >= next) {
-			char text[32];
-			snprintf(text, sizeof(text), "%s%.0f", f.allowance_series.empty() ? "" : " ",
-				 (double)a[i].allowance / 1e6);
-			f.allowance_series += text;
-			next += 10 * 1000000000ull;
-		}
+		sample_every_10s(a[i].ns, a[i].allowance, &next, &f.allowance_series);
 		/* The audio/video offset beyond the allowance at that time + one picture. */
 		while (k < b.size() && b[k].ns <= a[i].ns) {
 			if (b[k].av_valid && b[k].ns >= settled)
