@@ -134,8 +134,9 @@ public:
 		return out;
 	}
 
-	/* True once the other side has closed (or reset) the connection. */
-	bool wait_closed(int timeout_ms)
+	/* True once the other side has closed (or reset) the connection; the
+	 * bytes that came before the close are counted into *received. */
+	bool wait_closed(int timeout_ms, size_t *received = nullptr)
 	{
 		auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
 		while (std::chrono::steady_clock::now() < deadline) {
@@ -145,6 +146,8 @@ public:
 				ssize_t r = ::recv(fd_, b, sizeof(b), MSG_DONTWAIT);
 				if (r <= 0)
 					return true;
+				if (received)
+					*received += (size_t)r;
 			}
 		}
 		return false;

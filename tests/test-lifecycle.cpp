@@ -221,6 +221,39 @@ TEST_F(LifecycleTest, ControlsFollowTheCapabilitiesOfEachConnection)
 	EXPECT_EQ(controls[0].value, 4000);
 }
 
+/* An update that ends the connection, by moving to another port or by
+ * disabling the source, sends nothing to the phone it leaves, however the
+ * race with the stop falls; the next connection gets the update's values once
+ * its capabilities arrive. */
+TEST_F(LifecycleTest, AnUpdateThatEndsTheConnectionSendsItNoControls)
+{
+	peer::Listener other;
+	peer::Listener *at[] = {&listener, &other};
+	obs_source_t *source = create_wifi(listener.port());
+	peer::Connection phone = connect_with_caps(source, peer::all_caps());
+	for (int round = 1; round <= 20; round++) {
+		peer::Listener &next_at = *at[round % 2];
+		const bool disable = round == 20;
+		change(source, [&](obs_data_t *s) {
+			obs_data_set_double(s, "zoom", 1.0 + round * 0.25);
+			obs_data_set_int(s, "port", next_at.port());
+			obs_data_set_bool(s, "enabled", !disable);
+		});
+		size_t received = 0;
+		ASSERT_TRUE(phone.wait_closed(3000, &received)) << "round " << round;
+		EXPECT_EQ(received, 0u) << "round " << round;
+		if (disable)
+			break;
+		phone = next_at.accept(5000);
+		ASSERT_TRUE(phone.valid());
+		phone.send(peer::handshake());
+		phone.send(peer::caps_packet(peer::all_caps()));
+		auto controls = read_controls(phone, 5);
+		ASSERT_EQ(controls.size(), 5u);
+		EXPECT_EQ(controls[0].value, 1000 + round * 250) << "round " << round;
+	}
+}
+
 /* A phone that reads slowly gets whole messages only, and the last value of
  * every control after a burst of changes, in the table's order. */
 TEST_F(LifecycleTest, ABurstOfChangesEndsWithTheLastValuesAgainstASlowReader)

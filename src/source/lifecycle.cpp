@@ -144,13 +144,18 @@ void ostrelin_update(void *data, obs_data_t *settings)
 {
 	auto *inst = static_cast<SourceInstance *>(data);
 
-	/* Controls are only recorded here; the connection thread writes them. */
-	send_camera_controls(inst, settings);
+	/* Controls are only recorded here; the connection thread writes them.
+	 * A connection this update ends gets none: they are recorded once its
+	 * thread has gone, and the next connection sends them when the phone
+	 * announces its capabilities. */
 	if (connection_active(&inst->conn)) {
-		if (connection_unchanged(inst, settings))
+		if (connection_unchanged(inst, settings)) {
+			send_camera_controls(inst, settings);
 			return;
+		}
 		stop_stream_thread(inst);
 	}
+	send_camera_controls(inst, settings);
 
 	long long port_setting = obs_data_get_int(settings, "port");
 	long long refused_before = inst->refused_port;
