@@ -32,6 +32,10 @@ public:
 		return obs_.load_module(module_path, data_dir).module;
 	}
 
+	/* Scenes removed and their sources destroyed, as OBS's frontend does
+	 * before it shuts down; the destructor does it too. */
+	void clear_scenes() { obs_.clear_scenes(); }
+
 	/* The folder that OBS gives the module for its configuration files. */
 	std::string module_config_dir() const { return root() + "/plugin_config/ostrelin"; }
 	const std::string &root() const { return obs_.config_dir(); }

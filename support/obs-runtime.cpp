@@ -1,7 +1,12 @@
 #include "obs-runtime.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
+#include <vector>
+
+#define START_ATTEMPTS 5
 
 bool ObsRuntime::start(const std::string &dir_prefix, uint32_t width, uint32_t height, video_format output_format,
 		       ObsStartFailure *failure)
@@ -12,9 +17,15 @@ bool ObsRuntime::start(const std::string &dir_prefix, uint32_t width, uint32_t h
 		return false;
 	}
 	config_dir_ = pattern;
-	if (!obs_startup("en-US", (config_dir_ + "/plugin_config").c_str(), nullptr)) {
-		failure->step = ObsStartFailure::startup;
-		return false;
+	/* Xvfb now and then refuses a connection made right after another one
+	 * closed (EAGAIN), and libobs's start then fails opening the display
+	 * for its hotkeys; a failed start is undone, so it is tried again. */
+	for (int attempt = 1; !obs_startup("en-US", (config_dir_ + "/plugin_config").c_str(), nullptr); attempt++) {
+		if (attempt == START_ATTEMPTS) {
+			failure->step = ObsStartFailure::startup;
+			return false;
+		}
+		std::this_thread::sleep_for(std::chrono::milliseconds(100));
 	}
 	started_ = true;
 
@@ -29,7 +40,12 @@ bool ObsRuntime::start(const std::string &dir_prefix, uint32_t width, uint32_t h
 	ovi.range = VIDEO_RANGE_PARTIAL;
 	ovi.gpu_conversion = true;
 	ovi.scale_type = OBS_SCALE_BICUBIC;
+	/* The OpenGL module opens a display of its own: the same may happen. */
 	int video = obs_reset_video(&ovi);
+	for (int attempt = 1; video == OBS_VIDEO_FAIL && attempt < START_ATTEMPTS; attempt++) {
+		std::this_thread::sleep_for(std::chrono::milliseconds(100));
+		video = obs_reset_video(&ovi);
+	}
 	if (video != OBS_VIDEO_SUCCESS) {
 		failure->step = ObsStartFailure::reset_video;
 		failure->code = video;
@@ -59,9 +75,32 @@ ObsModuleLoad ObsRuntime::load_module(const char *module_path, const char *data_
 	return load;
 }
 
+void ObsRuntime::clear_scenes()
+{
+	if (!started_)
+		return;
+	for (uint32_t channel = 0; channel < MAX_CHANNELS; channel++)
+		obs_set_output_source(channel, nullptr);
+	/* Removed after the enumeration, which holds the list's lock. */
+	std::vector<obs_source_t *> scenes;
+	obs_enum_scenes(
+		[](void *param, obs_source_t *scene) {
+			if (obs_source_t *ref = obs_source_get_ref(scene))
+				static_cast<std::vector<obs_source_t *> *>(param)->push_back(ref);
+			return true;
+		},
+		&scenes);
+	for (obs_source_t *scene : scenes) {
+		obs_source_remove(scene);
+		obs_source_release(scene);
+	}
+	obs_wait_for_destroy_queue();
+}
+
 void ObsRuntime::shutdown()
 {
 	if (started_) {
+		clear_scenes();
 		obs_shutdown();
 		started_ = false;
 	}

@@ -38,8 +38,18 @@ public:
 	/* obs_open_module + obs_init_module. */
 	ObsModuleLoad load_module(const char *module_path, const char *data_dir);
 
-	/* obs_shutdown (which unloads the modules) and removal of the folder;
-	 * safe to call more than once. */
+	/* What OBS's frontend does before it shuts libobs down: clears the
+	 * output channels, removes every scene, and waits until libobs's
+	 * destruction thread has destroyed what that released, the scenes'
+	 * items' sources included. A scene the caller still holds stays. From
+	 * libobs 32 on, the main canvas holds a reference to every scene until
+	 * the scene is removed, so releasing one is not enough: obs_shutdown
+	 * would destroy the sources left in it after unloading their modules,
+	 * and then the scene's own deferred destroy would release them again. */
+	void clear_scenes();
+
+	/* clear_scenes(), obs_shutdown (which unloads the modules) and removal
+	 * of the folder; safe to call more than once. */
 	void shutdown();
 
 	/* The configuration folder; empty before start(). */

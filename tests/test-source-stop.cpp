@@ -106,3 +106,34 @@ TEST_F(SourceStopTest, RemovalEndsTheThreadPromptly)
 	EXPECT_LT(ms, 500.0);
 	printf("removal while pausing: %.1f ms\n", ms);
 }
+
+/* A scene holding the source mid-stream, released as a user closes a scene
+ * collection: libobs destroys the scene on its destruction thread, which
+ * releases the item's source and runs the plug-in's destroy there while the
+ * connection thread is reading. The destroy ends that thread and closes the
+ * phone's socket before the destruction queue is done. */
+TEST_F(SourceStopTest, ASceneReleasedMidStreamTakesItsSourceAlong)
+{
+	obs_source_t *source = create_wifi(listener.port());
+	std::erase(sources, source);
+	peer::Connection phone = accept_phone();
+	ASSERT_TRUE(log.wait_for(LOG_INFO, plugin_line(LOGTEXT_STREAM_CONNECTED, 80, 48, 30), 3000ms));
+	for (auto &au : video)
+		phone.send(peer::packet(0, peer::now_us(), au));
+	ASSERT_TRUE(wait_until([&] { return instance(source)->frames_decoded == 5; }, 3000ms));
+	obs_scene_t *scene = obs_scene_create("scene");
+	obs_set_output_source(0, obs_scene_get_source(scene));
+	obs_scene_add(scene, source);
+	obs_weak_source_t *weak = obs_source_get_weak_source(source);
+	int threads_streaming = peer::threads();
+
+	settle_before_release();
+	obs_set_output_source(0, nullptr);
+	obs_scene_release(scene);
+	release_now(source);
+	env->clear_scenes();
+	EXPECT_TRUE(obs_weak_source_expired(weak));
+	obs_weak_source_release(weak);
+	EXPECT_LT(peer::threads(), threads_streaming);
+	EXPECT_TRUE(phone.wait_closed(1000));
+}
