@@ -213,11 +213,15 @@ int main(int argc, char **argv)
 	/* As obs_open_module: the version gate before anything else is called. */
 	uint32_t module_ver = entry<uint32_t (*)()>(dll, "obs_module_ver")();
 	uint32_t libobs_ver = standin_libobs_version();
-	check(standin_module_accepted(module_ver),
-	      "libobs " + std::to_string(libobs_ver >> 24) + "." + std::to_string((libobs_ver >> 16) & 0xFF) + "." +
-		      std::to_string(libobs_ver & 0xFFFF) + " accepts the module's obs_module_ver " +
-		      std::to_string(module_ver >> 24) + "." + std::to_string((module_ver >> 16) & 0xFF) + "." +
-		      std::to_string(module_ver & 0xFFFF));
+	bool accepted = standin_module_accepted(module_ver);
+	check(accepted, "libobs " + std::to_string(libobs_ver >> 24) + "." + std::to_string((libobs_ver >> 16) & 0xFF) +
+				"." + std::to_string(libobs_ver & 0xFFFF) + " accepts the module's obs_module_ver " +
+				std::to_string(module_ver >> 24) + "." + std::to_string((module_ver >> 16) & 0xFF) +
+				"." + std::to_string(module_ver & 0xFFFF));
+	if (!accepted) {
+		FreeLibrary(dll);
+		return 1;
+	}
 	int module_handle = 0;
 	entry<void (*)(obs_module_t *)>(dll,
 					"obs_module_set_pointer")(reinterpret_cast<obs_module_t *>(&module_handle));
