@@ -45,6 +45,7 @@ version=$(sed -nE 's/^project\(ostrelin VERSION ([0-9.]+).*/\1/p' "$root/CMakeLi
 
 # What an earlier run may have left.
 rm -rf "$inst"
+rmdir "$program_data/obs-studio/plugins" "$program_data/obs-studio" 2>/dev/null
 wine reg delete "$key" /f >/dev/null 2>&1
 
 tree() { (cd "$1" 2>/dev/null && find . -mindepth 1 | sort); }
