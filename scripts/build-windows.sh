@@ -70,8 +70,9 @@ Ostrelin $version for OBS Studio on Windows (64-bit)
 Ostrelin is free software under the GNU General Public License, version 2 or
 (at your option) any later version: see LICENSE.txt. This build was made
 from the Ostrelin source repository at version $version (commit $commit),
-against libobs $obs_api's headers; that source, which comes with Ostrelin,
-rebuilds this DLL (scripts/build-windows.sh), with a changed FFmpeg too.
+against libobs $obs_api's headers. That source is offered with this build
+(GPL section 3); with scripts/build-windows.sh it rebuilds this DLL, with a
+changed FFmpeg too.
 
 ostrelin.dll contains FFmpeg $ffmpeg_version (its libavcodec and libavutil
 libraries, linked statically), under the GNU Lesser General Public License,
