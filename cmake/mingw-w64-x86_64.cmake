@@ -21,3 +21,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static")
+# A release DLL without symbol tables and debugging sections (those of the
+# static runtimes add a megabyte).
+set(CMAKE_MODULE_LINKER_FLAGS_RELEASE_INIT "-s")

@@ -9,7 +9,7 @@ packages=(
 	libgtest-dev libgmock-dev libbenchmark-dev
 	xvfb xauth adb obs-studio
 	g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest
-	wine wine64 zip nasm
+	wine wine64 zip nasm nsis
 	python3 python3-websocket imagemagick iproute2 util-linux
 	clang libclang-rt-14-dev libfuzzer-14-dev obs-plugins python3-matplotlib
 	mmdebstrap

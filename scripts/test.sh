@@ -4,11 +4,14 @@
 #   build/asan     AddressSanitizer + UndefinedBehaviorSanitizer: all unit and libobs tests
 #   build/tsan     ThreadSanitizer: the tests labelled "threaded"
 #   build/obs32    in a Debian unstable root with OBS 32 (scripts/obs32-root.sh): all tests
-# plus the Windows build for OBS 32.2 (the DLL and its zip, cross-built with
-# mingw-w64 against libobs 32.2.2 and FFmpeg 8.1.2, its export and import
-# tables checked, its libobs imports checked against libobs 32.2.2's exports),
-# the Windows tests run under Wine, the DLL itself run end to end under Wine
-# against the reference sender, a format check, and each fuzz target (clang,
+# plus the Windows build for OBS 29.0 to 32.2 (the DLL, its zip and its
+# installer, cross-built with mingw-w64 against libobs 29.0.2's headers with a
+# static FFmpeg 8.1.2 inside; its export and import tables checked, its libobs
+# imports checked against the exports of libobs 29.0.2 and 32.2.2), the Windows
+# tests run under Wine, the DLL itself run end to end under Wine against the
+# reference sender beside stand-ins of libobs 29.0.2, 32.2.2 and 32.1.0, the
+# installer's silent install and uninstall under Wine, a format check, and
+# each fuzz target (clang,
 # libFuzzer, ASan + UBSan) for 20 s from its committed corpus, which keeps
 # every input that once crashed one.
 set -euo pipefail
@@ -75,10 +78,11 @@ count_summary() {
 # Wine; each GoogleTest case counts.
 run_wine_tests() {
 	local dir=build/windows-tests
-	# -U: the SDK folders go back to their defaults, OBS 32.2's (put in build/ by
-	# scripts/build-windows.sh), whatever an earlier run left in the cache.
+	# -U: the SDK folders go back to their defaults (libobs 29.0.2's and 32.2.2's
+	# headers, the static FFmpeg that scripts/build-windows.sh put in build/),
+	# whatever an earlier run left in the cache.
 	if ! cmake -S tests/windows -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
-		-DCMAKE_BUILD_TYPE=RelWithDebInfo -U 'OSTRELIN_*_INCLUDE_DIR' >/dev/null || ! cmake --build "$dir" -j "$jobs"; then
+		-DCMAKE_BUILD_TYPE=RelWithDebInfo -U 'OSTRELIN_*' >/dev/null || ! cmake --build "$dir" -j "$jobs"; then
 		echo "windows tests: build FAILED"
 		failed_total=$((failed_total + 1))
 		failed=1
@@ -89,20 +93,24 @@ run_wine_tests() {
 	count_summary wine "$log"
 }
 
-# The real ostrelin.dll under Wine beside a stand-in obs.dll (libobs 32.2.2's
-# headers) and FFmpeg 8.1.2's Windows DLLs (built from Debian's source, kept in
-# build/), against the reference sender running natively; each case counts.
+# The real ostrelin.dll under Wine beside a stand-in obs.dll of libobs 29.0.2,
+# 32.2.2 and 32.1.0 in turn, and no FFmpeg DLL, against the reference sender
+# running natively; each case counts.
 run_dll_e2e() {
-	local ffmpeg log=build/windows-tests/dll-e2e-summary.log
-	if ! ffmpeg=$(scripts/build-ffmpeg-windows.sh); then
-		echo "FFmpeg for Windows: build FAILED (logs in build/ffmpeg-windows)"
-		failed_total=$((failed_total + 1))
-		failed=1
-		return
-	fi
-	if tests/windows/e2e/run-dll-e2e.sh build/windows-tests build/windows/ostrelin.dll "$ffmpeg" \
+	local log=build/windows-tests/dll-e2e-summary.log
+	if tests/windows/e2e/run-dll-e2e.sh build/windows-tests build/windows/ostrelin.dll \
 		build/release/tools/ostrelin-sender </dev/null | tee "$log"; then :; else failed=1; fi
 	count_summary dll-e2e "$log"
+}
+
+# The installer under Wine: silent install, loading from where it installs,
+# upgrade, silent uninstall; each check counts.
+run_installer_test() {
+	local log=build/windows-tests/installer-summary.log setup
+	setup=$(ls build/windows/ostrelin-*-windows-x64-setup.exe 2>/dev/null | head -n 1)
+	if tests/windows/check-installer.sh build/windows-tests build/windows/ostrelin.dll "${setup:-no-installer}" \
+		</dev/null | tee "$log"; then :; else failed=1; fi
+	count_summary installer "$log"
 }
 
 format_check() {
@@ -111,10 +119,15 @@ format_check() {
 }
 
 check_step "clang-format" format_check
-check_step "windows DLL for OBS 32.2 (mingw-w64)" scripts/build-windows.sh
+check_step "windows DLL, zip and installer for OBS 29.0 to 32.2 (mingw-w64)" scripts/build-windows.sh
+check_step "ostrelin.dll imports obs.dll and Windows' DLLs only, exports the module's names only" \
+	tests/windows/check-dll.sh build/windows/ostrelin.dll cmake/windows/ostrelin.def
+check_step "obs.symbols exported by libobs 29.0.2" tests/windows/check-obs-exports.sh cmake/windows/obs.symbols \
+	/usr/lib/x86_64-linux-gnu/libobs.so.0
 check_step "obs.symbols exported by libobs 32.2.2" tests/windows/check-obs-exports.sh cmake/windows/obs.symbols \
 	build/obs32-sdk/root/usr/lib/x86_64-linux-gnu/libobs.so.0
 run_wine_tests
+run_installer_test
 
 configure_and_build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
 run_ctest build/release

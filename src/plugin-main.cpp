@@ -1,6 +1,8 @@
-/* The entry points OBS looks up in the module, written out by hand rather than
- * with OBS_DECLARE_MODULE so that obs_module_ver reports the API version the
- * module was built for (32.2.1), not the one of the headers at hand. */
+/* The entry points OBS looks up in the module, as OBS_DECLARE_MODULE writes
+ * them, with obs_module_lookup exported as well. obs_module_ver reports the
+ * libobs API of the headers compiled against: libobs 32.0 and later refuse a
+ * module whose major.minor is newer than their own, so a module built against
+ * libobs 29.0's headers loads in every OBS from 29.0 on. */
 
 #include "adb-background.h"
 #include "i18n.h"
@@ -30,7 +32,7 @@ MODULE_EXPORT obs_module_t *obs_current_module(void)
 
 MODULE_EXPORT uint32_t obs_module_ver(void)
 {
-	return 0x20020001; /* 32.2.1: major in the top byte, minor next, patch below */
+	return LIBOBS_API_VER;
 }
 
 MODULE_EXPORT void obs_module_set_locale(const char *locale)

@@ -14,6 +14,7 @@
 #include <media-io/video-io.h>
 
 #include <windows.h>
+#include <shlobj.h>
 
 #include <math.h>
 #include <stdarg.h>
@@ -592,6 +593,62 @@ lookup_t *obs_module_load_locale(obs_module_t *module, const char *default_local
 	return lookup;
 }
 
+/* ---- modules ---- */
+
+#ifndef STANDIN_LIBOBS_VER
+#define STANDIN_LIBOBS_VER LIBOBS_API_VER
+#endif
+
+uint32_t standin_libobs_version(void)
+{
+	return STANDIN_LIBOBS_VER;
+}
+
+bool standin_module_accepted(uint32_t module_ver)
+{
+	if (STANDIN_LIBOBS_VER < MAKE_SEMANTIC_VERSION(32, 0, 0))
+		return true;
+	/* The patch part is not compared. */
+	if ((module_ver & 0xFFFF0000u) > (STANDIN_LIBOBS_VER & 0xFFFF0000u)) {
+		blog(LOG_WARNING, "Module compiled with newer libobs %u.%u", module_ver >> 24,
+		     (module_ver >> 16) & 0xFF);
+		return false;
+	}
+	return true;
+}
+
+/* OBS's module path for all users, "obs-studio/plugins/%module%" under the
+ * common application data folder, with bin/64bit and data below it; the
+ * folders under plugins/ are the candidate names. */
+size_t standin_find_modules(void (*found)(const char *name, const char *bin, const char *data, void *param),
+			    void *param)
+{
+	char program_data[MAX_PATH], pattern[MAX_PATH + 32];
+	if (SHGetFolderPathA(NULL, CSIDL_COMMON_APPDATA, NULL, SHGFP_TYPE_CURRENT, program_data) != S_OK)
+		return 0;
+	snprintf(pattern, sizeof(pattern), "%s/obs-studio/plugins/*", program_data);
+	WIN32_FIND_DATAA entry;
+	HANDLE search = FindFirstFileA(pattern, &entry);
+	if (search == INVALID_HANDLE_VALUE)
+		return 0;
+	size_t count = 0;
+	do {
+		const char *name = entry.cFileName;
+		if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || strcmp(name, ".") == 0 ||
+		    strcmp(name, "..") == 0)
+			continue;
+		char bin[3 * MAX_PATH], data[3 * MAX_PATH];
+		snprintf(bin, sizeof(bin), "%s/obs-studio/plugins/%s/bin/64bit/%s.dll", program_data, name, name);
+		snprintf(data, sizeof(data), "%s/obs-studio/plugins/%s/data", program_data, name);
+		if (GetFileAttributesA(bin) == INVALID_FILE_ATTRIBUTES)
+			continue;
+		found(name, bin, data, param);
+		count++;
+	} while (FindNextFileA(search, &entry));
+	FindClose(search);
+	return count;
+}
+
 /* ---- sources ---- */
 
 static struct obs_source_info registered;
@@ -617,12 +674,16 @@ const struct obs_source_info *standin_registered(size_t *size)
 	return registered_size ? &registered : NULL;
 }
 
+/* libobs 29's record ends with video_get_color_space; what later versions
+ * add comes after it. */
+size_t standin_record_size_29(void)
+{
+	return offsetof(struct obs_source_info, video_get_color_space) + sizeof(registered.video_get_color_space);
+}
+
 size_t standin_registered_past_29(size_t *set)
 {
-	/* libobs 29's record ends with video_get_color_space; what later
-	 * versions add comes after it. */
-	const size_t end_29 =
-		offsetof(struct obs_source_info, video_get_color_space) + sizeof(registered.video_get_color_space);
+	const size_t end_29 = standin_record_size_29();
 	const size_t end = registered_size < sizeof(registered) ? registered_size : sizeof(registered);
 	const uint8_t *bytes = (const uint8_t *)&registered;
 	*set = 0;

@@ -37,7 +37,23 @@ struct standin_audio {
 /* The folders obs_find_module_file and obs_module_get_config_path answer from. */
 STANDIN_API void standin_set_module_paths(const char *data_path, const char *config_path);
 
+/* The libobs version the stand-in is built as: by default that of the headers
+ * it is compiled against (STANDIN_LIBOBS_VER may set another, e.g. 32.1.0
+ * with 32.2's headers). */
+STANDIN_API uint32_t standin_libobs_version(void);
+/* obs_open_module's version gate, as libobs 32.0 and later apply it to a
+ * module's obs_module_ver (earlier versions accept every module); logs the
+ * refusal as libobs does. */
+STANDIN_API bool standin_module_accepted(uint32_t module_ver);
+/* As OBS for Windows finds the plug-ins installed for all users: every folder
+ * NAME under <ProgramData>/obs-studio/plugins/ whose bin/64bit/NAME.dll
+ * exists; found() gets that file and NAME's data folder. Returns the count. */
+STANDIN_API size_t standin_find_modules(void (*found)(const char *name, const char *bin, const char *data, void *param),
+					void *param);
+
 STANDIN_API const struct obs_source_info *standin_registered(size_t *size);
+/* The size of libobs 29's source record. */
+STANDIN_API size_t standin_record_size_29(void);
 /* How many bytes of the registered record lie past libobs 29's record (0 with
  * 29's headers), and in *set how many of them are not zero. */
 STANDIN_API size_t standin_registered_past_29(size_t *set);

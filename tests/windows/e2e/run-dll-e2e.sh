@@ -1,28 +1,30 @@
 #!/usr/bin/env bash
-# Runs the Windows plug-in end to end under Wine: the real ostrelin.dll, the
-# stand-in obs.dll and FFmpeg's Windows DLLs in one folder with the dll-e2e
-# harness, each case against the reference sender running natively on
-# loopback (Wine's Winsock reaches it). First checks that the stand-in exports
-# exactly the module's import list (plus its own standin_* calls).
+# Runs the Windows plug-in end to end under Wine against each libobs
+# generation of the stand-in obs.dll (tests/windows/CMakeLists.txt): the real
+# ostrelin.dll and that stand-in in one folder with the dll-e2e harness and no
+# FFmpeg DLL, each case against the reference sender running natively on
+# loopback (Wine's Winsock reaches it). For each generation it first checks
+# that the folder holds no FFmpeg DLL and that the stand-in exports exactly the
+# module's import list (plus its own standin_* calls).
+#   obs29    libobs 29.0.2's headers, built as 29.0.2: every case
+#   obs32    libobs 32.2.2's headers, built as 32.2.2: every case
+#   obs32.1  libobs 32.2.2's headers, built as 32.1.0 (OBS 32.0 and 32.1's
+#            version gate): the stream case
 # The last line reads "dll-e2e: N passed, M failed", one count per case.
-#   run-dll-e2e.sh <windows test build> <ostrelin.dll> <FFmpeg DLL folder> <ostrelin-sender>
+#   run-dll-e2e.sh <windows test build> <ostrelin.dll> <ostrelin-sender> [<generation>...]
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../../.." && pwd)
 build=$(cd "$1" && pwd)
 dll=$2
-ffmpeg=$3
-sender=$4
+sender=$3
+shift 3
+generations=("$@")
+[ ${#generations[@]} -gt 0 ] || generations=(obs29 obs32 obs32.1)
 
 export WINEPREFIX="$build/wine-prefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
-
-run="$build/dll-e2e"
-rm -rf "$run"
-mkdir -p "$run/data/locale" "$run/config"
-cp "$build/dll-e2e.exe" "$build/obs.dll" "$dll" "$ffmpeg"/avcodec-*.dll "$ffmpeg"/avutil-*.dll "$run/"
-cp "$root"/data/locale/*.ini "$run/data/locale/"
 
 passed=0
 failed=0
@@ -35,12 +37,6 @@ count() {
 		echo "$1: FAILED"
 	fi
 }
-
-exports=$(x86_64-w64-mingw32-objdump -p "$run/obs.dll" |
-	sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | awk 'NR > 1 && NF { print $NF }' | grep -v '^standin_' | sort)
-listed=$(grep -E '^[A-Za-z_]' "$root/cmake/windows/obs.symbols" | sort)
-diff <(echo "$listed") <(echo "$exports") >&2
-count "stand-in obs.dll exports the module's import list" $?
 
 # case: the sender's extra options.
 cases=(
@@ -68,23 +64,45 @@ run_case() {
 	timeout 180 "${isolate[@]}" wine "$run/dll-e2e.exe" "$name" "${port:-0}" "Z:${out//\//\\}" </dev/null >"$run/$name.log" 2>&1
 	local code=$?
 	[ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
-	grep -E '^(FAILED|usb:)' "$run/$name.log"
+	grep -E '^(FAILED|usb:|stream: statistics)' "$run/$name.log"
 	tail -n 1 "$run/$name.log"
-	count "dll-e2e $name (Wine)" $code
+	count "dll-e2e $generation $name (Wine)" $code
 }
-for c in "${cases[@]}"; do
-	run_case "${c%%|*}" "${c#*|}"
+
+listed=$(grep -E '^[A-Za-z_]' "$root/cmake/windows/obs.symbols" | sort)
+for generation in "${generations[@]}"; do
+	run="$build/dll-e2e-$generation"
+	rm -rf "$run"
+	mkdir -p "$run/data/locale" "$run/config"
+	cp "$build/$generation/dll-e2e.exe" "$build/$generation/obs.dll" "$dll" "$run/"
+	cp "$root"/data/locale/*.ini "$run/data/locale/"
+
+	dlls=$(cd "$run" && ls ./*.dll | sed 's:^\./::' | tr '[:upper:]' '[:lower:]' | sort | paste -sd' ')
+	[ "$dlls" = "obs.dll ostrelin.dll" ]
+	count "dll-e2e $generation: the folder holds obs.dll and ostrelin.dll only ($dlls)" $?
+	exports=$(x86_64-w64-mingw32-objdump -p "$run/obs.dll" |
+		sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | awk 'NR > 1 && NF { print $NF }' | grep -v '^standin_' | sort)
+	diff <(echo "$listed") <(echo "$exports") >&2
+	count "dll-e2e $generation: the stand-in obs.dll exports the module's import list" $?
+
+	if [ "$generation" = obs32.1 ]; then
+		run_case stream ""
+		continue
+	fi
+	for c in "${cases[@]}"; do
+		run_case "${c%%|*}" "${c#*|}"
+	done
+	# USB mode with nothing on the adb server's port: the forward is refused.
+	# When this machine runs an adb server, the case gets a network namespace
+	# of its own, with only a loopback (needs root).
+	if ! ss -ltn 2>/dev/null | grep -q '127.0.0.1:5037 '; then
+		run_case usb ""
+	elif unshare -n true 2>/dev/null; then
+		run_case usb "" unshare -n sh -c 'ip link set lo up && exec "$@"' sh
+	else
+		echo "dll-e2e usb: an adb server is listening on 127.0.0.1:5037 and no network namespace can be made"
+		count "dll-e2e $generation usb (Wine)" 1
+	fi
 done
-# USB mode with nothing on the adb server's port: the forward is refused. When
-# this machine runs an adb server, the case gets a network namespace of its
-# own, with only a loopback (needs root).
-if ! ss -ltn 2>/dev/null | grep -q '127.0.0.1:5037 '; then
-	run_case usb ""
-elif unshare -n true 2>/dev/null; then
-	run_case usb "" unshare -n sh -c 'ip link set lo up && exec "$@"' sh
-else
-	echo "dll-e2e usb: an adb server is listening on 127.0.0.1:5037 and no network namespace can be made"
-	count "dll-e2e usb (Wine)" 1
-fi
 echo "dll-e2e: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
