@@ -48,11 +48,11 @@ fi
 
 name=$1 deb=$(realpath "$2") sender=$3 log_texts=$4
 started=$SECONDS
-check "apt-get install $deb" apt-get install -y "$deb" >"$log" 2>&1 || tail -n 20 "$log"
+check "apt-get install $deb" apt-get install -y -o Dpkg::Options::=--force-unsafe-io "$deb" >"$log" 2>&1 || tail -n 20 "$log"
 echo "    apt-get installed $(grep -c '^Setting up ' "$log") packages in $((SECONDS - started)) s"
 check "ostrelin is installed" test "$(status_of ostrelin)" = ii
 check "OBS Studio came with it" test "$(status_of obs-studio)" = ii
-echo "    $(dpkg-query -W -f='${Package} ${Version}' ostrelin obs-studio | tr '\n' ' ')"
+echo "    $(dpkg-query -W -f='${Package} ${Version}\n' ostrelin obs-studio | tr '\n' ' ')"
 
 # The package's files (not its folders), as dpkg lists them.
 files=$(dpkg -L ostrelin | while read -r path; do [ -d "$path" ] || echo "$path"; done)
