@@ -14,7 +14,7 @@ set -uo pipefail
 releases="
 deb12 libavcodec59 libavutil57 libobs0 29.0.2
 deb13 libavcodec61 libavutil59 libobs0t64 30.2.3
-sid libavcodec62 libavutil60 libobs0t64 32.2.2
+sid libavcodec63 libavutil61 libobs0t64 32.2.2
 "
 
 passed=0
