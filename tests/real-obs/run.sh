@@ -113,7 +113,8 @@ EOF
 # collection from user.ini (global.ini keeps only the program's own settings,
 # and is copied to user.ini only when migrating from an older OBS's
 # configuration): without it OBS 32 makes an "Untitled" profile and scene
-# collection of its own. OBS 29 does not read user.ini.
+# collection of its own. OBS 29 and 30 do not read user.ini (30.2.3's program
+# does not name it) and take all of it from global.ini.
 cp "$obs_config/global.ini" "$obs_config/user.ini"
 
 cat >"$obs_config/basic/profiles/Ostrelin/basic.ini" <<'EOF'
