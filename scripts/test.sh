@@ -9,7 +9,7 @@
 # (scripts/package-deb.sh), checks their contents and dependencies, and tries
 # each in a clean root of its release: apt installs it, that release's OBS
 # runs the installed module through the real-OBS test, apt removes it whole;
-# and a Debian 12 package must be refused by apt in Debian 13.
+# and apt must refuse each package in the other two releases.
 # plus the Windows build for OBS 32.2 (the DLL and its zip, cross-built with
 # mingw-w64 against libobs 32.2.2 and FFmpeg 8.1.2, its export and import
 # tables checked, its libobs imports checked against libobs 32.2.2's exports),
@@ -170,10 +170,17 @@ while read -r name _ build root; do
 	count_summary "package-$name" "$log"
 	echo "package-$name stage: $((SECONDS - started)) s"
 done <<<"$releases"
-deb12=$(ls build/packages/ostrelin_*~deb12_amd64.deb 2>/dev/null | head -n 1)
-scripts/debian-root.sh deb13 try /src/tests/package/try-deb.sh --refused deb13 "/src/${deb12:-none}" </dev/null |
-	tee build/refused-deb13.log || failed=1
-count_summary refused-deb13 build/refused-deb13.log
+# Each package in the clean root of each other release: apt must refuse it.
+for root in deb12 deb13 sid; do
+	for name in deb12 deb13 sid; do
+		[ "$name" != "$root" ] || continue
+		deb=$(ls build/packages/ostrelin_*~"$name"_amd64.deb 2>/dev/null | head -n 1)
+		log=build/refused-$name-in-$root.log
+		scripts/debian-root.sh "$root" try /src/tests/package/try-deb.sh --refused "$name-in-$root" \
+			"/src/${deb:-none}" </dev/null | tee "$log" || failed=1
+		count_summary "refused-$name-in-$root" "$log"
+	done
+done
 
 configure_and_build build/asan -DCMAKE_BUILD_TYPE=Debug -DOSTRELIN_SANITIZE=address,undefined -DOSTRELIN_BENCH=OFF
 ASAN_OPTIONS=${ASAN_OPTIONS:-} UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 run_ctest build/asan -LE real-obs

@@ -9,8 +9,8 @@
 #       "package-NAME: N passed, M failed".
 #   try-deb.sh --refused NAME DEB
 #       apt-get must refuse the package (a release's package in another
-#       release) for its dependencies, and install nothing. Ends with
-#       "refused-NAME: N passed, M failed".
+#       release; NAME says which, e.g. deb12-in-deb13) for its dependencies,
+#       and install nothing. Ends with "refused-NAME: N passed, M failed".
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 
@@ -36,7 +36,7 @@ log=/tmp/apt.log
 
 if [ "$1" = --refused ]; then
 	name=$2 deb=$(realpath "$3")
-	echo "--- apt-get install $deb in a clean $name root"
+	echo "--- apt-get install $deb: $name"
 	check "apt-get refuses the package" bash -c "! apt-get install -y '$deb' >$log 2>&1"
 	sed -n '/unmet dependencies/,$p' "$log" | head -n 8
 	check "for its dependencies" grep -q "unmet dependencies" "$log"
