@@ -12,7 +12,7 @@ packages=(
 	wine wine64 zip nasm nsis
 	python3 python3-websocket imagemagick iproute2 util-linux
 	clang libclang-rt-14-dev libfuzzer-14-dev obs-plugins python3-matplotlib
-	mmdebstrap
+	mmdebstrap lintian
 )
 
 missing=()

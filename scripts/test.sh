@@ -1,9 +1,15 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds Ostrelin four ways and runs every test:
+# Sets up the machine, builds Ostrelin five ways and runs every test:
 #   build/release  optimised, warnings as errors: all tests, the real-OBS test included
 #   build/asan     AddressSanitizer + UndefinedBehaviorSanitizer: all unit and libobs tests
 #   build/tsan     ThreadSanitizer: the tests labelled "threaded"
-#   build/obs32    in a Debian unstable root with OBS 32 (scripts/obs32-root.sh): all tests
+#   build/obs30    in a Debian 13 root with OBS 30.2.3 (scripts/debian-root.sh obs30): all tests
+#   build/obs32    in a Debian unstable root with OBS 32 (scripts/debian-root.sh obs32): all tests
+# then makes the .deb of each of these three Debian releases in that release
+# (scripts/package-deb.sh), checks their contents and dependencies, and tries
+# each in a clean root of its release: apt installs it, that release's OBS
+# runs the installed module through the real-OBS test, apt removes it whole;
+# and apt must refuse each package in the other two releases.
 # plus the Windows build for OBS 29.0 to 32.2 (the DLL, its zip and its
 # installer, cross-built with mingw-w64 against libobs 29.0.2's headers with a
 # static FFmpeg 8.1.2 inside; its export and import tables checked, its libobs
@@ -133,12 +139,61 @@ configure_and_build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
 run_ctest build/release
 run_dll_e2e
 
-# The plug-in against OBS 32.2.2, libobs 32.2.2 and FFmpeg 9 in a Debian
-# unstable root (build/obs32-root, made once): its build and every test there,
-# the real-OBS test included (scripts/obs32-root.sh).
+# The plug-in against OBS 30.2.3 (Debian 13) and OBS 32.2.2 (Debian
+# unstable), each with its libobs and FFmpeg, in a root of that release
+# (build/obs30-root, build/obs32-root, made once): its build and every test
+# there, the real-OBS test included (scripts/debian-root.sh).
 mkdir -p build
-if scripts/obs32-root.sh check </dev/null | tee build/obs32-stage.log; then :; else failed=1; fi
-count_summary obs32 build/obs32-stage.log
+for stage in obs30 obs32; do
+	started=$SECONDS
+	if scripts/debian-root.sh $stage check </dev/null | tee build/$stage-stage.log; then :; else failed=1; fi
+	count_summary $stage build/$stage-stage.log
+	echo "$stage stage: $((SECONDS - started)) s"
+done
+
+# The packages: each built in its release from that release's build, then
+# tried in a clean root of that release (build/deb12-root, deb13-root,
+# sid-root, made once; each try runs in a throwaway copy).
+# name  where it is built  its build  its clean root
+releases="deb12 host build/release deb12
+deb13 obs30 build/obs30 deb13
+sid obs32 build/obs32 sid"
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || date +%s)}
+rm -f build/packages/ostrelin_*.deb
+debs=()
+while read -r name where build _; do
+	if [ "$where" = host ]; then
+		deb=$(scripts/package-deb.sh --build-dir "$build" </dev/null) || deb=""
+	else
+		deb=$(scripts/debian-root.sh "$where" run env SOURCE_DATE_EPOCH="$SOURCE_DATE_EPOCH" \
+			/src/scripts/package-deb.sh --build-dir "/src/$build" </dev/null) || deb=""
+		deb=${deb:+$PWD/${deb#/src/}}
+	fi
+	check_step "package for $name: ${deb##*/}" test -n "$deb"
+	[ -z "$deb" ] || debs+=("$deb")
+done <<<"$releases"
+tests/package/check-deb.sh "${debs[@]}" </dev/null | tee build/deb-contents.log || failed=1
+count_summary deb-contents build/deb-contents.log
+while read -r name _ build root; do
+	started=$SECONDS
+	deb=$(ls build/packages/ostrelin_*~"$name"_amd64.deb 2>/dev/null | head -n 1)
+	log=build/package-$name.log
+	scripts/debian-root.sh "$root" try /src/tests/package/try-deb.sh "$name" "/src/${deb:-none}" \
+		"/src/$build/tools/ostrelin-sender" "/src/$build/tests/real-obs/log_texts.py" </dev/null | tee "$log" || failed=1
+	count_summary "package-$name" "$log"
+	echo "package-$name stage: $((SECONDS - started)) s"
+done <<<"$releases"
+# Each package in the clean root of each other release: apt must refuse it.
+for root in deb12 deb13 sid; do
+	for name in deb12 deb13 sid; do
+		[ "$name" != "$root" ] || continue
+		deb=$(ls build/packages/ostrelin_*~"$name"_amd64.deb 2>/dev/null | head -n 1)
+		log=build/refused-$name-in-$root.log
+		scripts/debian-root.sh "$root" try /src/tests/package/try-deb.sh --refused "$name-in-$root" \
+			"/src/${deb:-none}" </dev/null | tee "$log" || failed=1
+		count_summary "refused-$name-in-$root" "$log"
+	done
+done
 
 configure_and_build build/asan -DCMAKE_BUILD_TYPE=Debug -DOSTRELIN_SANITIZE=address,undefined -DOSTRELIN_BENCH=OFF
 ASAN_OPTIONS=${ASAN_OPTIONS:-} UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 run_ctest build/asan -LE real-obs

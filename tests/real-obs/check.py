@@ -253,13 +253,13 @@ class Run:
         if "ostrelin.so" not in modules:
             raise Failure(f"OBS's log does not list ostrelin.so under \"Loaded Modules:\" (it lists {modules})")
         ok("module loaded: OBS lists ostrelin.so under \"Loaded Modules:\"")
-        # The one OBS mapped must be the one installed for this user, not a
-        # system-wide copy that would shadow it.
-        installed = os.path.join(self.args.config, "obs-studio", "plugins", "ostrelin", "bin", "64bit", "ostrelin.so")
+        # The one OBS mapped must be the one installed (for this user, or
+        # system-wide by a package), not another copy that would shadow it.
+        installed = self.args.module
         mapped = mapped_files(self.obs.pid, "ostrelin.so")
         if mapped != {os.path.realpath(installed)}:
             raise Failure(f"OBS mapped {sorted(mapped)}, not just {installed}")
-        ok(f"OBS runs the per-user install: {installed}")
+        ok(f"OBS runs the installed module: {installed}")
         if not any(log_message(line) == LOAD_LINE for line in lines):
             raise Failure(f'OBS\'s log lacks the line "{LOAD_LINE}"')
         ok(f'log shows "{LOAD_LINE}"')
@@ -477,6 +477,7 @@ def main():
     parser.add_argument("--config", required=True, help="prepared XDG_CONFIG_HOME for OBS")
     parser.add_argument("--work", required=True, help="folder for logs and pictures")
     parser.add_argument("--screenshot", required=True, help="where to save the screen as PNG")
+    parser.add_argument("--module", required=True, help="the installed ostrelin.so OBS must run")
     run = Run(parser.parse_args())
 
     def terminated(number, _frame):

@@ -2,6 +2,11 @@
 # The plug-in inside a real OBS Studio, end to end.
 #
 #   run.sh PLUGIN.so SENDER LOG_TEXTS.py
+#   run.sh --installed SENDER LOG_TEXTS.py
+#
+# The first form installs PLUGIN.so for the user (see below); the second runs
+# the module a package installed system-wide, beside libobs's own plug-ins,
+# and installs nothing.
 #
 # LOG_TEXTS.py is the plug-in's log texts as a Python module, generated from
 # src/log-texts.h by the build (cmake/log-texts-py.cmake).
@@ -19,10 +24,19 @@
 set -euo pipefail
 
 if [ $# -ne 3 ]; then
-	echo "usage: $0 PLUGIN.so SENDER LOG_TEXTS.py" >&2
+	echo "usage: $0 PLUGIN.so|--installed SENDER LOG_TEXTS.py" >&2
 	exit 2
 fi
-plugin=$(realpath "$1")
+installed=""
+if [ "$1" = --installed ]; then
+	# Beside the plug-ins of the libobs that OBS runs.
+	libobs=$(ldconfig -p | awk '$1 == "libobs.so.0" { print $NF; exit }')
+	[ -n "$libobs" ] || { echo "FAIL: libobs is not installed"; exit 1; }
+	installed=$(dirname "$(realpath "$libobs")")/obs-plugins/ostrelin.so
+	plugin=$installed
+else
+	plugin=$(realpath "$1")
+fi
 sender=$(realpath "$2")
 log_texts=$(realpath "$3")
 here=$(cd "$(dirname "$0")" && pwd)
@@ -99,7 +113,8 @@ EOF
 # collection from user.ini (global.ini keeps only the program's own settings,
 # and is copied to user.ini only when migrating from an older OBS's
 # configuration): without it OBS 32 makes an "Untitled" profile and scene
-# collection of its own. OBS 29 does not read user.ini.
+# collection of its own. OBS 29 and 30 do not read user.ini (30.2.3's program
+# does not name it) and take all of it from global.ini.
 cp "$obs_config/global.ini" "$obs_config/user.ini"
 
 cat >"$obs_config/basic/profiles/Ostrelin/basic.ini" <<'EOF'
@@ -144,17 +159,24 @@ cat >"$obs_config/basic/scenes/Ostrelin.json" <<'EOF'
 }
 EOF
 
-# Installed the way a user installs it for themselves, into the per-user
-# plug-in folder where OBS looks for it.
-if ! installed=$(XDG_CONFIG_HOME="$config" "$repo/scripts/install.sh" --user --build-dir "$(dirname "$plugin")" \
-	</dev/null 2>&1); then
-	echo "$installed"
-	fail "scripts/install.sh --user failed"
-fi
 plugin_dir="$obs_config/plugins/ostrelin"
-[ -f "$plugin_dir/bin/64bit/ostrelin.so" ] || fail "scripts/install.sh --user did not install $plugin_dir/bin/64bit/ostrelin.so"
-[ -n "$(ls "$plugin_dir"/data/locale/*.ini 2>/dev/null)" ] || fail "scripts/install.sh --user installed no language files"
-echo "ok: plug-in installed with scripts/install.sh --user in $plugin_dir"
+if [ -n "$installed" ]; then
+	[ -n "$(ls /usr/share/obs/obs-plugins/ostrelin/locale/*.ini 2>/dev/null)" ] ||
+		fail "no language files in /usr/share/obs/obs-plugins/ostrelin/locale"
+	echo "ok: plug-in installed system-wide: $installed"
+else
+	# Installed the way a user installs it for themselves, into the per-user
+	# plug-in folder where OBS looks for it.
+	if ! output=$(XDG_CONFIG_HOME="$config" "$repo/scripts/install.sh" --user --build-dir "$(dirname "$plugin")" \
+		</dev/null 2>&1); then
+		echo "$output"
+		fail "scripts/install.sh --user failed"
+	fi
+	[ -f "$plugin_dir/bin/64bit/ostrelin.so" ] || fail "scripts/install.sh --user did not install $plugin_dir/bin/64bit/ostrelin.so"
+	[ -n "$(ls "$plugin_dir"/data/locale/*.ini 2>/dev/null)" ] || fail "scripts/install.sh --user installed no language files"
+	echo "ok: plug-in installed with scripts/install.sh --user in $plugin_dir"
+	installed=$plugin_dir/bin/64bit/ostrelin.so
+fi
 
 if [ "${OSTRELIN_UPDATE_SCREENSHOT:-0}" = 1 ]; then
 	screenshot="$repo/docs/obs-screenshot.png"
@@ -164,15 +186,16 @@ else
 fi
 
 # HOME and the XDG folders point into the temporary folder too, so that
-# nothing of this run lands in the user's own folders. setsid makes the
-# process group; unshare -n gives OBS a network of its own with loopback only.
-env PYTHONPATH="$(dirname "$log_texts")" HOME="$work/home" XDG_CONFIG_HOME="$config" XDG_CACHE_HOME="$work/home/.cache" \
+# nothing of this run lands in the user's own folders; OBS finds plug-ins
+# only where it looks by itself. setsid makes the process group; unshare -n
+# gives OBS a network of its own with loopback only.
+env -u OBS_PLUGINS_PATH -u OBS_PLUGINS_DATA_PATH PYTHONPATH="$(dirname "$log_texts")" HOME="$work/home" XDG_CONFIG_HOME="$config" XDG_CACHE_HOME="$work/home/.cache" \
 	XDG_DATA_HOME="$work/home/.local/share" XDG_RUNTIME_DIR="$work/runtime" \
 	setsid unshare --net \
 	sh -c 'size=$1; shift; ip link set lo up && exec xvfb-run -a -f "$0/xauthority" -s "-screen 0 ${size}x24" "$@"' \
 	"$work" "$screen_size" \
 	/usr/bin/python3 -B "$here/check.py" --obs "$obs" --sender "$sender" --config "$config" \
-	--work "$work" --screenshot "$screenshot" </dev/null &
+	--work "$work" --screenshot "$screenshot" --module "$installed" </dev/null &
 group=$!
 status=0
 wait "$group" || status=$?

@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# An Ostrelin .deb tried as a user would, inside a throwaway copy of a clean
+# root of its release (scripts/debian-root.sh NAME try ...):
+#
+#   try-deb.sh NAME DEB SENDER LOG_TEXTS.py
+#       apt-get installs the package with what it needs; OBS Studio runs the
+#       installed module through the real-OBS test (tests/real-obs/run.sh
+#       --installed); apt-get removes it and no file of it stays. Ends with
+#       "package-NAME: N passed, M failed".
+#   try-deb.sh --refused NAME DEB
+#       apt-get must refuse the package (a release's package in another
+#       release; NAME says which, e.g. deb12-in-deb13) for its dependencies,
+#       and install nothing. Ends with "refused-NAME: N passed, M failed".
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+
+passed=0
+failed=0
+check() {
+	local what=$1
+	shift
+	if "$@"; then
+		passed=$((passed + 1))
+		echo "ok: $what"
+	else
+		echo "FAILED: $what"
+		failed=$((failed + 1))
+	fi
+}
+summary() {
+	echo "$1: $passed passed, $failed failed"
+	[ "$failed" -eq 0 ]
+}
+status_of() { dpkg-query -W -f='${db:Status-Abbrev}' "$1" 2>/dev/null | tr -d ' '; }
+log=/tmp/apt.log
+
+if [ "$1" = --refused ]; then
+	name=$2 deb=$(realpath "$3")
+	echo "--- apt-get install $deb: $name"
+	check "apt-get refuses the package" bash -c "! apt-get install -y '$deb' >$log 2>&1"
+	sed -n '/unmet dependencies/,$p' "$log" | head -n 8
+	check "for its dependencies" grep -q "unmet dependencies" "$log"
+	check "ostrelin is not installed" test -z "$(status_of ostrelin | grep '^ii')"
+	check "no module in the plug-in folder" bash -c "! ls /usr/lib/*/obs-plugins/ostrelin.so 2>/dev/null"
+	summary "refused-$name"
+	exit
+fi
+
+name=$1 deb=$(realpath "$2") sender=$3 log_texts=$4
+started=$SECONDS
+check "apt-get install $deb" apt-get install -y -o Dpkg::Options::=--force-unsafe-io "$deb" >"$log" 2>&1 || tail -n 20 "$log"
+echo "    apt-get installed $(grep -c '^Setting up ' "$log") packages in $((SECONDS - started)) s"
+check "ostrelin is installed" test "$(status_of ostrelin)" = ii
+check "OBS Studio came with it" test "$(status_of obs-studio)" = ii
+echo "    $(dpkg-query -W -f='${Package} ${Version}\n' ostrelin obs-studio | tr '\n' ' ')"
+
+# The package's files (not its folders), as dpkg lists them.
+files=$(dpkg -L ostrelin | while read -r path; do [ -d "$path" ] || echo "$path"; done)
+check "dpkg lists the module and its language files" \
+	test "$(grep -cE '/obs-plugins/ostrelin\.so$|/obs/obs-plugins/ostrelin/locale/[a-z]{2}-[A-Z]{2}\.ini$' <<<"$files")" -eq \
+	"$(ls "$here/../../data/locale" | wc -l | awk '{ print $1 + 1 }')"
+check "the real-OBS test passes against the installed module" \
+	bash "$here/../real-obs/run.sh" --installed "$sender" "$log_texts"
+
+started=$SECONDS
+check "apt-get remove ostrelin" apt-get remove -y ostrelin >"$log" 2>&1 || tail -n 20 "$log"
+echo "    removed in $((SECONDS - started)) s"
+check "ostrelin is no longer installed" test -z "$(status_of ostrelin | grep '^ii')"
+left=$(while read -r path; do [ ! -e "$path" ] || echo "$path"; done <<<"$files")
+check "no file of the package is left ($(wc -l <<<"$files") were installed)" test -z "$left"
+[ -z "$left" ] || echo "$left"
+check "nor its folders" bash -c '! ls -d /usr/share/obs/obs-plugins/ostrelin /usr/share/doc/ostrelin 2>/dev/null'
+check "OBS Studio stays installed" test "$(status_of obs-studio)" = ii
+summary "package-$name"
