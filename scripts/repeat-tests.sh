@@ -2,7 +2,8 @@
 # Runs the tests that start libobs and those that run OBS Studio itself over
 # and over, to find the ones that fail now and then: on this machine
 # (build/release) and in the Debian unstable root with OBS 32 (build/obs32,
-# scripts/obs32-root.sh), each in a network of its own with loopback only. Not
+# scripts/debian-root.sh obs32), each in a network of its own with loopback
+# only. Not
 # part of the test command: a round takes minutes.
 #
 #   repeat-tests.sh [--runs N] [--root-runs N] [--busy-runs N]
@@ -43,7 +44,7 @@ labels='libobs|real-obs'
 cmake -S . -B build/release -G Ninja -DOSTRELIN_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build/release -j "$jobs" >/dev/null
 if [ "$root_runs" -gt 0 ]; then
-	scripts/obs32-root.sh run sh -ec "cd /src
+	scripts/debian-root.sh obs32 run sh -ec "cd /src
 		cmake -S . -B build/obs32 -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSTRELIN_WERROR=ON \
 			-DOSTRELIN_BENCH=OFF >/dev/null
 		cmake --build build/obs32 -j $jobs >/dev/null"
@@ -67,7 +68,7 @@ round() {
 }
 
 here() { unshare --net sh -c 'ip link set lo up && exec "$@"' sh ctest --test-dir build/release -j "$jobs" -L "$labels"; }
-in_root() { unshare --net scripts/obs32-root.sh run ctest --test-dir /src/build/obs32 -j "$jobs" -L "$labels"; }
+in_root() { unshare --net scripts/debian-root.sh obs32 run ctest --test-dir /src/build/obs32 -j "$jobs" -L "$labels"; }
 
 for i in $(seq "$runs"); do round "debian12 #$i" "$out/debian12-$i.log" here; done
 for i in $(seq "$root_runs"); do round "obs32 #$i" "$out/obs32-$i.log" in_root; done
