@@ -20,6 +20,24 @@ struct AudioDecoder {
 	bool format_warned;
 };
 
+uint8_t *audio_decoder_extradata(const AudioConfig *config)
+{
+	if (config->asc_len == 0)
+		return nullptr;
+	/* libavcodec requires the padding, zeroed, past every extradata buffer. */
+	auto *extradata = static_cast<uint8_t *>(av_mallocz(config->asc_len + AV_INPUT_BUFFER_PADDING_SIZE));
+	if (extradata)
+		memcpy(extradata, config->asc, config->asc_len);
+	return extradata;
+}
+
+void audio_decoder_cut_front(obs_source_audio *block, uint32_t frames)
+{
+	for (size_t ch = 0; ch < MAX_AV_PLANES && block->data[ch]; ch++)
+		block->data[ch] += frames * sizeof(float);
+	block->frames -= frames;
+}
+
 namespace {
 
 /* Frees a whole or half-built decoder; every member may still be null. */
@@ -34,16 +52,14 @@ void release(AudioDecoder *decoder)
 	bfree(decoder);
 }
 
-/* The AudioSpecificConfig goes in as extradata, zero-padded as libavcodec
- * requires of every extradata buffer. */
+/* The AudioSpecificConfig goes in as extradata; the codec context frees it. */
 bool set_extradata(AVCodecContext *ctx, const AudioConfig *config)
 {
 	if (config->asc_len == 0)
 		return true;
-	auto *extradata = static_cast<uint8_t *>(av_mallocz(config->asc_len + AV_INPUT_BUFFER_PADDING_SIZE));
+	uint8_t *extradata = audio_decoder_extradata(config);
 	if (!extradata)
 		return false;
-	memcpy(extradata, config->asc, config->asc_len);
 	ctx->extradata = extradata;
 	ctx->extradata_size = config->asc_len;
 	return true;

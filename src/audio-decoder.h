@@ -19,3 +19,11 @@ MODULE_EXPORT AudioDecoder *ostrelin_audio_decoder_create(const AudioConfig *con
 MODULE_EXPORT bool ostrelin_audio_decoder_decode(AudioDecoder *decoder, const uint8_t *data, size_t size,
 						 uint64_t timestamp, struct obs_source_audio *out);
 MODULE_EXPORT void ostrelin_audio_decoder_destroy(AudioDecoder *decoder);
+
+/* The configuration's AudioSpecificConfig as libavcodec's extradata: its
+ * bytes, then AV_INPUT_BUFFER_PADDING_SIZE zeroed ones, from av_malloc. Null
+ * for an empty ASC or when memory runs out. */
+uint8_t *audio_decoder_extradata(const AudioConfig *config);
+/* Removes `frames` frames (fewer than it holds) from the front of a block a
+ * decode call filled: each plane then starts at the first frame kept. */
+void audio_decoder_cut_front(struct obs_source_audio *block, uint32_t frames);

@@ -33,7 +33,9 @@ constexpr PixelFormatMapping pixel_formats[] = {
 	{AV_PIX_FMT_NV12, VIDEO_FORMAT_NV12},
 };
 
-bool map_pixel_format(int av_format, video_format *obs_format)
+} // namespace
+
+bool decoder_obs_format(int av_format, video_format *obs_format)
 {
 	for (const auto &mapping : pixel_formats) {
 		if (mapping.av == av_format) {
@@ -43,6 +45,8 @@ bool map_pixel_format(int av_format, video_format *obs_format)
 	}
 	return false;
 }
+
+namespace {
 
 /* Frees a whole or half-built decoder; every member may still be null. */
 void release(VideoDecoder *decoder)
@@ -164,7 +168,7 @@ bool ostrelin_decoder_decode(VideoDecoder *decoder, const uint8_t *data, size_t 
 		return false;
 
 	video_format format;
-	if (!map_pixel_format(decoder->frame->format, &format)) {
+	if (!decoder_obs_format(decoder->frame->format, &format)) {
 		ostrelin_log(LOG_WARNING, LOGTEXT_PIXEL_FORMAT_UNSUPPORTED, decoder->frame->format);
 		return false;
 	}

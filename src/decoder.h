@@ -17,3 +17,8 @@ MODULE_EXPORT VideoDecoder *ostrelin_decoder_create(void);
 MODULE_EXPORT bool ostrelin_decoder_decode(VideoDecoder *decoder, const uint8_t *data, size_t size, uint64_t timestamp,
 					   struct obs_source_frame *out);
 MODULE_EXPORT void ostrelin_decoder_destroy(VideoDecoder *decoder);
+
+/* The OBS format a picture of libavcodec's format av_format is handed on as,
+ * without conversion; false (and *obs_format untouched) for a format OBS
+ * cannot take as it is. */
+bool decoder_obs_format(int av_format, video_format *obs_format);

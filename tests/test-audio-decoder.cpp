@@ -10,6 +10,13 @@
 #include <gtest/gtest.h>
 #include <util/bmem.h>
 
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/mem.h>
+}
+
+#include <malloc.h>
+
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -112,6 +119,18 @@ TEST_P(AudioDecoderStreams, BlocksCarryEachChannelInItsOwnPlane)
 		EXPECT_EQ(timestamp, out.timestamp);
 		for (size_t i = 0; i < MAX_AV_PLANES; i++)
 			EXPECT_EQ(i < s.channels, out.data[i] != nullptr) << "plane " << i;
+		/* Cut as a lowering cuts: each plane keeps the block's own last samples. */
+		obs_source_audio cut = out;
+		audio_decoder_cut_front(&cut, 1000);
+		ASSERT_EQ(24u, cut.frames);
+		for (size_t i = 0; i < MAX_AV_PLANES; i++) {
+			if (i >= s.channels)
+				EXPECT_EQ(nullptr, cut.data[i]) << "plane " << i;
+			else
+				EXPECT_EQ(0, memcmp(cut.data[i], reinterpret_cast<const float *>(out.data[i]) + 1000,
+						    24 * sizeof(float)))
+					<< "plane " << i;
+		}
 
 		if (n < first_tone_block || n > last_tone_block)
 			continue;
@@ -157,6 +176,21 @@ TEST(AudioDecoder, TwoByteAscDecodesTheSameSamples)
 	AudioDecoderPtr two_bytes = make_decoder(make_config(48000, 2, {asc[0], asc[1]}));
 	ASSERT_NE(nullptr, full);
 	ASSERT_NE(nullptr, two_bytes);
+
+	/* The extradata libavcodec gets: the ASC, then the padding it may read,
+	 * allocated and zeroed (fresh memory is not zero while M_PERTURB is set). */
+	mallopt(M_PERTURB, 0xA5);
+	for (const AudioConfig &config : {make_config(48000, 2, asc), make_config(48000, 2, {asc[0], asc[1]})}) {
+		const size_t size = config.asc_len + AV_INPUT_BUFFER_PADDING_SIZE;
+		std::unique_ptr<uint8_t, decltype(&av_free)> extradata(audio_decoder_extradata(&config), &av_free);
+		ASSERT_NE(nullptr, extradata);
+		ASSERT_GE(malloc_usable_size(extradata.get()), size);
+		EXPECT_EQ(media::Bytes(config.asc, config.asc + config.asc_len),
+			  media::Bytes(extradata.get(), extradata.get() + config.asc_len));
+		EXPECT_EQ(media::Bytes(AV_INPUT_BUFFER_PADDING_SIZE, 0),
+			  media::Bytes(extradata.get() + config.asc_len, extradata.get() + size));
+	}
+	mallopt(M_PERTURB, 0);
 
 	for (size_t n = 0; n < units.size(); n++) {
 		obs_source_audio a, b;

@@ -295,6 +295,29 @@ INSTANTIATE_TEST_SUITE_P(Streams, VideoDecoderUnsupported,
 				 return "format_" + std::to_string(param_info.param.pixel_format);
 			 });
 
+/* Every row of the format table, whether or not this machine's decoder ever
+ * gives that format (hardware decoders give NV12), and formats beside them
+ * that OBS would have to convert. */
+TEST(VideoDecoder, PixelFormatTableEveryRow)
+{
+	struct Row {
+		AVPixelFormat av;
+		bool taken;
+		video_format obs;
+	};
+	const Row rows[] = {
+		{AV_PIX_FMT_YUV420P, true, VIDEO_FORMAT_I420},      {AV_PIX_FMT_YUV422P, true, VIDEO_FORMAT_I422},
+		{AV_PIX_FMT_YUV444P, true, VIDEO_FORMAT_I444},      {AV_PIX_FMT_YUVJ420P, true, VIDEO_FORMAT_I420},
+		{AV_PIX_FMT_NV12, true, VIDEO_FORMAT_NV12},         {AV_PIX_FMT_YUVJ422P, false, VIDEO_FORMAT_NONE},
+		{AV_PIX_FMT_YUVJ444P, false, VIDEO_FORMAT_NONE},    {AV_PIX_FMT_NV21, false, VIDEO_FORMAT_NONE},
+		{AV_PIX_FMT_YUV420P10LE, false, VIDEO_FORMAT_NONE}, {AV_PIX_FMT_NONE, false, VIDEO_FORMAT_NONE}};
+	for (const Row &row : rows) {
+		video_format got = VIDEO_FORMAT_NONE;
+		EXPECT_EQ(row.taken, decoder_obs_format(row.av, &got)) << "format " << row.av;
+		EXPECT_EQ(row.obs, got) << "format " << row.av;
+	}
+}
+
 TEST(VideoDecoder, GoesOnAcrossStreamsWithoutLoggingAgain)
 {
 	/* A reconnect feeds a new stream, maybe with new parameter sets, into the

@@ -66,6 +66,9 @@ TEST(Handshake, ChecksRunInOrderMagicVersionCodec)
 	version2.version = 2;
 	version2.codec = 9; /* the codec check is not reached */
 	EXPECT_EQ(handshake_check(version2), HandshakeVerdict::wrong_version);
+	Handshake version4 = hs;
+	version4.version = 4; /* a newer protocol is not this one either */
+	EXPECT_EQ(handshake_check(version4), HandshakeVerdict::wrong_version);
 
 	Handshake codec2 = hs;
 	codec2.codec = 2;
@@ -251,9 +254,12 @@ TEST(AudioConfig, OnlyAacSampleRatesAreValid)
 		uint32_t rate;
 		bool valid;
 	};
-	const Row rows[] = {{0, false},    {7349, false},  {7350, true},       {7351, false},
-			    {44100, true}, {44101, false}, {48000, true},      {95999, false},
-			    {96000, true}, {96001, false}, {UINT32_MAX, false}};
+	/* Every rate of the table, and its neighbours. */
+	const Row rows[] = {{0, false},         {7349, false}, {7350, true},   {7351, false},  {8000, true},
+			    {11025, true},      {12000, true}, {16000, true},  {22050, true},  {22051, false},
+			    {24000, true},      {32000, true}, {44100, true},  {44101, false}, {48000, true},
+			    {64000, true},      {88200, true}, {95999, false}, {96000, true},  {96001, false},
+			    {UINT32_MAX, false}};
 	for (const Row &row : rows) {
 		AudioConfig config = {};
 		config.sample_rate = row.rate;

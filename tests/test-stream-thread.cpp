@@ -19,7 +19,11 @@ std::string disconnect_line(unsigned long long frames)
 
 } // namespace
 
-class StreamThreadTest : public SourceTest {};
+class StreamThreadTest : public SourceTest {
+protected:
+	std::vector<media::Bytes> audio = media::read_aac_access_units("aac-stereo");
+	media::Bytes asc = media::read_fixture("aac-stereo.asc");
+};
 
 TEST_F(StreamThreadTest, WrongMagicIsRejected)
 {
@@ -91,12 +95,21 @@ TEST_F(StreamThreadTest, StreamIsAnnouncedAndReconnectsAfterTheDrop)
 		EXPECT_TRUE(inst->connected);
 		EXPECT_EQ(inst->width, 80u);
 		EXPECT_EQ(inst->stream_fps, 30u);
+		/* The first audio block, 200 ms late, raises the allowance. */
+		ASSERT_TRUE(phone.send(peer::audio_config_packet(48000, 2, asc)));
+		ASSERT_TRUE(phone.send(peer::packet(0x08, peer::now_us() - 200000, audio[0])));
+		ASSERT_TRUE(log.wait_for_prefix(plugin_line_head(LOGTEXT_AUDIO_ALLOWANCE), 1, 3000ms));
 	}
 	/* The phone hung up: logged at once, then a new connection. */
 	ASSERT_TRUE(log.wait_for(LOG_INFO, disconnect_line(5), 3000ms));
 	peer::Connection again = accept_phone();
 	ASSERT_TRUE(again.valid());
 	ASSERT_TRUE(log.wait_until_count(LOG_INFO, plugin_line(LOGTEXT_STREAM_CONNECTED, 80, 48, 30), 2, 3000ms));
+	/* OBS places a new stream's first block at its own time, as after a
+	 * start: 100 ms late, within the old allowance, it raises the new one. */
+	ASSERT_TRUE(again.send(peer::audio_config_packet(48000, 2, asc)));
+	ASSERT_TRUE(again.send(peer::packet(0x08, peer::now_us() - 100000, audio[1])));
+	EXPECT_TRUE(log.wait_for_prefix(plugin_line_head(LOGTEXT_AUDIO_ALLOWANCE), 2, 3000ms));
 	/* A stream opens the gate again: after it, the next failure is reported
 	 * at once, though the first report is less than 30 s old. */
 	again.close();

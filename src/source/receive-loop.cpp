@@ -83,11 +83,8 @@ static void handle_audio_data(SourceInstance *inst, const PacketHeader &header)
 	if (!v.deliver)
 		return;
 	audio.timestamp = pts + (uint64_t)v.shift;
-	if (v.cut_frames) {
-		for (size_t ch = 0; ch < MAX_AV_PLANES && audio.data[ch]; ch++)
-			audio.data[ch] += v.cut_frames * sizeof(float);
-		audio.frames -= v.cut_frames;
-	}
+	if (v.cut_frames)
+		audio_decoder_cut_front(&audio, v.cut_frames);
 	obs_source_output_audio(inst->source, &audio);
 	inst->audio_packets++;
 }
