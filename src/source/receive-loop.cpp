@@ -164,6 +164,7 @@ static void present_held(SourceInstance *inst, StreamStats *stats)
 		uint64_t t = os_gettime_ns();
 		stats_add_picture(stats, t - start, t, p->sender_ts);
 		inst->frames_decoded++;
+		inst->last_handover = t;
 	}
 	held_pictures_pop(inst->held);
 }
@@ -195,16 +196,27 @@ static void handle_video_sync(SourceInstance *inst, const PacketHeader &header, 
 	}
 }
 
+/* OBS's video tick, in ns. */
+static uint64_t tick_interval(void)
+{
+	obs_video_info ovi;
+	if (!obs_get_video_info(&ovi) || !ovi.fps_num)
+		return 0;
+	return (uint64_t)ovi.fps_den * 1000000000ULL / ovi.fps_num;
+}
+
 /* Hands on the held pictures whose time has come (decoding starts the
- * picture's lead before it), then waits for the phone's next bytes until the
- * next one's. False when a stop came. */
+ * picture's lead before it, and not before OBS has taken the one before),
+ * then waits for the phone's next bytes until the next one's. False when a
+ * stop came. */
 static bool pace_pictures(SourceInstance *inst, StreamStats *stats)
 {
 	for (;;) {
 		HeldPicture *p = held_pictures_front(inst->held);
 		if (!p)
 			return true;
-		uint64_t start = p->present_at - (uint64_t)PICTURE_LEAD;
+		uint64_t start = sync_handover_time(p->present_at - (uint64_t)PICTURE_LEAD, inst->last_handover,
+						    obs_get_video_frame_time(), inst->tick_interval);
 		uint64_t now = os_gettime_ns();
 		if ((int64_t)(start - now) <= 0) {
 			present_held(inst, stats);
@@ -225,6 +237,7 @@ static void switch_timing(SourceInstance *inst, StreamStats *stats)
 	if (inst->smooth_sync) {
 		if (!inst->held)
 			inst->held = held_pictures_create();
+		inst->tick_interval = tick_interval();
 		sync_delay_start(&inst->sync_delay, &inst->audio_allowance, now);
 		inst->sync_applied = true;
 		show_sync_delay(inst, false);

@@ -64,6 +64,8 @@ struct SourceInstance {
 	bool sync_applied = false;
 	SyncDelay sync_delay = {};
 	HeldPictures *held = nullptr;
+	uint64_t last_handover = 0;              /* when the last held picture went to OBS */
+	uint64_t tick_interval = 0;              /* OBS's video tick (ns), taken when the mode starts */
 	std::atomic<int32_t> sync_delay_ms = -1; /* for the panel; -1: mode off or no stream */
 
 	mutable std::mutex caps_lock;

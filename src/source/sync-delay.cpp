@@ -192,6 +192,16 @@ AllowanceVerdict sync_delay_audio(SyncDelay *s, uint64_t t, uint64_t now, uint32
 	return v;
 }
 
+uint64_t sync_handover_time(uint64_t due, uint64_t last, uint64_t tick, uint64_t interval)
+{
+	if (!last || !interval || (int64_t)(last - tick) < 0)
+		return due; /* a tick has come since */
+	uint64_t next = tick + ((last - tick) / interval + 1) * interval + HANDOVER_MARGIN;
+	if ((int64_t)(next - due) <= 0 || next - due >= interval)
+		return due;
+	return next;
+}
+
 void sync_delay_start(SyncDelay *s, const AudioAllowance *a, uint64_t now)
 {
 	*s = SyncDelay{};
