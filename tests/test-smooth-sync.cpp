@@ -155,5 +155,8 @@ TEST(SmoothSync, OverAJitteringLinkEveryPictureIsShownWithItsSound)
 	EXPECT_LE(std::llabs(offsets.back()), 150000000) << offsets.back() / 1e6 << " ms at worst";
 	printf("pictures shown %zu of %d; A/V offset median %.1f ms, worst %.1f ms over %zu marks\n",
 	       seen.pictures.size(), last - first + 1, median / 1e6, offsets.back() / 1e6, offsets.size());
+	for (const LogLine &line : log.lines())
+		if (line.text.rfind(plugin_line_head(LOGTEXT_SYNC_DELAY), 0) == 0)
+			printf("%s\n", line.text.c_str());
 	EXPECT_EQ(buffering_lines(log), 0u);
 }

@@ -410,23 +410,23 @@ TEST(SyncDelay, SwitchMidStreamKeepsTheSoundContinuous)
 TEST(SyncDelay, HandoverWaitsForTheTickAfterTheLastPicture)
 {
 	const uint64_t tick = 1000 * sec, iv = 33333333;
-	const uint64_t next = tick + iv + HANDOVER_MARGIN; /* after the tick that follows tick + 5 ms */
+	const uint64_t next = tick + iv + iv / 4; /* a quarter past the tick that follows tick + 5 ms */
 	struct Row {
 		uint64_t due;
 		uint64_t last;
 		uint64_t expect;
 	};
 	const Row rows[] = {
-		{tick + 10 * ms, 0, tick + 10 * ms},                               /* nothing handed on yet */
-		{tick + 10 * ms, tick - 1, tick + 10 * ms},                        /* a tick came since */
-		{tick + 10 * ms, tick, next},                                      /* handed on at the tick itself */
-		{tick + 10 * ms, tick + 5 * ms, next},                             /* waits for the next tick */
-		{next, tick + 5 * ms, next},                                       /* due exactly then */
-		{next - 1, tick + 5 * ms, next},                                   /* just before: waits */
-		{next + 1, tick + 5 * ms, next + 1},                               /* after it: its own time */
-		{next - iv + 1, tick + 5 * ms, next},                              /* waits less than a tick */
-		{next - iv, tick + 5 * ms, next - iv},                             /* a whole tick: goes at its time */
-		{tick + 40 * ms, tick + 36 * ms, tick + 2 * iv + HANDOVER_MARGIN}, /* ticks not seen yet */
+		{tick + 10 * ms, 0, tick + 10 * ms},                      /* nothing handed on yet */
+		{tick + 10 * ms, tick - 1, tick + 10 * ms},               /* a tick came since */
+		{tick + 10 * ms, tick, next},                             /* handed on at the tick itself */
+		{tick + 10 * ms, tick + 5 * ms, next},                    /* waits for the next tick */
+		{next, tick + 5 * ms, next},                              /* due exactly then */
+		{next - 1, tick + 5 * ms, next},                          /* just before: waits */
+		{next + 1, tick + 5 * ms, next + 1},                      /* after it: its own time */
+		{next - iv + 1, tick + 5 * ms, next},                     /* waits less than a tick */
+		{next - iv, tick + 5 * ms, next - iv},                    /* a whole tick: goes at its time */
+		{tick + 60 * ms, tick + 36 * ms, tick + 2 * iv + iv / 4}, /* ticks not seen yet */
 	};
 	for (const Row &r : rows)
 		EXPECT_EQ(sync_handover_time(r.due, r.last, tick, iv), r.expect) << r.due - tick << " " << r.last;

@@ -205,18 +205,20 @@ static uint64_t tick_interval(void)
 	return (uint64_t)ovi.fps_den * 1000000000ULL / ovi.fps_num;
 }
 
-/* Hands on the held pictures whose time has come (decoding starts the
- * picture's lead before it, and not before OBS has taken the one before),
- * then waits for the phone's next bytes until the next one's. False when a
- * stop came. */
+/* Hands on the held pictures whose time has come, then waits for the phone's
+ * next bytes until the next one's. Decoding starts the picture's lead and half
+ * a tick before its time, since OBS shows it at the first tick after (so that
+ * on average it is shown at its time), and not before OBS has taken the
+ * picture before. False when a stop came. */
 static bool pace_pictures(SourceInstance *inst, StreamStats *stats)
 {
 	for (;;) {
 		HeldPicture *p = held_pictures_front(inst->held);
 		if (!p)
 			return true;
-		uint64_t start = sync_handover_time(p->present_at - (uint64_t)PICTURE_LEAD, inst->last_handover,
-						    obs_get_video_frame_time(), inst->tick_interval);
+		uint64_t due = p->present_at - (uint64_t)PICTURE_LEAD - inst->tick_interval / 2;
+		uint64_t start =
+			sync_handover_time(due, inst->last_handover, obs_get_video_frame_time(), inst->tick_interval);
 		uint64_t now = os_gettime_ns();
 		if ((int64_t)(start - now) <= 0) {
 			present_held(inst, stats);

@@ -196,7 +196,7 @@ uint64_t sync_handover_time(uint64_t due, uint64_t last, uint64_t tick, uint64_t
 {
 	if (!last || !interval || (int64_t)(last - tick) < 0)
 		return due; /* a tick has come since */
-	uint64_t next = tick + ((last - tick) / interval + 1) * interval + HANDOVER_MARGIN;
+	uint64_t next = tick + ((last - tick) / interval + 1) * interval + interval / HANDOVER_SHARE;
 	if ((int64_t)(next - due) <= 0 || next - due >= interval)
 		return due;
 	return next;

@@ -31,10 +31,10 @@
 
 #include <cstdint>
 
-#define PICTURE_LEAD 10000000LL    /* a picture must be in this long before its time */
-#define SYNC_CUT_STEP 2000000LL    /* the most one lowering step moves the timeline */
-#define SYNC_CUT_GAP 100000000ULL  /* at most one lowering step in this time */
-#define HANDOVER_MARGIN 1000000ULL /* after a tick, so that the tick surely came first */
+#define PICTURE_LEAD 10000000LL   /* a picture must be in this long before its time */
+#define SYNC_CUT_STEP 2000000LL   /* the most one lowering step moves the timeline */
+#define SYNC_CUT_GAP 100000000ULL /* at most one lowering step in this time */
+#define HANDOVER_SHARE 4          /* a quarter of a tick after the tick, in case OBS runs it late */
 
 struct SyncDelay {
 	int64_t delay;           /* ns added to the timeline, for pictures and sound */
@@ -66,9 +66,9 @@ SyncPicture sync_delay_picture(SyncDelay *s, uint64_t t, uint64_t now);
 AllowanceVerdict sync_delay_audio(SyncDelay *s, uint64_t t, uint64_t now, uint32_t frames, uint32_t sample_rate);
 
 /* When a picture due at `due` is to be handed to OBS, which takes a source's
- * newest picture at each video tick: after the first tick past `last` (the
- * handing over of the picture before, 0 for none), so that OBS has taken that
- * one. Ticks fall on `tick` (the latest one known) + whole `interval`s. A
+ * newest picture at each video tick: a quarter of a tick after the first tick
+ * past `last` (the handing over of the picture before, 0 for none), so that
+ * OBS has taken that one even when its tick runs a little late. Ticks fall on `tick` (the latest one known) + whole `interval`s. A
  * picture that would wait an interval or more goes at its time instead (a
  * stream faster than OBS's frame rate loses pictures, not time). */
 uint64_t sync_handover_time(uint64_t due, uint64_t last, uint64_t tick, uint64_t interval);

@@ -35,8 +35,8 @@ struct AudioEncoder {
 	FramePtr frame;
 	PacketPtr packet;
 	int tone_hz;
-	int64_t next_sample; /* pts of the next input frame, in samples */
-	bool sync_marks;     /* the tone only in a burst at the start of each second */
+	int64_t next_sample;     /* pts of the next input frame, in samples */
+	bool sync_marks = false; /* the tone only in a burst at the start of each second */
 };
 
 AudioEncoder audio_encoder_open(int tone_hz);
