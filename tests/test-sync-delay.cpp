@@ -168,6 +168,8 @@ TEST(SyncDelay, RaiseLimitsAndSizes)
 		{false, true, 540 * ms + 1, 500 * ms, false}, /* past the bound + 40: dropped */
 		{true, true, 470 * ms, 500 * ms, true},       /* picture: the bound exactly */
 		{true, true, 700 * ms, 500 * ms, true},       /* held at the bound, shown at once */
+		{true, true, -400 * ms, 100 * ms, true},      /* 500 ms ahead of its arrival: waits */
+		{true, true, -400 * ms - 1, 100 * ms, true},  /* further: the clock jumped, at once */
 	};
 	for (const Row &r : rows) {
 		Stream st;
@@ -196,7 +198,7 @@ TEST(SyncDelay, RaiseLimitsAndSizes)
 		if (r.picture) {
 			/* At its time + delay, never before it was received. */
 			uint64_t want = t + (uint64_t)r.expect;
-			if (want < st.now)
+			if (want < st.now || want - st.now > 500 * ms)
 				want = st.now;
 			EXPECT_EQ(at, want) << r.late;
 		}

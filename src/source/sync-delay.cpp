@@ -111,8 +111,10 @@ SyncPicture sync_delay_picture(SyncDelay *s, uint64_t t, uint64_t now)
 		}
 	}
 
+	/* Never before it came; never further ahead than the bound (the phone's
+	 * clock jumped, and the timeline has not followed yet). */
 	uint64_t at = t + (uint64_t)s->delay;
-	if ((int64_t)(at - now) < 0)
+	if ((int64_t)(at - now) < 0 || (int64_t)(at - now) > ALLOWANCE_BOUND)
 		at = now;
 	return {at, take_report(s, now)};
 }

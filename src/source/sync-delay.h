@@ -57,7 +57,9 @@ struct SyncPicture {
 	bool report;         /* log the delay now */
 };
 
-/* A picture whose time on the timeline is `t`, received at `now`. */
+/* A picture whose time on the timeline is `t`, received at `now`. One that
+ * would wait past the bound (a jump of the phone's clock the timeline has not
+ * followed yet) is presented at once. */
 SyncPicture sync_delay_picture(SyncDelay *s, uint64_t t, uint64_t now);
 
 /* A sound block of `frames` at `sample_rate` whose time on the timeline is
