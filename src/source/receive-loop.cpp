@@ -189,10 +189,10 @@ static void handle_video_sync(SourceInstance *inst, const PacketHeader &header, 
 	held_pictures_push(inst->held, inst->packet_buf, header.length, p.present_at, ts);
 	stats_add_bytes(stats, header.length);
 
-	uint64_t t2 = os_gettime_ns();
-	if (stats_window_due(stats, t2)) {
-		report_window(inst, stats, t2);
-		stats_start(stats, t2);
+	uint64_t after = os_gettime_ns();
+	if (stats_window_due(stats, after)) {
+		report_window(inst, stats, after);
+		stats_start(stats, after);
 	}
 }
 
