@@ -53,6 +53,10 @@
 #define LOGTEXT_CLOCK_REANCHOR "時鐘基準改變，重新錨定（差 %.0f ms）" /* the phone's clock jumped, re-anchored */
 #define LOGTEXT_AUDIO_ALLOWANCE \
 	"網路延遲緩衝：音訊延後 %.0f ms（太晚丟掉 %llu 個封包）" /* audio held back for late packets: ms (blocks dropped) */
+#define LOGTEXT_SYNC_DELAY \
+	"平滑同步：畫面與音訊延後 %.0f ms（太晚丟掉 %llu 個音訊封包）" /* smooth and in sync: delay ms (audio blocks dropped) */
+#define LOGTEXT_SYNC_ON "平滑同步：開啟，畫面依時間逐張顯示，與音訊同步" /* smooth and in sync switched on */
+#define LOGTEXT_SYNC_OFF "平滑同步：關閉，畫面解碼後立即顯示"            /* smooth and in sync switched off */
 #define LOGTEXT_STATS \
 	"%.1f fps, %.1f Mbps, 解碼 %.2f ms (最慢 %.2f), 累計 %llu 張" /* statistics: fps, rate, decode time, pictures */
 #define LOGTEXT_STATS_AUDIO "  音訊 %llu 個封包，時鐘位移 %.1f ms"    /* statistics: audio packets, clock offset */

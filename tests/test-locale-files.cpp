@@ -26,13 +26,13 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::vector<std::string> text_keys = {
-	"ConnMode",     "ModeUSB",        "ModeWiFi",      "Device",          "DeviceAuto",     "Rescan",
-	"Host",         "Port",           "PortUSB",       "PortWiFi",        "Enabled",        "RefreshStatus",
-	"StatusIdle",   "StatusDisabled", "StatusBadPort", "StatusOff",       "StatusOn",       "StatusStats",
-	"CameraGroup",  "CameraHint",     "Zoom",          "ExposureStep",    "Torch",          "AELock",
-	"AWB",          "AWBOff",         "AWBAuto",       "AWBIncandescent", "AWBFluorescent", "AWBWarmFluorescent",
-	"AWBDaylight",  "AWBCloudy",      "AWBTwilight",   "AWBShade",        "AWBMode",        "Language",
-	"LanguageAuto", "LanguageHint",
+	"ConnMode",     "ModeUSB",        "ModeWiFi",      "Device",          "DeviceAuto",      "Rescan",
+	"Host",         "Port",           "PortUSB",       "PortWiFi",        "Enabled",         "RefreshStatus",
+	"StatusIdle",   "StatusDisabled", "StatusBadPort", "StatusOff",       "StatusOn",        "StatusStats",
+	"CameraGroup",  "CameraHint",     "Zoom",          "ExposureStep",    "Torch",           "AELock",
+	"AWB",          "AWBOff",         "AWBAuto",       "AWBIncandescent", "AWBFluorescent",  "AWBWarmFluorescent",
+	"AWBDaylight",  "AWBCloudy",      "AWBTwilight",   "AWBShade",        "AWBMode",         "Language",
+	"LanguageAuto", "LanguageHint",   "SmoothSync",    "SmoothSyncHint",  "StatusSyncDelay",
 };
 
 const std::vector<std::string> awb_keys = {
@@ -167,6 +167,8 @@ TEST(LocaleFiles, FormatTextsHoldExactlyTheirConversions)
 				EXPECT_TRUE(is_int_conversion(conv[0])) << text;
 			} else if (key == "StatusBadPort") {
 				EXPECT_EQ(conv, (std::vector<std::string>{"lld"})) << text;
+			} else if (key == "StatusSyncDelay") {
+				EXPECT_EQ(conv, (std::vector<std::string>{"d"})) << text;
 			} else {
 				EXPECT_EQ(conv, std::vector<std::string>{}) << key << ": " << text;
 			}
@@ -186,9 +188,11 @@ TEST(LocaleFiles, FormattedLabelsFitTheirBuffers)
 		size_t on = formatted_length(t["StatusOn"].c_str(), 65535u, 65535u, 255u);
 		size_t stats =
 			formatted_length(t["StatusStats"].c_str(), 9999, 99999.9, (unsigned long long)UINT64_MAX);
-		EXPECT_LT(on, 192u);
 		EXPECT_LT(stats, 128u);
-		EXPECT_LT(on + stats, 320u);
+		size_t sync = formatted_length(t["StatusSyncDelay"].c_str(), INT_MIN);
+		EXPECT_LT(on, 192u);
+		EXPECT_LT(sync, 96u);
+		EXPECT_LT(on + stats + sync, 416u);
 		EXPECT_LT(formatted_length(t["ExposureStep"].c_str(), -2147.483648), 64u);
 		EXPECT_LT(formatted_length(t["AWBMode"].c_str(), INT_MIN), 32u);
 		EXPECT_LT(formatted_length(t["StatusBadPort"].c_str(), LLONG_MIN), 320u);

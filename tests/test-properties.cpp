@@ -146,9 +146,9 @@ struct SettingsDeleter {
 };
 using Settings = std::unique_ptr<obs_data_t, SettingsDeleter>;
 
-const std::vector<std::string> panel_without_camera = {"conn_mode",   "device",  "refresh", "host",
-						       "port",        "enabled", "status",  "refresh_status",
-						       "camera_hint", "ui_lang"};
+const std::vector<std::string> panel_without_camera = {"conn_mode",      "device",      "refresh",     "host",
+						       "port",           "enabled",     "smooth_sync", "status",
+						       "refresh_status", "camera_hint", "ui_lang"};
 
 /* Counts libobs's requests to rebuild a source's properties panel. */
 class RefreshCounter {
@@ -287,10 +287,11 @@ TEST_F(PanelTest, WithoutAnInstanceEverythingIsShownInItsOrderAndKind)
 	Properties props = panel_without_instance();
 	ASSERT_TRUE(props);
 	EXPECT_EQ(names(props.get()), panel_without_camera);
-	EXPECT_EQ(kinds(props.get()), (std::vector<obs_property_type>{
-					      OBS_PROPERTY_LIST, OBS_PROPERTY_LIST, OBS_PROPERTY_BUTTON,
-					      OBS_PROPERTY_TEXT, OBS_PROPERTY_INT, OBS_PROPERTY_BOOL, OBS_PROPERTY_TEXT,
-					      OBS_PROPERTY_BUTTON, OBS_PROPERTY_TEXT, OBS_PROPERTY_LIST}));
+	EXPECT_EQ(kinds(props.get()),
+		  (std::vector<obs_property_type>{OBS_PROPERTY_LIST, OBS_PROPERTY_LIST, OBS_PROPERTY_BUTTON,
+						  OBS_PROPERTY_TEXT, OBS_PROPERTY_INT, OBS_PROPERTY_BOOL,
+						  OBS_PROPERTY_BOOL, OBS_PROPERTY_TEXT, OBS_PROPERTY_BUTTON,
+						  OBS_PROPERTY_TEXT, OBS_PROPERTY_LIST}));
 
 	expect_int_list(obs_properties_get(props.get(), "conn_mode"),
 			{{en.text("ModeUSB"), 0}, {en.text("ModeWiFi"), 1}});
@@ -315,7 +316,8 @@ TEST_F(PanelTest, WithoutAnInstanceEverythingIsShownInItsOrderAndKind)
 	EXPECT_TRUE(visible(props.get(), "device"));
 	EXPECT_TRUE(visible(props.get(), "refresh"));
 	EXPECT_FALSE(visible(props.get(), "host"));
-	for (const char *name : {"conn_mode", "port", "enabled", "status", "refresh_status", "camera_hint", "ui_lang"})
+	for (const char *name :
+	     {"conn_mode", "port", "enabled", "smooth_sync", "status", "refresh_status", "camera_hint", "ui_lang"})
 		EXPECT_TRUE(visible(props.get(), name)) << name;
 	EXPECT_EQ(label(props.get(), "conn_mode"), en.text("ConnMode"));
 	EXPECT_EQ(label(props.get(), "device"), en.text("Device"));
@@ -323,6 +325,9 @@ TEST_F(PanelTest, WithoutAnInstanceEverythingIsShownInItsOrderAndKind)
 	EXPECT_EQ(label(props.get(), "host"), en.text("Host"));
 	EXPECT_EQ(label(props.get(), "port"), en.text("PortUSB"));
 	EXPECT_EQ(label(props.get(), "enabled"), en.text("Enabled"));
+	EXPECT_EQ(label(props.get(), "smooth_sync"), en.text("SmoothSync"));
+	EXPECT_EQ(obs_property_long_description(obs_properties_get(props.get(), "smooth_sync")),
+		  en.text("SmoothSyncHint"));
 	EXPECT_EQ(label(props.get(), "status"), en.text("StatusIdle"));
 	EXPECT_EQ(label(props.get(), "refresh_status"), en.text("RefreshStatus"));
 	EXPECT_EQ(label(props.get(), "camera_hint"), en.text("CameraHint"));
@@ -540,6 +545,50 @@ TEST_F(PanelTest, StatusFollowsTheSourceAndTheButtonRefreshesIt)
 	EXPECT_GT(kbps_after, 0);
 }
 
+/* "Smooth and in sync" is no connection setting: switched either way on a
+ * live stream, the same connection goes on, and while it is on the status
+ * line ends in the current delay. */
+TEST_F(PanelTest, SmoothSyncSwitchesLiveAndTheStatusShowsItsDelay)
+{
+	Sender sender({"--width", "320", "--height", "180", "--fps", "15"});
+	obs_source_t *source = create_streaming(sender);
+	ASSERT_NE(source, nullptr);
+	SourceInstance *inst = instance(source);
+	ASSERT_TRUE(wait_until([&] { return inst->frames_decoded > 5; }, 10000ms));
+	Properties props = panel(source);
+	obs_property_t *refresh = obs_properties_get(props.get(), "refresh_status");
+	std::string sync_text = en.text("StatusSyncDelay");
+	std::string sync_head = sync_text.substr(0, sync_text.find('%'));
+	auto status = [&] {
+		obs_property_button_clicked(refresh, source);
+		return label(props.get(), "status");
+	};
+	EXPECT_EQ(status().find(sync_head), std::string::npos);
+
+	Settings on(obs_data_create());
+	obs_data_set_bool(on.get(), "smooth_sync", true);
+	update_source(source, on.get());
+	ASSERT_TRUE(log.wait_for(LOG_INFO, plugin_line(LOGTEXT_SYNC_ON), 5000ms));
+	uint64_t frames = inst->frames_decoded;
+	ASSERT_TRUE(wait_until([&] { return inst->frames_decoded > frames + 5; }, 10000ms));
+	std::string text = status();
+	size_t at = text.find(sync_head);
+	ASSERT_NE(at, std::string::npos) << text;
+	int delay_ms = std::stoi(text.substr(at + sync_head.size()));
+	EXPECT_EQ(text.substr(at), format(sync_text, delay_ms));
+	EXPECT_GE(delay_ms, 0);
+	EXPECT_LE(delay_ms, 500);
+
+	Settings off(obs_data_create());
+	obs_data_set_bool(off.get(), "smooth_sync", false);
+	update_source(source, off.get());
+	ASSERT_TRUE(log.wait_for(LOG_INFO, plugin_line(LOGTEXT_SYNC_OFF), 5000ms));
+	frames = inst->frames_decoded;
+	ASSERT_TRUE(wait_until([&] { return inst->frames_decoded > frames + 5; }, 10000ms));
+	EXPECT_EQ(status().find(sync_head), std::string::npos);
+	EXPECT_EQ(log.count_prefix(plugin_line_head(LOGTEXT_STREAM_CONNECTED)), 1u);
+}
+
 TEST_F(PanelTest, CameraGroupHoldsWhatThePhoneAdvertised)
 {
 	Sender sender({"--caps-flags", "0x0F", "--zoom-min", "1000", "--zoom-max", "8000", "--ev-min", "-12",
@@ -550,7 +599,7 @@ TEST_F(PanelTest, CameraGroupHoldsWhatThePhoneAdvertised)
 
 	Properties props = panel(source);
 	std::vector<std::string> expected = panel_without_camera;
-	expected[8] = "camera";
+	expected[9] = "camera";
 	EXPECT_EQ(names(props.get()), expected);
 	obs_property_t *camera = obs_properties_get(props.get(), "camera");
 	ASSERT_EQ(obs_property_get_type(camera), OBS_PROPERTY_GROUP);
@@ -650,6 +699,9 @@ TEST_F(PanelTest, PickedLanguageRelabelsThePanelInPlaceAndIsRemembered)
 		EXPECT_EQ(label(props.get(), "host"), t.text("Host"));
 		EXPECT_EQ(label(props.get(), "port"), t.text("PortWiFi"));
 		EXPECT_EQ(label(props.get(), "enabled"), t.text("Enabled"));
+		EXPECT_EQ(label(props.get(), "smooth_sync"), t.text("SmoothSync"));
+		EXPECT_EQ(obs_property_long_description(obs_properties_get(props.get(), "smooth_sync")),
+			  t.text("SmoothSyncHint"));
 		EXPECT_EQ(label(props.get(), "refresh_status"), t.text("RefreshStatus"));
 		EXPECT_EQ(label(props.get(), "camera"), t.text("CameraGroup"));
 		EXPECT_EQ(label(props.get(), "zoom"), t.text("Zoom"));

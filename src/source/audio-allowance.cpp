@@ -2,19 +2,6 @@
 
 #include <cstdint>
 
-#define COVER_SLACK 40000000LL      /* late by up to allowance + this: OBS cannot clear the buffer */
-#define FIRST_SLACK 5000000LL       /* the first block may be this late before it raises */
-#define RAISE_HEADROOM 20000000LL   /* a raise covers the lateness seen plus this */
-#define RAISE_ROUND 10000000LL      /* raised values are whole multiples of this */
-#define RAISE_MIN_STEP 80000000LL   /* past OBS's 70 ms continuity limit */
-#define ALLOWANCE_BOUND 500000000LL /* the allowance never exceeds this */
-#define QUIET_NS 20000000000ULL     /* quiet time before the allowance is lowered */
-#define LOWER_STEP 20000000LL       /* the most one cut removes, and the least a lowering is worth */
-#define CUT_GAP 1000000000ULL       /* at most one cut in this time */
-#define REPORT_GAP 5000000000ULL    /* at most one report in this time */
-#define SNAP_LIMIT 70000000LL       /* OBS snaps a timestamp this close to the expected one */
-#define STEP_FLOOR 10000LL          /* below this a step is rounding of the sender's microseconds */
-
 static int64_t round_up(int64_t v, int64_t unit)
 {
 	return (v + unit - 1) / unit * unit;

@@ -1,5 +1,6 @@
 #include "lifecycle.h"
 #include "adb-background.h"
+#include "held-pictures.h"
 #include "ostrelin-log.h"
 #include "source-instance.h"
 #include "stream-thread.h"
@@ -51,6 +52,7 @@ void ostrelin_defaults(obs_data_t *settings)
 	obs_data_set_default_bool(settings, "use_adb", true);
 	obs_data_set_default_int(settings, "conn_mode", (long long)ConnMode::usb);
 	obs_data_set_default_bool(settings, "enabled", true);
+	obs_data_set_default_bool(settings, "smooth_sync", false);
 	obs_data_set_default_string(settings, "host", "127.0.0.1");
 	for (const CameraControlRow &row : camera_controls) {
 		switch (row.setting) {
@@ -143,6 +145,8 @@ static void drop_stale_forward(SourceInstance *inst, bool removing)
 void ostrelin_update(void *data, obs_data_t *settings)
 {
 	auto *inst = static_cast<SourceInstance *>(data);
+	/* Not a connection setting: the connection thread takes it up as it goes. */
+	inst->smooth_sync = obs_data_get_bool(settings, "smooth_sync");
 
 	/* Controls are only recorded here; the connection thread writes them.
 	 * A connection this update ends gets none: they are recorded once its
@@ -192,6 +196,7 @@ void ostrelin_destroy(void *data)
 	drop_stale_forward(inst, true);
 
 	ostrelin_decoder_destroy(inst->video_decoder);
+	held_pictures_destroy(inst->held);
 	ostrelin_audio_decoder_destroy(inst->audio_decoder);
 	bfree(inst->packet_buf);
 	connection_free(&inst->conn);

@@ -16,9 +16,11 @@ struct LabelPair {
 
 /* Followed by the camera controls' labels, from their table. */
 static const LabelPair relabel_table[] = {
-	{"conn_mode", "ConnMode"}, {"device", "Device"},      {"refresh", "Rescan"},
-	{"host", "Host"},          {"enabled", "Enabled"},    {"refresh_status", "RefreshStatus"},
-	{"ui_lang", "Language"},   {"camera", "CameraGroup"}, {"camera_hint", "CameraHint"},
+	{"conn_mode", "ConnMode"},     {"device", "Device"},
+	{"refresh", "Rescan"},         {"host", "Host"},
+	{"enabled", "Enabled"},        {"refresh_status", "RefreshStatus"},
+	{"ui_lang", "Language"},       {"camera", "CameraGroup"},
+	{"camera_hint", "CameraHint"}, {"smooth_sync", "SmoothSync"},
 };
 
 static const char *const awb_text_keys[] = {
@@ -50,11 +52,15 @@ void status_text(const SourceInstance *inst, char out[STATUS_TEXT_SIZE])
 	} else {
 		char on[192];
 		char stats[128];
+		char sync[96] = "";
 		snprintf(on, sizeof(on), nx_text("StatusOn"), inst->width.load(), inst->height.load(),
 			 inst->stream_fps.load());
 		snprintf(stats, sizeof(stats), nx_text("StatusStats"), inst->stat_fps.load(),
 			 inst->stat_kbps.load() / 1000.0, (unsigned long long)inst->frames_decoded.load());
-		snprintf(out, STATUS_TEXT_SIZE, "%s%s", on, stats);
+		int32_t delay_ms = inst->sync_delay_ms;
+		if (inst->smooth_sync && delay_ms >= 0)
+			snprintf(sync, sizeof(sync), nx_text("StatusSyncDelay"), (int)delay_ms);
+		snprintf(out, STATUS_TEXT_SIZE, "%s%s%s", on, stats, sync);
 	}
 }
 
@@ -157,6 +163,7 @@ static void relabel(obs_properties_t *props, obs_data_t *settings)
 
 	refresh_status_cb(props, nullptr, nullptr);
 	obs_property_set_long_description(obs_properties_get(props, "ui_lang"), nx_text("LanguageHint"));
+	obs_property_set_long_description(obs_properties_get(props, "smooth_sync"), nx_text("SmoothSyncHint"));
 	if (settings)
 		conn_mode_changed(props, nullptr, settings);
 }
@@ -192,6 +199,8 @@ static void add_connection_properties(obs_properties_t *props, SourceInstance *i
 	obs_properties_add_text(props, "host", nx_text("Host"), OBS_TEXT_DEFAULT);
 	obs_properties_add_int(props, "port", nx_text("Port"), 1024, 65535, 1);
 	obs_properties_add_bool(props, "enabled", nx_text("Enabled"));
+	obs_property_t *sync = obs_properties_add_bool(props, "smooth_sync", nx_text("SmoothSync"));
+	obs_property_set_long_description(sync, nx_text("SmoothSyncHint"));
 
 	char status[STATUS_TEXT_SIZE];
 	status_text(inst, status);

@@ -7,8 +7,8 @@
 
 struct SourceInstance;
 
-#define STATUS_TEXT_SIZE 320
+#define STATUS_TEXT_SIZE 416
 
 obs_properties_t *ostrelin_properties(void *data);
-/* The status line of an instance (or of none) into a 320-byte buffer. */
+/* The status line of an instance (or of none) into a 416-byte buffer. */
 void status_text(const SourceInstance *inst, char out[STATUS_TEXT_SIZE]);

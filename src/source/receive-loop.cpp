@@ -1,4 +1,5 @@
 #include "receive-loop.h"
+#include "held-pictures.h"
 #include "ostrelin-log.h"
 #include "source-instance.h"
 #include "stream-stats.h"
@@ -64,6 +65,15 @@ static void handle_audio_config(SourceInstance *inst, uint32_t length)
 	inst->audio_decoder = ostrelin_audio_decoder_create(&inst->audio_config);
 }
 
+/* The delay for the panel, and for the log when the delay's rules say so. */
+static void show_sync_delay(SourceInstance *inst, bool report)
+{
+	const SyncDelay *s = &inst->sync_delay;
+	inst->sync_delay_ms = (int32_t)(s->delay / 1000000);
+	if (report)
+		ostrelin_log(LOG_INFO, LOGTEXT_SYNC_DELAY, s->delay / 1e6, (unsigned long long)s->dropped_blocks);
+}
+
 static void handle_audio_data(SourceInstance *inst, const PacketHeader &header)
 {
 	if (!inst->audio_decoder || !inst->audio_clock.clock_anchored)
@@ -75,11 +85,17 @@ static void handle_audio_data(SourceInstance *inst, const PacketHeader &header)
 	if (!ostrelin_audio_decoder_decode(inst->audio_decoder, inst->packet_buf, header.length, pts, &audio))
 		return;
 
-	AudioAllowance *allowance = &inst->audio_allowance;
-	AllowanceVerdict v = audio_allowance_block(allowance, pts, now, audio.frames, audio.samples_per_sec);
-	if (v.report)
-		ostrelin_log(LOG_INFO, LOGTEXT_AUDIO_ALLOWANCE, allowance->allowance / 1e6,
-			     (unsigned long long)allowance->dropped_blocks);
+	AllowanceVerdict v;
+	if (inst->sync_applied) {
+		v = sync_delay_audio(&inst->sync_delay, pts, now, audio.frames, audio.samples_per_sec);
+		show_sync_delay(inst, v.report);
+	} else {
+		AudioAllowance *allowance = &inst->audio_allowance;
+		v = audio_allowance_block(allowance, pts, now, audio.frames, audio.samples_per_sec);
+		if (v.report)
+			ostrelin_log(LOG_INFO, LOGTEXT_AUDIO_ALLOWANCE, allowance->allowance / 1e6,
+				     (unsigned long long)allowance->dropped_blocks);
+	}
 	if (!v.deliver)
 		return;
 	audio.timestamp = pts + (uint64_t)v.shift;
@@ -133,6 +149,111 @@ static void handle_video(SourceInstance *inst, const PacketHeader &header, Strea
 	}
 }
 
+/* Decodes a held picture and hands it to OBS, at its time or as soon as
+ * the thread gets to it. */
+static void present_held(SourceInstance *inst, StreamStats *stats)
+{
+	HeldPicture *p = held_pictures_front(inst->held);
+	uint64_t start = os_gettime_ns();
+	obs_source_frame frame;
+	if (ostrelin_decoder_decode(inst->video_decoder, p->data, p->size, p->present_at, &frame)) {
+		obs_source_output_video(inst->source, &frame);
+		uint64_t t = os_gettime_ns();
+		stats_add_picture(stats, t - start, t, p->sender_ts);
+		inst->frames_decoded++;
+		inst->last_handover = t;
+	}
+	held_pictures_pop(inst->held);
+}
+
+/* "Smooth and in sync": the picture is held until its time on the timeline
+ * the sound shares. */
+static void handle_video_sync(SourceInstance *inst, const PacketHeader &header, StreamStats *stats)
+{
+	uint64_t now = os_gettime_ns();
+	uint64_t ts = sender_time_ns(header.timestamp);
+	int64_t diff = transit_offset(now, ts);
+
+	int64_t re_anchor_delta = 0;
+	if (audio_clock_update(&inst->audio_clock, diff, now, &re_anchor_delta))
+		ostrelin_log(LOG_INFO, LOGTEXT_CLOCK_REANCHOR, re_anchor_delta / 1e6);
+	video_clock_pts(&inst->video_clock, ts, diff, now); /* kept current for when the mode ends */
+	SyncPicture p = sync_delay_picture(&inst->sync_delay, audio_clock_pts(&inst->audio_clock, ts), now);
+	show_sync_delay(inst, p.report);
+
+	if (held_pictures_full(inst->held))
+		present_held(inst, stats);
+	held_pictures_push(inst->held, inst->packet_buf, header.length, p.present_at, ts);
+	stats_add_bytes(stats, header.length);
+
+	uint64_t after = os_gettime_ns();
+	if (stats_window_due(stats, after)) {
+		report_window(inst, stats, after);
+		stats_start(stats, after);
+	}
+}
+
+/* OBS's video tick, in ns. */
+static uint64_t tick_interval(void)
+{
+	obs_video_info ovi;
+	if (!obs_get_video_info(&ovi) || !ovi.fps_num)
+		return 0;
+	return (uint64_t)ovi.fps_den * 1000000000ULL / ovi.fps_num;
+}
+
+/* Hands on the held pictures whose time has come, then waits for the phone's
+ * next bytes until the next one's. Decoding starts the picture's lead and half
+ * a tick before its time, since OBS shows it at the first tick after (so that
+ * on average it is shown at its time), and not before OBS has taken the
+ * picture before. False when a stop came. */
+static bool pace_pictures(SourceInstance *inst, StreamStats *stats)
+{
+	for (;;) {
+		HeldPicture *p = held_pictures_front(inst->held);
+		if (!p)
+			return true;
+		uint64_t due = p->present_at - (uint64_t)PICTURE_LEAD - inst->tick_interval / 2;
+		uint64_t start =
+			sync_handover_time(due, inst->last_handover, obs_get_video_frame_time(), inst->tick_interval);
+		uint64_t now = os_gettime_ns();
+		if ((int64_t)(start - now) <= 0) {
+			present_held(inst, stats);
+			continue;
+		}
+		if (connection_wait_data(&inst->conn, (uint32_t)((start - now + 999999) / 1000000)))
+			return true;
+		if (!inst->conn.running)
+			return false;
+	}
+}
+
+/* The setting changed: the other timing takes over where this one is, so
+ * the sound goes on without a jump. */
+static void switch_timing(SourceInstance *inst, StreamStats *stats)
+{
+	uint64_t now = os_gettime_ns();
+	if (inst->smooth_sync) {
+		if (!inst->held)
+			inst->held = held_pictures_create();
+		inst->tick_interval = tick_interval();
+		sync_delay_start(&inst->sync_delay, &inst->audio_allowance, now);
+		inst->sync_applied = true;
+		show_sync_delay(inst, false);
+	} else {
+		/* Every held picture still goes through the decoder, in order. */
+		while (held_pictures_front(inst->held))
+			present_held(inst, stats);
+		sync_delay_stop(&inst->sync_delay, &inst->audio_allowance, now);
+		inst->sync_applied = false;
+		inst->sync_delay_ms = -1;
+	}
+	if (inst->sync_applied)
+		ostrelin_log(LOG_INFO, LOGTEXT_SYNC_ON);
+	else
+		ostrelin_log(LOG_INFO, LOGTEXT_SYNC_OFF);
+}
+
 static void dispatch_packet(SourceInstance *inst, const PacketHeader &header, StreamStats *stats)
 {
 	switch (packet_kind(header.flags)) {
@@ -146,7 +267,10 @@ static void dispatch_packet(SourceInstance *inst, const PacketHeader &header, St
 		handle_audio_data(inst, header);
 		break;
 	case PacketKind::video:
-		handle_video(inst, header, stats);
+		if (inst->sync_applied)
+			handle_video_sync(inst, header, stats);
+		else
+			handle_video(inst, header, stats);
 		break;
 	}
 }
@@ -159,8 +283,16 @@ void receive_loop(SourceInstance *inst)
 		return;
 	/* A new connection: OBS places its first audio block afresh. */
 	audio_allowance_reset(&inst->audio_allowance);
+	if (inst->sync_applied) {
+		held_pictures_clear(inst->held);
+		sync_delay_start(&inst->sync_delay, &inst->audio_allowance, os_gettime_ns());
+	}
 
 	for (;;) {
+		if (inst->smooth_sync != inst->sync_applied)
+			switch_timing(inst, &stats);
+		if (inst->sync_applied && !pace_pictures(inst, &stats))
+			return;
 		uint8_t header_bytes[PACKET_HEADER_SIZE];
 		if (connection_read(&inst->conn, header_bytes, sizeof(header_bytes)) != ReadResult::complete)
 			return;

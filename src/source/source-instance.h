@@ -15,6 +15,7 @@
 #include "decoder.h"
 #include "stream-connection.h"
 #include "stream-protocol.h"
+#include "sync-delay.h"
 
 #include <obs-module.h>
 
@@ -23,6 +24,8 @@
 #include <mutex>
 
 #define SOURCE_DEFAULT_PORT 27183
+
+struct HeldPictures;
 
 struct SourceInstance {
 	obs_source_t *source = nullptr;
@@ -53,6 +56,17 @@ struct SourceInstance {
 	AudioClock audio_clock = {};
 	AudioAllowance audio_allowance = {};
 	VideoClock video_clock = {};
+
+	/* "Smooth and in sync": wanted by the settings (any update), followed
+	 * by the connection thread, whose copy says which timing is in force.
+	 * Its pictures wait in `held` until their time. */
+	std::atomic<bool> smooth_sync = false;
+	bool sync_applied = false;
+	SyncDelay sync_delay = {};
+	HeldPictures *held = nullptr;
+	uint64_t last_handover = 0;              /* when the last held picture went to OBS */
+	uint64_t tick_interval = 0;              /* OBS's video tick (ns), taken when the mode starts */
+	std::atomic<int32_t> sync_delay_ms = -1; /* for the panel; -1: mode off or no stream */
 
 	mutable std::mutex caps_lock;
 	CameraCaps caps = {};

@@ -163,6 +163,28 @@ static int wait_limit_ms(const StreamConnection *conn, uint64_t last_data, uint6
 	return (int)limit;
 }
 
+bool connection_wait_data(StreamConnection *conn, uint32_t ms)
+{
+	if (conn->sock == PLAT_INVALID_SOCKET)
+		return true;
+	plat_stop_signal *signals[] = {conn->stop, conn->wake};
+	uint64_t end = now_ms() + ms;
+	for (;;) {
+		if (!conn->running)
+			return false;
+		plat_stop_reset(conn->wake);
+		if (!flush_controls(conn))
+			return true;
+		uint64_t now = now_ms();
+		if (now >= end)
+			return false;
+		int events = PLAT_WAIT_READ | (conn->outbox_size > 0 ? PLAT_WAIT_WRITE : 0);
+		int ready = plat_wait_socket(conn->sock, events, signals, 2, (int)(end - now));
+		if (ready < 0 || (ready & PLAT_WAIT_READ))
+			return true;
+	}
+}
+
 ReadResult connection_read(StreamConnection *conn, uint8_t *buf, size_t size)
 {
 	if (conn->sock == PLAT_INVALID_SOCKET)

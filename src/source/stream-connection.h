@@ -89,6 +89,10 @@ bool connect_timeout(StreamConnection *conn, plat_socket sock, uint32_t addr_be,
 ConnectResult connection_open(StreamConnection *conn, uint32_t addr_be, uint16_t port);
 /* Reads exactly size bytes, writing pending camera controls meanwhile. */
 ReadResult connection_read(StreamConnection *conn, uint8_t *buf, size_t size);
+/* Waits up to ms for something to read, writing pending camera controls
+ * meanwhile. True when there is (data, the end of the stream or an error: the
+ * next read reports it); false when the time ran out or a stop came. */
+bool connection_wait_data(StreamConnection *conn, uint32_t ms);
 /* The phone announced its capabilities: controls follow them from now on,
  * and the current values go out once. */
 void connection_caps_arrived(StreamConnection *conn, const CameraCaps &caps);

@@ -51,7 +51,8 @@ VideoEncoder video_encoder_open(int width, int height, int fps, int gop, int crf
 	return enc;
 }
 
-bool video_encoder_encode(VideoEncoder &enc, int64_t frame_number, bool force_keyframe, std::vector<EncodedUnit> *out)
+bool video_encoder_encode(VideoEncoder &enc, int64_t frame_number, bool force_keyframe, bool flash,
+			  std::vector<EncodedUnit> *out)
 {
 	AVFrame *frame = enc.frame.get();
 	if (av_frame_make_writable(frame) < 0)
@@ -61,6 +62,8 @@ bool video_encoder_encode(VideoEncoder &enc, int64_t frame_number, bool force_ke
 			    frame->width,
 			    frame->height};
 	pattern_draw(planes, frame_number);
+	if (flash)
+		pattern_flash(planes);
 	frame->pts = frame_number;
 	frame->pict_type = force_keyframe ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
 	return encode_and_collect(enc.ctx.get(), frame, enc.packet.get(), out);
@@ -125,6 +128,8 @@ bool audio_encoder_encode(AudioEncoder &enc, std::vector<EncodedUnit> *out)
 		int64_t n = (enc.next_sample + i) % audio_sample_rate;
 		float value =
 			(float)(0.5 * std::sin(2.0 * std::numbers::pi * enc.tone_hz * (double)n / audio_sample_rate));
+		if (enc.sync_marks && n >= audio_sample_rate * SYNC_BURST_MS / 1000)
+			value = 0;
 		for (int ch = 0; ch < audio_channels; ch++)
 			((float *)frame->extended_data[ch])[i] = value;
 	}

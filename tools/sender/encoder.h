@@ -23,7 +23,9 @@ using VideoEncoder = AvEncoder;
 VideoEncoder video_encoder_open(int width, int height, int fps, int gop, int crf);
 /* Draws frame number n of the pattern, encodes it and appends what comes
  * out (one access unit) to out. */
-bool video_encoder_encode(VideoEncoder &enc, int64_t frame_number, bool force_keyframe, std::vector<EncodedUnit> *out);
+/* flash: the picture white but for its counter row (a sync mark). */
+bool video_encoder_encode(VideoEncoder &enc, int64_t frame_number, bool force_keyframe, bool flash,
+			  std::vector<EncodedUnit> *out);
 
 inline constexpr int audio_sample_rate = 48000;
 inline constexpr int audio_channels = 2;
@@ -33,7 +35,8 @@ struct AudioEncoder {
 	FramePtr frame;
 	PacketPtr packet;
 	int tone_hz;
-	int64_t next_sample; /* pts of the next input frame, in samples */
+	int64_t next_sample;     /* pts of the next input frame, in samples */
+	bool sync_marks = false; /* the tone only in a burst at the start of each second */
 };
 
 AudioEncoder audio_encoder_open(int tone_hz);

@@ -133,6 +133,9 @@ MEASURING A RECEIVER
   --annexb             send plain H.264 Annex B and nothing else: no
                        handshake, no packet headers, no capabilities, no
                        audio (what a generic network video input reads)
+  --sync-marks         once a second, at the same sender time, the picture
+                       flashes white below its counter row and the sound
+                       holds a 50 ms burst of the tone (silent otherwise)
   --send-log FILE      one line per event, times in ns of CLOCK_MONOTONIC:
                        "open N NS", "video N F NS W H TS" (picture F of
                        connection N, W x H, just before it is written, TS

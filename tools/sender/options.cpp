@@ -188,6 +188,7 @@ std::vector<OptionRow> option_rows(SenderOptions *o)
 		whole("stall-handshake", 0, 3600000, &o->stall_handshake_ms),
 		option_flag("handshake-only", &o->handshake_only),
 		option_flag("annexb", &o->annexb),
+		option_flag("sync-marks", &o->sync_marks),
 		option_text("send-log", &o->send_log),
 		seconds("drop-every", &o->drop_every_s),
 		seconds("rotate-every", &o->rotate_every_s),

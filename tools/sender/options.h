@@ -27,6 +27,7 @@ struct SenderOptions {
 
 	/* Measuring a receiver. */
 	bool annexb = false;       /* plain H.264 Annex B, nothing else */
+	bool sync_marks = false;   /* a flash and a tone burst at each whole second */
 	std::string send_log;      /* empty: none */
 	double drop_every_s = 0;   /* 0: keep each connection */
 	double rotate_every_s = 0; /* 0: never turn the picture */

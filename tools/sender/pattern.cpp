@@ -1,6 +1,7 @@
 #include "pattern.h"
 
 #include <cstddef>
+#include <cstring>
 
 int pattern_block_size(int width)
 {
@@ -26,6 +27,17 @@ static YuvColour colour_at(int x, int y, int width, int height, int64_t frame_nu
 		return one ? pattern_white : pattern_black;
 	}
 	return pattern_blue;
+}
+
+void pattern_flash(const YuvPlanes &planes)
+{
+	int block = pattern_block_size(planes.width);
+	for (int y = block; y < planes.height; y++)
+		memset(planes.data[0] + (size_t)y * planes.linesize[0], pattern_white.y, (size_t)planes.width);
+	for (int cy = block / 2; cy < planes.height / 2; cy++) {
+		memset(planes.data[1] + (size_t)cy * planes.linesize[1], pattern_white.u, (size_t)planes.width / 2);
+		memset(planes.data[2] + (size_t)cy * planes.linesize[2], pattern_white.v, (size_t)planes.width / 2);
+	}
 }
 
 void pattern_draw(const YuvPlanes &planes, int64_t frame_number)

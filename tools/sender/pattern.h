@@ -53,3 +53,11 @@ struct YuvPlanes {
 };
 
 void pattern_draw(const YuvPlanes &planes, int64_t frame_number);
+
+/* Sync marks (--sync-marks): once a second, at the same sender time, the
+ * picture flashes white below its counter row and the sound holds a burst of
+ * the tone, silent the rest of the second. */
+#define SYNC_BURST_MS 50
+
+/* Everything below the counter row white. */
+void pattern_flash(const YuvPlanes &planes);

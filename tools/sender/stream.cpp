@@ -270,7 +270,8 @@ static void run_media(StreamState &s, VideoEncoder &video, AudioEncoder *audio, 
 		if (video_next) {
 			if (!turn_if_due(s, video, gop))
 				return;
-			if (!video_encoder_encode(video, frames, force_keyframe, &units))
+			bool flash = o.sync_marks && frames % o.fps == 0;
+			if (!video_encoder_encode(video, frames, force_keyframe, flash, &units))
 				return;
 			force_keyframe = false;
 			for (const EncodedUnit &unit : units) {
@@ -320,6 +321,7 @@ void stream_serve(Connection &conn, const SenderOptions &opts, long connection)
 		audio = audio_encoder_open(opts.tone_hz);
 		if (!audio.ctx)
 			return;
+		audio.sync_marks = opts.sync_marks;
 	}
 
 	if (!send_handshake(s))

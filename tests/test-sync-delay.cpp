@@ -1,0 +1,436 @@
+#include "sync-delay.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+constexpr int64_t ms = 1000000;
+constexpr uint64_t sec = 1000000000ull;
+
+/* Pictures at 30 fps and sound blocks of 1024 frames at 48 kHz on one sender
+ * timeline, each received at a chosen lateness, fed in the order of their
+ * times. Records what is handed to OBS: sound timestamps (after cuts) and
+ * picture presentation times. */
+struct Stream {
+	SyncDelay s = {};
+	uint32_t rate = 48000;
+	uint32_t frames = 1024;
+	uint64_t t0 = 1000 * sec;
+	uint64_t pic = 0;  /* pictures fed */
+	uint64_t blk = 0;  /* blocks fed */
+	int64_t clock = 0; /* a step of the audio clock, added to every time from now on */
+	bool sound = true; /* feed sound blocks too */
+	uint64_t now = 0;
+
+	struct Sound {
+		uint64_t t; /* its time on the timeline (before the clock step) */
+		uint64_t pts;
+		uint32_t frames;
+	};
+	struct Picture {
+		uint64_t t;
+		uint64_t at;
+	};
+	std::vector<Sound> sounds;
+	std::vector<Picture> pictures;
+
+	uint64_t pic_time(uint64_t i) const { return t0 + i * sec / 30; }
+	uint64_t blk_time(uint64_t i) const { return t0 + i * frames * sec / rate; }
+
+	SyncPicture picture(int64_t lateness)
+	{
+		uint64_t t = pic_time(pic++) + (uint64_t)clock;
+		now = t + (uint64_t)lateness;
+		SyncPicture p = sync_delay_picture(&s, t, now);
+		pictures.push_back({t - (uint64_t)clock, p.present_at});
+		return p;
+	}
+
+	AllowanceVerdict block(int64_t lateness)
+	{
+		uint64_t t = blk_time(blk++) + (uint64_t)clock;
+		now = t + (uint64_t)lateness;
+		AllowanceVerdict v = sync_delay_audio(&s, t, now, frames, rate);
+		if (v.deliver)
+			sounds.push_back({t - (uint64_t)clock, t + (uint64_t)v.shift, frames - v.cut_frames});
+		return v;
+	}
+
+	/* Pictures and blocks in time order, at `pic_late` and `blk_late`,
+	 * until the timeline has moved on by `span`. */
+	void run(int64_t pic_late, int64_t blk_late, uint64_t span)
+	{
+		uint64_t end = (sound ? blk_time(blk) : pic_time(pic)) + span;
+		for (;;) {
+			bool next_pic = !sound || pic_time(pic) <= blk_time(blk);
+			uint64_t t = next_pic ? pic_time(pic) : blk_time(blk);
+			if (t >= end)
+				return;
+			if (next_pic)
+				picture(pic_late);
+			else
+				block(blk_late);
+		}
+	}
+
+	/* Signed step between the end of handed block i-1 and the start of i. */
+	int64_t step(size_t i) const
+	{
+		const Sound &p = sounds[i - 1];
+		return (int64_t)(sounds[i].pts - (p.pts + (uint64_t)p.frames * sec / rate));
+	}
+
+	/* Where OBS plays the sound that was taken at timeline time t, from the
+	 * last block handed on that holds it (a cut block starts later). */
+	int64_t sound_offset(uint64_t t) const
+	{
+		for (size_t i = sounds.size(); i-- > 0;) {
+			const Sound &b = sounds[i];
+			uint64_t len = (uint64_t)frames * sec / rate;
+			if (t >= b.t && t < b.t + len) {
+				uint64_t cut_ns = (uint64_t)(frames - b.frames) * sec / rate;
+				return (int64_t)(b.pts - cut_ns - b.t);
+			}
+		}
+		return INT64_MIN;
+	}
+};
+
+void expect_continuous(const Stream &st, size_t from, const std::vector<size_t> &except = {})
+{
+	for (size_t i = from < 1 ? 1 : from; i < st.sounds.size(); i++) {
+		bool listed = false;
+		for (size_t e : except)
+			listed |= e == i;
+		if (!listed) {
+			EXPECT_LE(std::llabs(st.step(i)), 1000) << "block " << i;
+		}
+	}
+}
+
+/* Each picture is presented at its time plus the same delay as the sound
+ * taken at its time, within `slack`, from picture `from` on. */
+void expect_in_sync(const Stream &st, size_t from, int64_t slack)
+{
+	for (size_t i = from; i < st.pictures.size(); i++) {
+		const Stream::Picture &p = st.pictures[i];
+		int64_t sound = st.sound_offset(p.t);
+		if (sound == INT64_MIN)
+			continue;
+		EXPECT_LE(std::llabs((int64_t)(p.at - p.t) - sound), slack) << "picture " << i;
+	}
+}
+
+} // namespace
+
+TEST(SyncDelay, PicturesAndSoundShareOneTimeline)
+{
+	/* Sound comes 60 ms late (encoded after the pictures), pictures 5 ms. */
+	Stream st;
+	st.run(5 * ms, 60 * ms, 30 * sec);
+	ASSERT_FALSE(st.sounds.empty());
+	/* The first picture raised the delay to 5 + 10 + 20 ms, rounded up;
+	 * sound 60 ms late is covered by 40 + 40; both follow it. */
+	EXPECT_EQ(st.s.delay, 40 * ms);
+	for (const Stream::Picture &p : st.pictures)
+		ASSERT_EQ(p.at, p.t + (uint64_t)40 * ms);
+	expect_in_sync(st, 0, 0);
+	expect_continuous(st, 1);
+	/* Quiet for 20 s, but 60 + 20 ms needs more than all of it: no lowering. */
+	EXPECT_EQ(st.s.lower_to, -1);
+}
+
+TEST(SyncDelay, RaiseLimitsAndSizes)
+{
+	/* Delay set to 100 ms by a first block 80 ms late; then one picture or
+	 * block at `late`. */
+	struct Row {
+		bool picture;
+		bool sound_before; /* a block handed on before: the 80 ms minimum step */
+		int64_t late;
+		int64_t expect;
+		bool deliver;
+	};
+	const Row rows[] = {
+		{true, true, 90 * ms, 100 * ms, true},        /* picture: lateness + 10 ms covered exactly */
+		{true, true, 90 * ms + 1, 180 * ms, true},    /* just past: 130 ms, at least 80 ms more */
+		{true, false, 90 * ms + 1, 130 * ms, true},   /* no sound yet: no minimum step */
+		{true, false, 120 * ms, 150 * ms, true},      /* lateness + 10 + 20, already whole */
+		{false, true, 140 * ms, 100 * ms, true},      /* sound: covered by delay + 40 ms */
+		{false, true, 140 * ms + 1, 180 * ms, true},  /* just past: 170, at least 80 ms more */
+		{false, true, 200 * ms, 220 * ms, true},      /* a step over 80 */
+		{false, true, 480 * ms, 500 * ms, true},      /* the bound exactly */
+		{false, true, 480 * ms + 1, 500 * ms, true},  /* held at the bound, covered by + 40 */
+		{false, true, 540 * ms + 1, 500 * ms, false}, /* past the bound + 40: dropped */
+		{true, true, 470 * ms, 500 * ms, true},       /* picture: the bound exactly */
+		{true, true, 700 * ms, 500 * ms, true},       /* held at the bound, shown at once */
+		{true, true, -400 * ms, 100 * ms, true},      /* 500 ms ahead of its arrival: waits */
+		{true, true, -400 * ms - 1, 100 * ms, true},  /* further: the clock jumped, at once */
+	};
+	for (const Row &r : rows) {
+		Stream st;
+		if (r.sound_before) {
+			st.block(80 * ms);
+		} else {
+			st.sound = false;
+			/* Taken over from an allowance at 100 ms, no block handed on. */
+			AudioAllowance a = {};
+			a.allowance = 100 * ms;
+			a.started = true;
+			sync_delay_start(&st.s, &a, 0);
+		}
+		ASSERT_EQ(st.s.delay, 100 * ms);
+		bool delivered = true;
+		uint64_t t = 0, at = 0;
+		if (r.picture) {
+			SyncPicture p = st.picture(r.late);
+			t = st.pictures.back().t;
+			at = p.present_at;
+		} else {
+			delivered = st.block(r.late).deliver;
+		}
+		EXPECT_EQ(st.s.delay, r.expect) << r.picture << " " << r.late;
+		EXPECT_EQ(delivered, r.deliver) << r.late;
+		if (r.picture) {
+			/* At its time + delay, never before it was received. */
+			uint64_t want = t + (uint64_t)r.expect;
+			if (want < st.now || want - st.now > 500 * ms)
+				want = st.now;
+			EXPECT_EQ(at, want) << r.late;
+		}
+	}
+}
+
+TEST(SyncDelay, FirstBlockLateBeyondFiveMsRaises)
+{
+	Stream in;
+	in.block(5 * ms);
+	EXPECT_EQ(in.s.delay, 0);
+	Stream out;
+	AllowanceVerdict v = out.block(5 * ms + 1);
+	EXPECT_EQ(out.s.delay, 30 * ms);
+	EXPECT_EQ(v.shift, 30 * ms);
+	EXPECT_TRUE(v.report);
+}
+
+TEST(SyncDelay, PastTheBoundSoundIsDroppedUntilOneIsInTime)
+{
+	Stream st;
+	st.block(0);
+	EXPECT_FALSE(st.block(540 * ms + 1).deliver);
+	EXPECT_FALSE(st.block(500 * ms + 1).deliver); /* still behind */
+	EXPECT_TRUE(st.block(500 * ms).deliver);
+	EXPECT_TRUE(st.block(520 * ms).deliver);
+	EXPECT_EQ(st.s.dropped_blocks, 2u);
+	EXPECT_EQ(st.s.delay, 500 * ms);
+}
+
+TEST(SyncDelay, RaiseKeepsPicturesInOrderAndSoundWithThem)
+{
+	Stream st;
+	st.run(0, 20 * ms, 3 * sec);
+	size_t p0 = st.pictures.size();
+	size_t at = st.sounds.size();
+	st.block(150 * ms); /* a spike */
+	st.run(0, 20 * ms, 3 * sec);
+	EXPECT_EQ(st.s.delay, 170 * ms); /* 150 + 20, more than 30 + 80 */
+	/* The raised block jumps past OBS's continuity limit; the sound goes on
+	 * continuous after it. */
+	EXPECT_GE(st.step(at), SNAP_LIMIT);
+	expect_continuous(st, 1, {at});
+	for (size_t i = 1; i < st.pictures.size(); i++)
+		EXPECT_GT(st.pictures[i].at, st.pictures[i - 1].at) << i;
+	expect_in_sync(st, p0 + 1, 0);
+}
+
+TEST(SyncDelay, LowersGraduallyAfterTwentyQuietSeconds)
+{
+	/* Raised to 150 ms by a spike; then pictures and sound at `late` for
+	 * `wait`. Needs: sound late, picture late + 10 ms; then + 20, rounded. */
+	struct Row {
+		int64_t late;
+		uint64_t wait;
+		int64_t expect;
+	};
+	const Row rows[] = {
+		{20 * ms, 20 * sec - 50 * ms, 150 * ms}, /* not yet 20 s quiet */
+		{20 * ms, 40 * sec, 50 * ms},            /* 20 + 10 + 20 */
+		{100 * ms, 40 * sec, 130 * ms},          /* 130 <= 150 - 20: worth it */
+		{100 * ms + 1, 40 * sec, 150 * ms},      /* 140 is not */
+	};
+	for (const Row &r : rows) {
+		Stream st;
+		st.block(0);
+		st.block(130 * ms);
+		ASSERT_EQ(st.s.delay, 150 * ms);
+		st.pic = 2; /* the first picture after those two blocks */
+		size_t b0 = st.sounds.size();
+		size_t p0 = st.pictures.size();
+		st.run(r.late, r.late, r.wait);
+		EXPECT_EQ(st.s.delay, r.expect) << r.late << " " << r.wait;
+		/* Timestamps continuous, no cut over 2 ms, no picture over 2 ms
+		 * early against the one before, sound and pictures together within
+		 * 2 ms all along. */
+		expect_continuous(st, b0 + 1);
+		for (size_t i = b0; i < st.sounds.size(); i++)
+			ASSERT_LE(st.frames - st.sounds[i].frames, (uint32_t)(SYNC_CUT_STEP * st.rate / sec)) << i;
+		for (size_t i = p0 + 1; i < st.pictures.size(); i++) {
+			int64_t gap = (int64_t)(st.pictures[i].at - st.pictures[i - 1].at);
+			ASSERT_GE(gap, (int64_t)(sec / 30) - SYNC_CUT_STEP - 1000) << i;
+		}
+		expect_in_sync(st, p0, SYNC_CUT_STEP);
+	}
+}
+
+TEST(SyncDelay, LowersAtMostTwentyMsASecond)
+{
+	Stream st;
+	st.block(0);
+	st.block(480 * ms);
+	ASSERT_EQ(st.s.delay, 500 * ms);
+	st.run(0, 0, 21 * sec); /* quiet: lowering to 30 ms starts */
+	int64_t from = st.s.delay;
+	st.run(0, 0, 5 * sec);
+	int64_t fell = from - st.s.delay;
+	EXPECT_GE(fell, 90 * ms);
+	EXPECT_LE(fell, 5 * 20 * ms + SYNC_CUT_STEP);
+}
+
+TEST(SyncDelay, WithoutSoundPicturesLowerTheDelayThemselves)
+{
+	Stream st;
+	st.sound = false;
+	st.picture(190 * ms); /* 190 + 10 + 20 */
+	ASSERT_EQ(st.s.delay, 220 * ms);
+	st.run(0, 0, 40 * sec);
+	EXPECT_EQ(st.s.delay, 30 * ms); /* 0 + 10 + 20 */
+	for (size_t i = 2; i < st.pictures.size(); i++) {
+		int64_t gap = (int64_t)(st.pictures[i].at - st.pictures[i - 1].at);
+		ASSERT_GE(gap, (int64_t)(sec / 30) - SYNC_CUT_STEP - 1) << i;
+	}
+}
+
+TEST(SyncDelay, ClockStepsMoveTheDelayNotTheSound)
+{
+	struct Row {
+		int64_t clock_step;
+		int64_t expect_delay;
+		int64_t expect_step;
+	};
+	const Row rows[] = {
+		{4 * ms, 96 * ms, 0},                       /* taken into the delay */
+		{-4 * ms, 104 * ms, 0},                     /* either way */
+		{59 * ms, 41 * ms, 0},                      /* sound then still covered */
+		{70 * ms, 100 * ms, 70 * ms},               /* OBS places it: goes through */
+		{STEP_FLOOR - 2, 100 * ms, STEP_FLOOR - 2}, /* rounding of microseconds */
+		{150 * ms, 100 * ms, 150 * ms},             /* past the snap: goes through */
+	};
+	for (const Row &r : rows) {
+		Stream st;
+		st.block(80 * ms);
+		st.run(0, 80 * ms, 1 * sec);
+		ASSERT_EQ(st.s.delay, 100 * ms);
+		st.clock += r.clock_step;
+		size_t i = st.sounds.size();
+		size_t p = st.pictures.size();
+		st.run(0, 80 * ms, 1 * sec);
+		EXPECT_NEAR(st.s.delay, r.expect_delay, 2) << r.clock_step;
+		EXPECT_NEAR(st.step(i), r.expect_step, 2) << r.clock_step;
+		/* The step reaches the pictures with the next block. */
+		if (r.expect_step == 0)
+			expect_in_sync(st, p + 1, 2);
+	}
+}
+
+TEST(SyncDelay, ClockStepNeverTakesItPastTheBound)
+{
+	struct Row {
+		int64_t clock_step;
+		int64_t expect_delay;
+	};
+	const Row rows[] = {
+		{-20 * ms, 500 * ms},     /* up to the bound exactly: absorbed */
+		{-20 * ms - 1, 480 * ms}, /* just past it: goes through */
+	};
+	for (const Row &r : rows) {
+		Stream st;
+		st.block(0);
+		st.block(460 * ms);
+		ASSERT_EQ(st.s.delay, 480 * ms);
+		st.clock += r.clock_step;
+		st.block(0);
+		EXPECT_NEAR(st.s.delay, r.expect_delay, 2) << r.clock_step;
+	}
+}
+
+TEST(SyncDelay, SwitchMidStreamKeepsTheSoundContinuous)
+{
+	/* The allowance at 110 ms, as over a jittering link. */
+	AudioAllowance a = {};
+	uint64_t t0 = 1000 * sec, len = 1024 * sec / 48000;
+	uint64_t last_end = 0;
+	auto feed = [&](uint64_t i, int64_t late) {
+		AllowanceVerdict v =
+			audio_allowance_block(&a, t0 + i * len, t0 + i * len + (uint64_t)late, 1024, 48000);
+		last_end = t0 + i * len + (uint64_t)v.shift + len;
+	};
+	feed(0, 0);
+	feed(1, 90 * ms);
+	for (uint64_t i = 2; i < 100; i++)
+		feed(i, 20 * ms);
+	ASSERT_EQ(a.allowance, 110 * ms);
+
+	/* On: the same delay, the next block exactly where the last one ended. */
+	Stream st;
+	st.t0 = t0;
+	st.blk = 100;
+	st.pic = (100 * len) * 30 / sec + 1;
+	sync_delay_start(&st.s, &a, t0 + 100 * len);
+	EXPECT_EQ(st.s.delay, 110 * ms);
+	AllowanceVerdict v = st.block(20 * ms);
+	EXPECT_NEAR((int64_t)(st.sounds.back().pts - last_end), 0, 1000);
+	EXPECT_TRUE(v.report); /* the panel and log learn the delay */
+	st.run(0, 20 * ms, 2 * sec);
+	expect_in_sync(st, 0, 0);
+
+	/* Off: the allowance goes on from there, continuous too. */
+	AudioAllowance back = a;
+	sync_delay_stop(&st.s, &back, st.now);
+	EXPECT_EQ(back.allowance, st.s.delay);
+	const Stream::Sound &last = st.sounds.back();
+	uint64_t i = st.blk;
+	AllowanceVerdict w = audio_allowance_block(&back, t0 + i * len, t0 + i * len + (uint64_t)20 * ms, 1024, 48000);
+	EXPECT_NEAR((int64_t)(t0 + i * len + (uint64_t)w.shift - (last.pts + len)), 0, 1000);
+	EXPECT_EQ(back.lower_to, -1);
+	EXPECT_FALSE(back.dropping);
+}
+
+TEST(SyncDelay, HandoverWaitsForTheTickAfterTheLastPicture)
+{
+	const uint64_t tick = 1000 * sec, iv = 33333333;
+	const uint64_t next = tick + iv + iv / 4; /* a quarter past the tick that follows tick + 5 ms */
+	struct Row {
+		uint64_t due;
+		uint64_t last;
+		uint64_t expect;
+	};
+	const Row rows[] = {
+		{tick + 10 * ms, 0, tick + 10 * ms},                      /* nothing handed on yet */
+		{tick + 10 * ms, tick - 1, tick + 10 * ms},               /* a tick came since */
+		{tick + 10 * ms, tick, next},                             /* handed on at the tick itself */
+		{tick + 10 * ms, tick + 5 * ms, next},                    /* waits for the next tick */
+		{next, tick + 5 * ms, next},                              /* due exactly then */
+		{next - 1, tick + 5 * ms, next},                          /* just before: waits */
+		{next + 1, tick + 5 * ms, next + 1},                      /* after it: its own time */
+		{next - iv + 1, tick + 5 * ms, next},                     /* waits less than a tick */
+		{next - iv, tick + 5 * ms, next - iv},                    /* a whole tick: goes at its time */
+		{tick + 60 * ms, tick + 36 * ms, tick + 2 * iv + iv / 4}, /* ticks not seen yet */
+	};
+	for (const Row &r : rows)
+		EXPECT_EQ(sync_handover_time(r.due, r.last, tick, iv), r.expect) << r.due - tick << " " << r.last;
+	EXPECT_EQ(sync_handover_time(tick + 10 * ms, tick + 5 * ms, tick, 0), tick + 10 * ms); /* no tick known */
+}
