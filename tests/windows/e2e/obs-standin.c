@@ -516,6 +516,23 @@ uint64_t os_gettime_ns(void)
 	return (uint64_t)((double)now.QuadPart * 1e9 / (double)frequency.QuadPart);
 }
 
+/* A 30 fps canvas whose ticks fall on whole intervals of os_gettime_ns. */
+bool obs_get_video_info(struct obs_video_info *ovi)
+{
+	memset(ovi, 0, sizeof(*ovi));
+	ovi->fps_num = 30;
+	ovi->fps_den = 1;
+	ovi->base_width = ovi->output_width = 1280;
+	ovi->base_height = ovi->output_height = 720;
+	return true;
+}
+
+uint64_t obs_get_video_frame_time(void)
+{
+	const uint64_t tick = 1000000000ULL / 30;
+	return os_gettime_ns() / tick * tick;
+}
+
 /* Locale files: Key="value" lines, \n and \" escapes in the value. */
 struct text_lookup {
 	size_t count;
