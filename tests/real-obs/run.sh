@@ -29,8 +29,10 @@ if [ $# -ne 3 ]; then
 fi
 installed=""
 if [ "$1" = --installed ]; then
-	# Beside the plug-ins of the libobs that OBS runs.
-	libobs=$(ldconfig -p | awk '$1 == "libobs.so.0" { print $NF; exit }')
+	# Beside the plug-ins of the libobs that OBS runs. awk reads the whole
+	# list: leaving early would end ldconfig with SIGPIPE, and pipefail with
+	# set -e would then end this script silently.
+	libobs=$(ldconfig -p | awk '$1 == "libobs.so.0" && !found { print $NF; found = 1 }')
 	[ -n "$libobs" ] || { echo "FAIL: libobs is not installed"; exit 1; }
 	installed=$(dirname "$(realpath "$libobs")")/obs-plugins/ostrelin.so
 	plugin=$installed
