@@ -11,18 +11,7 @@ module="$build/ostrelin.so"
 work=$(mktemp -d "${TMPDIR:-/tmp}/ostrelin-install-test-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-passed=0
-failed=0
-check() {
-	local what=$1
-	shift
-	if "$@"; then
-		passed=$((passed + 1))
-	else
-		echo "FAILED: $what"
-		failed=$((failed + 1))
-	fi
-}
+. "$repo/tests/lib/checks.sh"
 
 # Files (not folders) under a folder, relative, sorted.
 files_under() {
@@ -103,5 +92,4 @@ check "uninstall refuses an unknown option" run_user bash -c "'$repo/scripts/uni
 check "nothing installed by a refused run" same_lines "obs-studio/plugins/other/bin/64bit/other.so" \
 	"$(files_under "$work/config")"
 
-echo "install script checks: $passed ok, $failed failed"
-[ "$failed" -eq 0 ]
+checks_summary "install script checks"

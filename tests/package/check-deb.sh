@@ -17,18 +17,7 @@ deb13 libavcodec61 libavutil59 libobs0t64 30.2.3
 sid libavcodec63 libavutil61 libobs0t64 32.2.2
 "
 
-passed=0
-failed=0
-check() {
-	local what=$1
-	shift
-	if "$@"; then
-		passed=$((passed + 1))
-	else
-		echo "FAILED: $what"
-		failed=$((failed + 1))
-	fi
-}
+. "$(dirname "$0")/../lib/checks.sh"
 same() { [ "$1" = "$2" ] || { printf 'want:\n%s\ngot:\n%s\n' "$1" "$2"; return 1; }; }
 matches() { grep -Eq -- "$2" <<<"$1" || { echo "\"$1\" does not match /$2/"; return 1; }; }
 lacks() { ! grep -Eq -- "$2" <<<"$1" || { echo "\"$1\" matches /$2/"; return 1; }; }
@@ -82,5 +71,4 @@ for deb in "$@"; do
 	fi
 done
 
-echo "deb-contents: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+checks_summary deb-contents

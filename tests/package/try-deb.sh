@@ -14,23 +14,8 @@
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 
-passed=0
-failed=0
-check() {
-	local what=$1
-	shift
-	if "$@"; then
-		passed=$((passed + 1))
-		echo "ok: $what"
-	else
-		echo "FAILED: $what"
-		failed=$((failed + 1))
-	fi
-}
-summary() {
-	echo "$1: $passed passed, $failed failed"
-	[ "$failed" -eq 0 ]
-}
+CHECKS_SAY_OK=yes
+. "$here/../lib/checks.sh"
 status_of() { dpkg-query -W -f='${db:Status-Abbrev}' "$1" 2>/dev/null | tr -d ' '; }
 log=/tmp/apt.log
 
@@ -42,7 +27,7 @@ if [ "$1" = --refused ]; then
 	check "for its dependencies" grep -q "unmet dependencies" "$log"
 	check "ostrelin is not installed" test -z "$(status_of ostrelin | grep '^ii')"
 	check "no module in the plug-in folder" bash -c "! ls /usr/lib/*/obs-plugins/ostrelin.so 2>/dev/null"
-	summary "refused-$name"
+	checks_summary "refused-$name"
 	exit
 fi
 
@@ -71,4 +56,4 @@ check "no file of the package is left ($(wc -l <<<"$files") were installed)" tes
 [ -z "$left" ] || echo "$left"
 check "nor its folders" bash -c '! ls -d /usr/share/obs/obs-plugins/ostrelin /usr/share/doc/ostrelin 2>/dev/null'
 check "OBS Studio stays installed" test "$(status_of obs-studio)" = ii
-summary "package-$name"
+checks_summary "package-$name"

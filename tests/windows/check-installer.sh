@@ -15,13 +15,7 @@ build=$(cd "$1" && pwd)
 dll=$2
 setup=$(cd "$(dirname "$3")" && pwd)/$(basename "$3")
 
-export WINEPREFIX="$build/wine-prefix"
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY
-mkdir -p "$WINEPREFIX"
-wineserver -p
-trap 'wineserver -k 2>/dev/null || true' EXIT
+. "$root/tests/windows/wine-env.sh" "$build" server
 
 passed=0
 failed=0

@@ -7,16 +7,7 @@
 set -uo pipefail
 build=$(cd "$1" && pwd)
 
-export WINEPREFIX="$build/wine-prefix"
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=" # no offer to install .NET or a browser engine
-unset DISPLAY WAYLAND_DISPLAY
-
-# One wineserver for the whole run: a program started just as an idle server
-# shuts itself down loses its connection ("recvmsg: Connection reset by peer").
-mkdir -p "$WINEPREFIX"
-wineserver -p
-trap 'wineserver -k 2>/dev/null || true' EXIT
+. "$(dirname "$0")/wine-env.sh" "$build" server
 
 passed=0
 failed=0

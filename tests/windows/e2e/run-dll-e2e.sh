@@ -21,10 +21,7 @@ shift 3
 generations=("$@")
 [ ${#generations[@]} -gt 0 ] || generations=(obs29 obs32 obs32.1)
 
-export WINEPREFIX="$build/wine-prefix"
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY
+. "$root/tests/windows/wine-env.sh" "$build"
 
 passed=0
 failed=0
