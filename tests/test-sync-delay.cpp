@@ -133,14 +133,16 @@ TEST(SyncDelay, PicturesAndSoundShareOneTimeline)
 	Stream st;
 	st.run(5 * ms, 60 * ms, 30 * sec);
 	ASSERT_FALSE(st.sounds.empty());
-	/* The first picture raised the delay to 5 + 10 + 20 ms, rounded up;
-	 * sound 60 ms late is covered by 40 + 40; both follow it. */
-	EXPECT_EQ(st.s.delay, 40 * ms);
-	for (const Stream::Picture &p : st.pictures)
-		ASSERT_EQ(p.at, p.t + (uint64_t)40 * ms);
-	expect_in_sync(st, 0, 0);
+	/* The first picture raised the delay to 5 + 10 + 20 ms, rounded up; the
+	 * first block, which OBS places at its own time, to 60 + 20 ms; every
+	 * picture after it follows. */
+	EXPECT_EQ(st.s.delay, 80 * ms);
+	EXPECT_EQ(st.pictures[0].at, st.pictures[0].t + (uint64_t)40 * ms);
+	for (size_t i = 1; i < st.pictures.size(); i++)
+		ASSERT_EQ(st.pictures[i].at, st.pictures[i].t + (uint64_t)80 * ms) << i;
+	expect_in_sync(st, 1, 0);
 	expect_continuous(st, 1);
-	/* Quiet for 20 s, but 60 + 20 ms needs more than all of it: no lowering. */
+	/* Quiet for 20 s, but 60 + 20 ms needs all of it: no lowering. */
 	EXPECT_EQ(st.s.lower_to, -1);
 }
 
@@ -207,14 +209,29 @@ TEST(SyncDelay, RaiseLimitsAndSizes)
 
 TEST(SyncDelay, FirstBlockLateBeyondFiveMsRaises)
 {
-	Stream in;
-	in.block(5 * ms);
-	EXPECT_EQ(in.s.delay, 0);
-	Stream out;
-	AllowanceVerdict v = out.block(5 * ms + 1);
-	EXPECT_EQ(out.s.delay, 30 * ms);
-	EXPECT_EQ(v.shift, 30 * ms);
-	EXPECT_TRUE(v.report);
+	/* Also when a picture came first (30 ms for it) and its sound trails
+	 * it, as from a phone that encodes its sound after its pictures. */
+	struct Row {
+		bool picture_first;
+		int64_t late;
+		int64_t expect;
+	} rows[] = {
+		{false, 5 * ms, 0},
+		{false, 5 * ms + 1, 30 * ms},
+		{true, 35 * ms, 30 * ms},
+		{true, 35 * ms + 1, 60 * ms},
+	};
+	for (const Row &r : rows) {
+		Stream st;
+		if (r.picture_first)
+			st.picture(0);
+		AllowanceVerdict v = st.block(r.late);
+		EXPECT_EQ(st.s.delay, r.expect) << r.picture_first << " " << r.late;
+		EXPECT_EQ(v.shift, r.expect) << r.picture_first << " " << r.late;
+		if (!r.picture_first) { /* else the picture's raise was reported */
+			EXPECT_EQ(v.report, r.expect > 0) << r.late;
+		}
+	}
 }
 
 TEST(SyncDelay, PastTheBoundSoundIsDroppedUntilOneIsInTime)
@@ -407,6 +424,13 @@ TEST(SyncDelay, SwitchMidStreamKeepsTheSoundContinuous)
 	EXPECT_NEAR((int64_t)(t0 + i * len + (uint64_t)w.shift - (last.pts + len)), 0, 1000);
 	EXPECT_EQ(back.lower_to, -1);
 	EXPECT_FALSE(back.dropping);
+
+	/* Off before any sound: the allowance's first block is still a first. */
+	Stream pictures_only;
+	pictures_only.picture(0);
+	AudioAllowance fresh = {};
+	sync_delay_stop(&pictures_only.s, &fresh, pictures_only.now);
+	EXPECT_FALSE(fresh.started);
 }
 
 TEST(SyncDelay, HandoverWaitsForTheTickAfterTheLastPicture)

@@ -144,11 +144,14 @@ AllowanceVerdict sync_delay_audio(SyncDelay *s, uint64_t t, uint64_t now, uint32
 	int64_t lateness = (int64_t)(now - t);
 	bool quiet_goes_on = true;
 
-	if (!s->started) {
+	if (!s->sound_started) {
+		/* OBS places the first block at its own time: behind its mix, that
+		 * raises OBS's audio buffering, whatever the pictures needed. */
 		s->lower_to = -1;
 		if (lateness > s->delay + FIRST_SLACK)
 			raise_for(s, lateness);
 		s->started = true;
+		s->sound_started = true;
 		start_quiet(s, now);
 	} else if (s->dropping) {
 		if (lateness > s->delay) {
@@ -212,6 +215,7 @@ void sync_delay_start(SyncDelay *s, const AudioAllowance *a, uint64_t now)
 	s->next_pts = a->next_pts;
 	s->continuing = a->continuing;
 	s->started = a->started;
+	s->sound_started = a->started;
 	s->log_pending = true;
 	start_quiet(s, now);
 }
@@ -223,7 +227,7 @@ void sync_delay_stop(const SyncDelay *s, AudioAllowance *a, uint64_t now)
 	a->lower_to = -1;
 	a->next_pts = s->next_pts;
 	a->continuing = s->continuing;
-	a->started = s->started;
+	a->started = s->sound_started;
 	a->dropping = false;
 	a->log_pending = true;
 	a->quiet_start = now;

@@ -9,7 +9,8 @@
  * - pictures: a picture received `lateness` after its time needs
  *   lateness + 10 ms (its decode and hand-over) of delay;
  * - sound: a block needs what the allowance's rules give it (covered up to
- *   delay + 40 ms, the first block up to delay + 5 ms).
+ *   delay + 40 ms, the first block up to delay + 5 ms, even when pictures
+ *   came before it).
  * The delay is the larger of the two needs, with the allowance's rules:
  * - raise at once to the need + 20 ms, rounded up to 10 ms, by at least
  *   80 ms once sound is being handed on (so that its timestamps jump past
@@ -48,6 +49,7 @@ struct SyncDelay {
 	uint64_t dropped_blocks; /* sound blocks dropped past the bound */
 	bool continuing;         /* next_pts holds (the last block was handed on) */
 	bool started;            /* a picture or block was handed on */
+	bool sound_started;      /* a block was handed on */
 	bool dropping;           /* past the bound: dropping sound until one is in time */
 	bool log_pending;        /* a change not reported yet */
 };
