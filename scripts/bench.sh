@@ -51,7 +51,8 @@ run_bench bench-delivery yes
 run_bench bench-stop yes
 run_bench bench-holds yes
 run_bench bench-refused-connect no
-# Four networks, with and without the audio allowance: 8 rows of 60 s.
+# Four networks, each with the audio clock alone, the audio allowance and
+# "Smooth and in sync": 12 rows of 60 s.
 run_bench bench-jitter yes
 
 # The same socket layer built for Windows, under Wine.

@@ -53,6 +53,18 @@ public:
 
 	bool contains(int level, const std::string &text) const { return count(level, text) > 0; }
 
+	/* libobs's own line, whatever its figures: "adding N milliseconds of
+	 * audio buffering, total audio buffering is now N milliseconds (source:
+	 * ...)". */
+	size_t obs_audio_buffering_lines() const
+	{
+		size_t n = 0;
+		for (auto &line : lines())
+			n += line.text.find("audio buffering") != std::string::npos &&
+			     line.text.rfind(LOGTEXT_PREFIX, 0) != 0;
+		return n;
+	}
+
 	size_t count_prefix(const std::string &prefix) const
 	{
 		size_t n = 0;

@@ -19,20 +19,6 @@
 
 using namespace std::chrono_literals;
 
-namespace {
-
-/* libobs's own line, whatever its figures: "adding N milliseconds of audio
- * buffering, total audio buffering is now N milliseconds (source: ...)". */
-size_t buffering_lines(const LogCapture &log)
-{
-	size_t n = 0;
-	for (const LogLine &line : log.lines())
-		n += line.text.find("audio buffering") != std::string::npos && line.text.rfind(LOGTEXT_PREFIX, 0) != 0;
-	return n;
-}
-
-} // namespace
-
 TEST(WifiAudio, LateAudioNeverRaisesObsAudioBuffering)
 {
 	LogCapture log;
@@ -58,5 +44,5 @@ TEST(WifiAudio, LateAudioNeverRaisesObsAudioBuffering)
 	obs_set_output_source(0, nullptr);
 	obs_scene_release(scene);
 	obs_source_release(source);
-	EXPECT_EQ(buffering_lines(log), 0u);
+	EXPECT_EQ(log.obs_audio_buffering_lines(), 0u);
 }
