@@ -463,7 +463,8 @@ int run_all(BenchReport &report, int seconds)
 	report.section("OBS's audio buffering added, audio continuity, audio/video offset, pictures shown");
 	report.line("breaks: gaps or overlaps over 1 ms between audio blocks handed to OBS after the first 10 s,");
 	report.line("beyond those in the phone's own timestamps (a sender that falls behind skips ahead: 'phone');");
-	report.line("A/V: audio minus picture timestamp handed to OBS for the same phone time (not with the mode);");
+	report.line("A/V: audio minus picture timestamp handed to OBS for the same phone time (with the mode, OBS");
+	report.line("shows a picture at its hand-over, not at that timestamp: see flash/burst);");
 	report.line("flash/burst: the burst's OBS time minus when OBS took the flashed picture, after 10 s;");
 	report.line("delay: the allowance, or with the mode on the delay it adds to pictures and sound");
 	report.line("%-33s %-10s %9s %6s %8s %5s %15s %15s %11s %s", "network", "timing", "buffering", "breaks",
