@@ -5,8 +5,9 @@
  * that does not answer.
  *
  * For each situation a source is created, takes 200 rapid control changes
- * (as a dragged slider gives them), a change of its connection settings,
- * Rescan presses and panel builds, and is removed. The callbacks are the
+ * (as a dragged slider gives them), "Smooth and in sync" switched on and off
+ * 20 times, a change of its connection settings, Rescan presses and panel
+ * builds, and is removed. The callbacks are the
  * plug-in's own, wrapped in timers and registered with libobs, so libobs
  * calls them on its own threads. Reference: the video tick measured in the
  * same run; a hold is judged against it. */
@@ -207,6 +208,13 @@ void drive(const Situation &s, const EncodedStream &stream)
 			obs_data_set_int(d, "ev", i % 12);
 		});
 		std::this_thread::sleep_for(2ms);
+	}
+	wait_video_ticks(2);
+
+	/* Switched live, each way, while pictures are held or handed over. */
+	for (int i = 0; i < 20; i++) {
+		apply(source, [i](obs_data_t *d) { obs_data_set_bool(d, "smooth_sync", i % 2 == 0); });
+		std::this_thread::sleep_for(50ms);
 	}
 	wait_video_ticks(2);
 
