@@ -64,6 +64,7 @@
 #include <csignal>
 #include <cstring>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -311,9 +312,10 @@ RowFigures figures(uint64_t start, const LogCapture &log)
 		f.mark_median_ms = (double)offsets[offsets.size() / 2] / 1e6;
 		f.mark_worst_ms = (double)offsets.back() / 1e6;
 	}
-	f.shown = g_notes.marks.pictures.size();
-	f.sent = f.shown ? (unsigned long long)(*g_notes.marks.pictures.rbegin() - *g_notes.marks.pictures.begin() + 1)
-			 : 0;
+	std::lock_guard<std::mutex> marks_guard(g_notes.marks.lock);
+	const std::set<int> &pictures = g_notes.marks.pictures;
+	f.shown = pictures.size();
+	f.sent = f.shown ? (unsigned long long)(*pictures.rbegin() - *pictures.begin() + 1) : 0;
 	return f;
 }
 
