@@ -32,8 +32,16 @@ obs_source_t *frame_filter_attach(obs_source_t *source, const char *id, void *da
 	return filter;
 }
 
+static void between_frames(void *) {}
+
 void frame_filter_detach(obs_source_t *source, obs_source_t *filter)
 {
 	obs_source_filter_remove(source, filter);
+	/* A picture being drawn holds the filter until it is done. Were that the
+	 * last reference, libobs 29 would destroy the filter inside the graphics
+	 * context, taking its source list's lock in the reverse of the order its
+	 * video tick takes the two in. A task on the graphics thread runs between
+	 * frames, so once it has run, this release is the last. */
+	obs_queue_task(OBS_TASK_GRAPHICS, between_frames, nullptr, true);
 	obs_source_release(filter);
 }
