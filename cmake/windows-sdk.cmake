@@ -3,7 +3,7 @@
 # obs.dll made from the list of the functions the module calls
 # (cmake/windows/obs.symbols; a test compares the list with what the Linux
 # build imports), and a static, decoder-only FFmpeg linked into the DLL itself
-# (scripts/build-ffmpeg-windows.sh), so that the DLL needs none of the FFmpeg
+# (scripts/build-ffmpeg.sh windows), so that the DLL needs none of the FFmpeg
 # DLLs OBS ships, whose names change with OBS's FFmpeg.
 #
 # By default libobs 29.0.2's headers (Debian 12's libobs-dev): the oldest
@@ -11,8 +11,6 @@
 # API version it reports are accepted by every OBS from 29.0 on.
 get_filename_component(ostrelin_build_dir ${CMAKE_CURRENT_LIST_DIR}/../build ABSOLUTE)
 set(OSTRELIN_OBS_INCLUDE_DIR "/usr/include/obs" CACHE PATH "libobs headers")
-set(OSTRELIN_FFMPEG_DIR "${ostrelin_build_dir}/ffmpeg-windows" CACHE PATH
-                        "Prefix of a static FFmpeg for Windows (include/, lib/libavcodec.a, lib/libavutil.a)")
 if(NOT EXISTS ${OSTRELIN_OBS_INCLUDE_DIR}/obs-config.h)
   message(FATAL_ERROR "No libobs headers in ${OSTRELIN_OBS_INCLUDE_DIR} (Debian's libobs-dev puts them in /usr/include/obs)")
 endif()
@@ -40,25 +38,9 @@ add_library(OBS::libobs INTERFACE IMPORTED)
 target_include_directories(OBS::libobs INTERFACE ${windows_dir}/include ${OSTRELIN_OBS_INCLUDE_DIR})
 target_link_libraries(OBS::libobs INTERFACE ${obs_lib})
 
-# The static libraries and the Windows libraries they need: those their
-# pkg-config files name (Libs.private), and bcrypt, which libavutil's random
-# seed calls on Windows whatever configure detected. Their symbols stay inside
-# the DLL: its exports are the names of cmake/windows/ostrelin.def only.
-set(ffmpeg_libs)
-foreach(lib libavcodec libavutil)
-  set(archive ${OSTRELIN_FFMPEG_DIR}/lib/${lib}.a)
-  if(NOT EXISTS ${archive} OR NOT EXISTS ${OSTRELIN_FFMPEG_DIR}/include/${lib}/version.h)
-    message(FATAL_ERROR "No static ${lib} in ${OSTRELIN_FFMPEG_DIR} (scripts/build-ffmpeg-windows.sh builds it)")
-  endif()
-  list(APPEND ffmpeg_libs ${archive})
-  file(STRINGS ${OSTRELIN_FFMPEG_DIR}/lib/pkgconfig/${lib}.pc private REGEX "^Libs.private:")
-  string(REGEX MATCHALL "-l[A-Za-z0-9_]+" flags "${private}")
-  list(APPEND ffmpeg_libs ${flags})
-endforeach()
-list(APPEND ffmpeg_libs -lbcrypt)
-list(REMOVE_DUPLICATES ffmpeg_libs)
-message(STATUS "FFmpeg linked in: ${ffmpeg_libs}")
-
-add_library(PkgConfig::FFMPEG INTERFACE IMPORTED)
-target_include_directories(PkgConfig::FFMPEG INTERFACE ${OSTRELIN_FFMPEG_DIR}/include)
-target_link_libraries(PkgConfig::FFMPEG INTERFACE ${ffmpeg_libs})
+# The static FFmpeg, and bcrypt, which libavutil's random seed calls on
+# Windows whatever configure detected. Its symbols stay inside the DLL: its
+# exports are the names of cmake/windows/ostrelin.def only.
+set(ostrelin_ffmpeg_default_dir "${ostrelin_build_dir}/ffmpeg-windows")
+set(ostrelin_ffmpeg_extra_libs -lbcrypt)
+include(${CMAKE_CURRENT_LIST_DIR}/static-ffmpeg.cmake)
