@@ -6,10 +6,12 @@
 #   --user    (default) for the current user:
 #             $XDG_CONFIG_HOME/obs-studio/plugins/ostrelin/bin/64bit/ostrelin.so
 #             $XDG_CONFIG_HOME/obs-studio/plugins/ostrelin/data/locale/*.ini
+#             $XDG_CONFIG_HOME/obs-studio/plugins/ostrelin/data/manifest.json
 #             ($XDG_CONFIG_HOME defaults to ~/.config)
 #   --system  for every user (needs root), the packagers' layout:
 #             $DESTDIR/usr/lib/<multiarch>/obs-plugins/ostrelin.so
 #             $DESTDIR/usr/share/obs/obs-plugins/ostrelin/locale/*.ini
+#             $DESTDIR/usr/share/obs/obs-plugins/ostrelin/manifest.json
 #   --build-dir DIR
 #             install the module built in DIR (default build/release; it is
 #             built first when it is not there)
@@ -31,7 +33,7 @@ while [ $# -gt 0 ]; do
 		shift
 		;;
 	-h | --help)
-		sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'
+		sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'
 		exit 0
 		;;
 	*)
@@ -53,7 +55,8 @@ else
 fi
 
 module="$build/ostrelin.so"
-if [ ! -f "$module" ]; then
+manifest="$build/data/manifest.json"
+if [ ! -f "$module" ] || [ ! -f "$manifest" ]; then
 	echo "No module in $build yet: building it first."
 	"$repo/scripts/setup.sh" </dev/null
 	cmake -S "$repo" -B "$build" -G Ninja -DOSTRELIN_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo </dev/null >/dev/null
@@ -68,3 +71,5 @@ for ini in "$repo"/data/locale/*.ini; do
 	count=$((count + 1))
 done
 echo "installed $count language files in $locale_dest/"
+install -D -m 0644 "$manifest" "${locale_dest%/locale}/manifest.json"
+echo "installed ${locale_dest%/locale}/manifest.json"

@@ -58,6 +58,7 @@ remove_file() {
 }
 
 remove_file "$module_dest"
+remove_file "${locale_dest%/locale}/manifest.json"
 for ini in "$repo"/data/locale/*.ini; do
 	remove_file "$locale_dest/${ini##*/}"
 done

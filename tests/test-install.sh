@@ -27,12 +27,13 @@ run_user() { env HOME="$work/home" XDG_CONFIG_HOME="$work/config" "$@" </dev/nul
 plugin="obs-studio/plugins/ostrelin"
 # The per-user files, under a prefix ("" for XDG_CONFIG_HOME, .config/ for HOME).
 user_files() {
-	(echo "$1$plugin/bin/64bit/ostrelin.so"; for f in $locales; do echo "$1$plugin/data/locale/$f"; done) | sort
+	(echo "$1$plugin/bin/64bit/ostrelin.so" "$1$plugin/data/manifest.json" | tr ' ' '\n'
+		for f in $locales; do echo "$1$plugin/data/locale/$f"; done) | sort
 }
 want_user=$(user_files "")
 
 check "install --user succeeds" run_user "$repo/scripts/install.sh" --user --build-dir "$build"
-check "install --user puts exactly the module and the locale files" same_lines "$want_user" "$(files_under "$work/config")"
+check "install --user puts exactly the module, the locale files and the manifest" same_lines "$want_user" "$(files_under "$work/config")"
 check "the installed module is the built one" cmp -s "$module" "$work/config/$plugin/bin/64bit/ostrelin.so"
 check "the installed module is executable" test -x "$work/config/$plugin/bin/64bit/ostrelin.so"
 for f in $locales; do
@@ -73,10 +74,11 @@ check "uninstall without XDG_CONFIG_HOME removes it all" same_lines "" "$(files_
 libdir=$(dirname "$(realpath "$(ldd "$module" | awk '$1 ~ /^libobs\.so/ { print $3 }')")")
 root="$work/root"
 want_system=$( (echo "${libdir#/}/obs-plugins/ostrelin.so"
+	echo "usr/share/obs/obs-plugins/ostrelin/manifest.json"
 	for f in $locales; do echo "usr/share/obs/obs-plugins/ostrelin/locale/$f"; done) | sort)
 check "install --system succeeds" \
 	env DESTDIR="$root" "$repo/scripts/install.sh" --system --build-dir "$build" </dev/null >/dev/null
-check "install --system puts exactly the module and the locale files" \
+check "install --system puts exactly the module, the locale files and the manifest" \
 	same_lines "$want_system" "$(files_under "$root")"
 check "the system module is the built one" cmp -s "$module" "$root$libdir/obs-plugins/ostrelin.so"
 mkdir -p "$root/usr/share/obs/obs-plugins/other"

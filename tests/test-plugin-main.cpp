@@ -170,6 +170,23 @@ TEST(ModuleEntryPoints, ReportApiVersionAndUntranslatedDescription)
 	EXPECT_EQ(current(), module);
 }
 
+/* The name OBS shows for the module: from 32.0 on, its plug-in manager takes
+ * it from manifest.json in the module's data folder, as every package ships
+ * it; older libobs read only an obs_module_name export, which the module does
+ * not have. */
+TEST(ModuleLoad, ManifestNamesTheModuleFromLibobs32On)
+{
+	ObsEnv env;
+	obs_module_t *module = env.load_module(OSTRELIN_MODULE_PATH, OSTRELIN_BUILD_DATA_DIR);
+	ASSERT_NE(module, nullptr);
+	const char *name = obs_get_module_name(module);
+#if LIBOBS_API_MAJOR_VER >= 32
+	EXPECT_STREQ(name, "Ostrelin");
+#else
+	EXPECT_EQ(name, nullptr);
+#endif
+}
+
 TEST(ModuleLoad, RegistersTheSourceAndLogsOnce)
 {
 	LogCapture log;

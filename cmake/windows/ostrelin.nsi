@@ -1,11 +1,13 @@
 ; The Windows installer, made by scripts/build-windows.sh with makensis:
 ;   makensis -NOCD -DVERSION=<x.y.z> -DDLL=<ostrelin.dll> -DLOCALE=<folder of *.ini>
+;            -DMANIFEST=<manifest.json>
 ;            -DLICENCES=<folder of LICENSE.txt, COPYING.LGPLv2.1.txt, NOTICE.txt>
 ;            -DOUTFILE=<setup.exe> ostrelin.nsi
 ; It installs for all users where every OBS for Windows since 28 looks for
 ; third-party plug-ins (not in portable mode), so no OBS folder is touched:
 ;   %ProgramData%\obs-studio\plugins\ostrelin\bin\64bit\ostrelin.dll
 ;   %ProgramData%\obs-studio\plugins\ostrelin\data\locale\*.ini
+;   %ProgramData%\obs-studio\plugins\ostrelin\data\manifest.json
 ; with the licences and the uninstaller beside bin\ and data\. It registers the
 ; uninstaller in the system's list of installed programs, asks the user to quit
 ; OBS while OBS runs, installs again over an earlier version, and runs silently
@@ -88,6 +90,7 @@ FunctionEnd
 	RMDir "$INSTDIR\bin"
 	Delete "$INSTDIR\data\locale\*.ini"
 	RMDir "$INSTDIR\data\locale"
+	Delete "$INSTDIR\data\manifest.json"
 	RMDir "$INSTDIR\data"
 	Delete "$INSTDIR\LICENSE.txt"
 	Delete "$INSTDIR\COPYING.LGPLv2.1.txt"
@@ -100,6 +103,8 @@ Section "Ostrelin"
 	File "${DLL}"
 	SetOutPath "$INSTDIR\data\locale"
 	File "${LOCALE}\*.ini"
+	SetOutPath "$INSTDIR\data"
+	File "${MANIFEST}"
 	SetOutPath "$INSTDIR"
 	File "${LICENCES}\LICENSE.txt"
 	File "${LICENCES}\COPYING.LGPLv2.1.txt"

@@ -56,7 +56,7 @@ wait_gone() {
 before=$(tree "$program_data")
 expected=$(
 	{
-		echo ./bin ./bin/64bit ./bin/64bit/ostrelin.dll ./data ./data/locale
+		echo ./bin ./bin/64bit ./bin/64bit/ostrelin.dll ./data ./data/locale ./data/manifest.json
 		for ini in "$root"/data/locale/*.ini; do echo "./data/locale/$(basename "$ini")"; done
 		echo ./COPYING.LGPLv2.1.txt ./LICENSE.txt ./NOTICE.txt ./uninstall.exe
 	} | tr ' ' '\n' | sort
