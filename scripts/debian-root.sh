@@ -61,6 +61,9 @@ esac
 root=$repo/build/$name-root
 if [ "$kind" = build ]; then
 	packages=("${build_packages[@]}")
+	# patchelf renames libobs in a throwaway copy of the unstable root, the
+	# way OBS's own builds and the Flatpak name it (tests/portable/).
+	[ "$name" != obs32 ] || packages+=(patchelf)
 else
 	packages=("${test_packages[@]}")
 fi

@@ -228,6 +228,11 @@ class Run:
     def start_obs(self):
         env = dict(os.environ)
         env["XDG_CONFIG_HOME"] = self.args.config
+        if self.args.ld_debug:
+            # The dynamic linker's record of OBS's own symbol bindings, one
+            # file a process, for the caller to read.
+            env["LD_DEBUG"] = "bindings"
+            env["LD_DEBUG_OUTPUT"] = self.args.ld_debug
         with open(os.path.join(self.args.work, "obs-stdout.txt"), "w") as out:
             self.obs = subprocess.Popen(
                 [self.args.obs, "--multi"],
@@ -263,6 +268,20 @@ class Run:
         if not any(log_message(line) == LOAD_LINE for line in lines):
             raise Failure(f'OBS\'s log lacks the line "{LOAD_LINE}"')
         ok(f'log shows "{LOAD_LINE}"')
+
+    def check_refused(self):
+        """OBS starts and stays up without the module, saying why in its log."""
+        lines = read_log(self.args.config)
+        if "ostrelin.so" in loaded_modules(lines):
+            raise Failure("OBS loaded ostrelin.so, which it should have refused")
+        reasons = [line for line in lines if self.args.refused in line]
+        if not reasons:
+            raise Failure(f'OBS\'s log does not say "{self.args.refused}"')
+        ok(f"OBS refused the module: {log_message(reasons[0]).strip()}")
+        kinds = self.socket.request("GetInputKindList", {"unversioned": False})["inputKinds"]
+        if SOURCE_KIND in kinds:
+            raise Failure(f"GetInputKindList lists {SOURCE_KIND} all the same")
+        ok(f"GetInputKindList lacks {SOURCE_KIND}, and OBS runs on")
 
     def check_configuration(self):
         # An OBS that does not read the prepared configuration makes one of
@@ -478,6 +497,8 @@ def main():
     parser.add_argument("--work", required=True, help="folder for logs and pictures")
     parser.add_argument("--screenshot", required=True, help="where to save the screen as PNG")
     parser.add_argument("--module", required=True, help="the installed ostrelin.so OBS must run")
+    parser.add_argument("--ld-debug", help="record OBS's symbol bindings in files of this prefix (LD_DEBUG)")
+    parser.add_argument("--refused", help="OBS must refuse the module, with this text in its log")
     run = Run(parser.parse_args())
 
     def terminated(number, _frame):
@@ -491,18 +512,25 @@ def main():
     started = time.monotonic()
     failed = False
     try:
-        run.start_sender()
-        run.start_obs()
-        run.check_module_loaded()
-        run.check_configuration()
-        run.check_kind_listed()
-        run.create_source()
-        run.check_picture()
-        run.check_audio()
-        run.check_zoom()
-        run.screen_shot()
-        run.remove_source()
-        run.exit_obs()
+        if run.args.refused:
+            steps = [run.start_obs, run.check_refused, run.exit_obs]
+        else:
+            steps = [
+                run.start_sender,
+                run.start_obs,
+                run.check_module_loaded,
+                run.check_configuration,
+                run.check_kind_listed,
+                run.create_source,
+                run.check_picture,
+                run.check_audio,
+                run.check_zoom,
+                run.screen_shot,
+                run.remove_source,
+                run.exit_obs,
+            ]
+        for step in steps:
+            step()
     except Exception as failure:
         known = isinstance(failure, (Failure, SocketError))
         reason = str(failure) if known else f"{type(failure).__name__}: {failure}"
