@@ -1,25 +1,24 @@
 #!/usr/bin/env bash
-# Builds ostrelin_<version>_<arch>.deb for the Debian release it runs in (the
-# host, or a root of scripts/debian-root.sh: "debian-root.sh obs30 run
-# /src/scripts/package-deb.sh --build-dir build/obs30"), from a module built
-# there against that release's libobs and FFmpeg.
+# Builds ostrelin_<version>-1_amd64.deb, one package for Debian 12 and later
+# and Ubuntu, from the portable module (scripts/build-portable.sh): it names
+# no libobs and no FFmpeg library, so no release's upgrade removes what it
+# needs.
 #
 #   scripts/package-deb.sh [--build-dir DIR] [--out DIR]
 #
-#   --build-dir DIR  the build holding ostrelin.so (default build/release;
-#                    built first when it is not there)
+#   --build-dir DIR  the portable build (default build/portable; built
+#                    first when it is not there)
 #   --out DIR        where the package goes (default build/packages)
 #
-# The version is the project's, with a Debian revision naming the release
-# (2.2.1-1~deb12, 2.2.1-1~deb13, 2.2.1-1~sid), so that the three packages sit
-# side by side and a newer release's sorts above an older one's. The files are
-# those of scripts/install.sh --system; the dependencies are dpkg-shlibdeps's
-# (the release's libobs, at least the version built against, libavcodec and
-# libavutil packages) and obs-studio.
+# Files: the module beside libobs's own plug-ins, its data folder (language
+# files, manifest.json), and in /usr/share/doc/ostrelin the copyright, the
+# notice saying which FFmpeg is inside, and the changelog; the lintian
+# override for that FFmpeg. Depends: obs-studio (>= 29) and what
+# dpkg-shlibdeps finds (glibc and the C++ runtime).
 # SOURCE_DATE_EPOCH, when set, dates the changelog.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
-build=$repo/build/release
+build=$repo/build/portable
 out=$repo/build/packages
 while [ $# -gt 0 ]; do
 	case "$1" in
@@ -35,58 +34,58 @@ while [ $# -gt 0 ]; do
 	esac
 	shift
 done
-
-# The release: Debian 12 -> deb12, 13 -> deb13; unstable has no VERSION_ID.
-. /etc/os-release
-if [ -n "${VERSION_ID:-}" ]; then
-	release=deb$VERSION_ID
-	distribution=$VERSION_CODENAME
-else
-	release=sid
-	distribution=unstable
+if [ ! -f "$build/ostrelin.so" ] || [ ! -f "$build/licences/NOTICE.txt" ]; then
+	"$repo/scripts/build-portable.sh" </dev/null >&2
 fi
+
 upstream=$(sed -nE 's/^project\(ostrelin VERSION ([0-9.]+).*/\1/p' "$repo/CMakeLists.txt")
-version=$upstream-1~$release
-arch=$(dpkg --print-architecture)
+version=$upstream-1
+arch=amd64
+multiarch=x86_64-linux-gnu
 maintainer=$(sed -nE 's/^Upstream-Contact: //p' "$repo/packaging/deb/copyright")
 
-work=$repo/build/deb/$release
+work=$repo/build/deb
 pkg=$work/ostrelin
 rm -rf "$work"
 mkdir -p "$pkg/DEBIAN" "$work/debian" "$out"
 
-DESTDIR=$pkg "$repo/scripts/install.sh" --system --build-dir "$build" </dev/null >/dev/null
-module=$(find "$pkg/usr/lib" -name ostrelin.so)
-strip --strip-unneeded --remove-section=.comment --remove-section=.note "$module"
-chmod 0644 "$module"
+module=$pkg/usr/lib/$multiarch/obs-plugins/ostrelin.so
+install -D -m 0644 "$build/ostrelin.so" "$module"
+data=$pkg/usr/share/obs/obs-plugins/ostrelin
+mkdir -p "$data"
+cp -r "$build/data/." "$data/"
+find "$data" -type d -exec chmod 0755 {} + -o -type f -exec chmod 0644 {} +
 
 doc=$pkg/usr/share/doc/ostrelin
 install -D -m 0644 "$repo/packaging/deb/copyright" "$doc/copyright"
+install -m 0644 "$build/licences/NOTICE.txt" "$doc/NOTICE"
 date=$(date -R -u ${SOURCE_DATE_EPOCH:+-d "@$SOURCE_DATE_EPOCH"})
-printf 'ostrelin (%s) %s; urgency=medium\n\n  * Ostrelin %s built for Debian %s.\n\n -- %s  %s\n' \
-	"$version" "$distribution" "$upstream" "$distribution" "$maintainer" "$date" | gzip -9n >"$doc/changelog.Debian.gz"
+# This version's entry, then the earlier packages' (packaging/deb/changelog-history).
+{
+	printf 'ostrelin (%s) unstable; urgency=medium\n\n' "$version"
+	printf '  * Ostrelin %s: one package for Debian 12 and later and Ubuntu, from\n' "$upstream"
+	printf '    the portable module, with its own decoders.\n\n -- %s  %s\n\n' "$maintainer" "$date"
+	cat "$repo/packaging/deb/changelog-history"
+} | gzip -9n >"$doc/changelog.Debian.gz"
 chmod 0644 "$doc/changelog.Debian.gz"
+install -D -m 0644 "$repo/packaging/deb/lintian-overrides" "$pkg/usr/share/lintian/overrides/ostrelin"
 
 # dpkg-shlibdeps reads the package's name from a debian/control beside it.
+# Its warning 1 (a symbol found in none of the libraries) is off: the
+# module's libobs functions are found in the OBS process, on purpose.
 printf 'Source: ostrelin\n\nPackage: ostrelin\nArchitecture: %s\n' "$arch" >"$work/debian/control"
-# (Its warnings about the diversions of a merged /usr say nothing about us.)
-depends=$(cd "$work" && dpkg-shlibdeps -O -e"${module#"$work"/}" 2>"$work/shlibdeps.log" | sed -n 's/^shlibs:Depends=//p')
+depends=$(cd "$work" && dpkg-shlibdeps --warnings=6 -O -e"${module#"$work"/}" 2>"$work/shlibdeps.log" |
+	sed -n 's/^shlibs:Depends=//p')
 grep -vE 'diversions involved|^ diversion by ' "$work/shlibdeps.log" >&2 || true
 [ -n "$depends" ] || { echo "package-deb.sh: dpkg-shlibdeps found no dependencies" >&2; exit 1; }
-# libobs's symbols file asks only for the release that brought each symbol;
-# the module declares the libobs it was built against, and newer libobs
-# refuses a module built for a later one: at least the release's own libobs.
-libobs=$(grep -oE 'libobs0[a-z0-9]*' <<<"$depends" | head -n 1)
-libobs_version=$(dpkg-query -W -f='${Version}' "$libobs" | sed -E 's/^[0-9]+://; s/[+~-].*//')
-depends=$(sed -E "s/$libobs \([^)]*\)/$libobs (>= $libobs_version)/" <<<"$depends")
 
-cat >"$pkg/DEBIAN/control" <<EOF
+cat >"$pkg/DEBIAN/control" <<CONTROL
 Package: ostrelin
 Version: $version
 Architecture: $arch
 Maintainer: $maintainer
 Installed-Size: $(du -sk --exclude=DEBIAN "$pkg" | cut -f1)
-Depends: $depends, obs-studio
+Depends: obs-studio (>= 29), $depends
 Section: video
 Priority: optional
 Description: phone camera source for OBS Studio
@@ -94,7 +93,7 @@ Description: phone camera source for OBS Studio
  sends its pictures and sound over USB (through adb) or Wi-Fi, and an
  Ostrelin source in OBS shows them at once and sends camera controls, such
  as zoom, back to the phone.
-EOF
+CONTROL
 (cd "$pkg" && find usr -type f -printf '%P\n' | sort | sed 's|^|usr/|' | xargs md5sum) >"$pkg/DEBIAN/md5sums"
 chmod 0644 "$pkg/DEBIAN/control" "$pkg/DEBIAN/md5sums"
 

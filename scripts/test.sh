@@ -5,11 +5,12 @@
 #   build/tsan     ThreadSanitizer: the tests labelled "threaded"
 #   build/obs30    in a Debian 13 root with OBS 30.2.3 (scripts/debian-root.sh obs30): all tests
 #   build/obs32    in a Debian unstable root with OBS 32 (scripts/debian-root.sh obs32): all tests
-# then makes the .deb of each of these three Debian releases in that release
-# (scripts/package-deb.sh), checks their contents and dependencies, and tries
-# each in a clean root of its release: apt installs it, that release's OBS
-# runs the installed module through the real-OBS test, apt removes it whole;
-# and apt must refuse each package in the other two releases.
+# then builds the portable Linux module (one ostrelin.so for every Linux OBS,
+# with a static FFmpeg 8.1.2 inside), checks its tables, runs its tarball's
+# plug-in folder in real OBS 29, 30 and 32 and a Flatpak-like root, and tries
+# the one .deb made from it in clean roots of Debian 12, 13 and unstable (apt
+# installs it, OBS runs the installed module through the real-OBS test, apt
+# removes it whole);
 # plus the Windows build for OBS 29.0 to 32.2 (the DLL, its zip and its
 # installer, cross-built with mingw-w64 against libobs 29.0.2's headers with a
 # static FFmpeg 8.1.2 inside; its export and import tables checked, its libobs
@@ -151,49 +152,65 @@ for stage in obs30 obs32; do
 	echo "$stage stage: $((SECONDS - started)) s"
 done
 
-# The packages: each built in its release from that release's build, then
-# tried in a clean root of that release (build/deb12-root, deb13-root,
-# sid-root, made once; each try runs in a throwaway copy).
-# name  where it is built  its build  its clean root
-releases="deb12 host build/release deb12
-deb13 obs30 build/obs30 deb13
-sid obs32 build/obs32 sid"
-export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || date +%s)}
-rm -f build/packages/ostrelin_*.deb
-debs=()
-while read -r name where build _; do
-	if [ "$where" = host ]; then
-		deb=$(scripts/package-deb.sh --build-dir "$build" </dev/null) || deb=""
-	else
-		deb=$(scripts/debian-root.sh "$where" run env SOURCE_DATE_EPOCH="$SOURCE_DATE_EPOCH" \
-			/src/scripts/package-deb.sh --build-dir "/src/$build" </dev/null) || deb=""
-		deb=${deb:+$PWD/${deb#/src/}}
-	fi
-	check_step "package for $name: ${deb##*/}" test -n "$deb"
-	[ -z "$deb" ] || debs+=("$deb")
-done <<<"$releases"
-tests/package/check-deb.sh "${debs[@]}" </dev/null | tee build/deb-contents.log || failed=1
-count_summary deb-contents build/deb-contents.log
-while read -r name _ build root; do
-	started=$SECONDS
-	deb=$(ls build/packages/ostrelin_*~"$name"_amd64.deb 2>/dev/null | head -n 1)
-	log=build/package-$name.log
-	scripts/debian-root.sh "$root" try /src/tests/package/try-deb.sh "$name" "/src/${deb:-none}" \
-		"/src/$build/tools/ostrelin-sender" "/src/$build/tests/real-obs/log_texts.py" </dev/null | tee "$log" || failed=1
-	count_summary "package-$name" "$log"
-	echo "package-$name stage: $((SECONDS - started)) s"
-done <<<"$releases"
-# Each package in the clean root of each other release: apt must refuse it.
-for root in deb12 deb13 sid; do
-	for name in deb12 deb13 sid; do
-		[ "$name" != "$root" ] || continue
-		deb=$(ls build/packages/ostrelin_*~"$name"_amd64.deb 2>/dev/null | head -n 1)
-		log=build/refused-$name-in-$root.log
-		scripts/debian-root.sh "$root" try /src/tests/package/try-deb.sh --refused "$name-in-$root" \
-			"/src/${deb:-none}" </dev/null | tee "$log" || failed=1
-		count_summary "refused-$name-in-$root" "$log"
+# The portable module: one ostrelin.so for every Linux OBS, its tarball and
+# the one .deb made from it (scripts/build-portable.sh, scripts/package-deb.sh).
+# Its tables, each check also shown failing on a build that breaks it; the
+# tarball and its install.sh; the module beside this machine's FFmpeg 5.1
+# (the linker's bindings, pictures equal to ffmpeg's); the tarball's folder
+# in real OBS 29 (here), 30.2.3 (the obs30 root) and 32.2.2 (the obs32 root),
+# and in a Flatpak-like copy of the obs32 root; the .deb installed, run in
+# OBS and removed in clean roots of Debian 12, 13 and unstable.
+run_portable() {
+	local started=$SECONDS tarball deb def=cmake/windows/ostrelin.def
+	local libobs=(/usr/lib/x86_64-linux-gnu/libobs.so.0 build/obs32-sdk/root/usr/lib/x86_64-linux-gnu/libobs.so.0)
+	export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || date +%s)}
+	check_step "portable ostrelin.so and its tarball" scripts/build-portable.sh </dev/null
+	tarball=$(ls build/portable/ostrelin-*-linux-x86_64.tar.xz 2>/dev/null | head -n 1)
+	tarball=${tarball:-build/portable/no-tarball}
+	tests/portable/check-so.sh build/portable/ostrelin.so "$def" "${libobs[@]}" </dev/null |
+		tee build/portable-so.log || failed=1
+	count_summary portable-so build/portable-so.log
+	tests/portable/check-so-refuted.sh "$def" build/release/ostrelin.so build/obs32/ostrelin.so "${libobs[@]}" \
+		</dev/null | tee build/portable-so-refuted.log || failed=1
+	count_summary portable-so-refuted build/portable-so-refuted.log
+	tests/portable/check-tarball.sh "$tarball" </dev/null | tee build/tarball.log || failed=1
+	count_summary tarball build/tarball.log
+	tests/portable/check-bindings.sh "$tarball" build/release/tests/decode-with-module \
+		build/release/tools/ostrelin-sender build/release/tests/real-obs/log_texts.py build/release/ostrelin.so \
+		</dev/null | tee build/bindings.log || failed=1
+	count_summary bindings build/bindings.log
+	for stage in obs30 obs32; do
+		check_step "the tarball's plug-in folder in the real OBS of the $stage root" \
+			scripts/debian-root.sh $stage try bash /src/tests/real-obs/run.sh --tarball "/src/$tarball" \
+			"/src/build/$stage/tools/ostrelin-sender" "/src/build/$stage/tests/real-obs/log_texts.py" </dev/null
 	done
-done
+	scripts/debian-root.sh obs32 try bash /src/tests/portable/flatpak-like.sh "/src/$tarball" \
+		/src/build/obs32/tools/ostrelin-sender /src/build/obs32/tests/real-obs/log_texts.py \
+		/src/build/obs32/ostrelin.so </dev/null | tee build/flatpak-like.log || failed=1
+	count_summary flatpak-like build/flatpak-like.log
+	echo "portable stage: $((SECONDS - started)) s"
+
+	# The one .deb, tried in a clean root of each release (build/deb12-root,
+	# deb13-root, sid-root, made once; each try in a throwaway copy), with
+	# the sender built for that release.
+	rm -f build/packages/ostrelin_*.deb
+	deb=$(scripts/package-deb.sh --build-dir build/portable </dev/null) || deb=""
+	check_step "the .deb: ${deb##*/}" test -n "$deb"
+	tests/package/check-deb.sh "${deb:-none}" </dev/null | tee build/deb-contents.log || failed=1
+	count_summary deb-contents build/deb-contents.log
+	local root build
+	while read -r root build; do
+		started=$SECONDS
+		scripts/debian-root.sh "$root" try /src/tests/package/try-deb.sh "$root" "/src/${deb#"$PWD"/}" \
+			"/src/$build/tools/ostrelin-sender" "/src/$build/tests/real-obs/log_texts.py" </dev/null |
+			tee "build/package-$root.log" || failed=1
+		count_summary "package-$root" "build/package-$root.log"
+		echo "package-$root stage: $((SECONDS - started)) s"
+	done <<<"deb12 build/release
+deb13 build/obs30
+sid build/obs32"
+}
+run_portable
 
 configure_and_build build/asan -DCMAKE_BUILD_TYPE=Debug -DOSTRELIN_SANITIZE=address,undefined -DOSTRELIN_BENCH=OFF
 ASAN_OPTIONS=${ASAN_OPTIONS:-} UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 run_ctest build/asan -LE real-obs

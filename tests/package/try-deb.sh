@@ -1,16 +1,12 @@
 #!/usr/bin/env bash
-# An Ostrelin .deb tried as a user would, inside a throwaway copy of a clean
-# root of its release (scripts/debian-root.sh NAME try ...):
+# The Ostrelin .deb tried as a user would, inside a throwaway copy of a clean
+# root of a Debian release (scripts/debian-root.sh NAME try ...):
 #
 #   try-deb.sh NAME DEB SENDER LOG_TEXTS.py
 #       apt-get installs the package with what it needs; OBS Studio runs the
 #       installed module through the real-OBS test (tests/real-obs/run.sh
 #       --installed); apt-get removes it and no file of it stays. Ends with
 #       "package-NAME: N passed, M failed".
-#   try-deb.sh --refused NAME DEB
-#       apt-get must refuse the package (a release's package in another
-#       release; NAME says which, e.g. deb12-in-deb13) for its dependencies,
-#       and install nothing. Ends with "refused-NAME: N passed, M failed".
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 
@@ -18,18 +14,6 @@ CHECKS_SAY_OK=yes
 . "$here/../lib/checks.sh"
 status_of() { dpkg-query -W -f='${db:Status-Abbrev}' "$1" 2>/dev/null | tr -d ' '; }
 log=/tmp/apt.log
-
-if [ "$1" = --refused ]; then
-	name=$2 deb=$(realpath "$3")
-	echo "--- apt-get install $deb: $name"
-	check "apt-get refuses the package" bash -c "! apt-get install -y '$deb' >$log 2>&1"
-	sed -n '/unmet dependencies/,$p' "$log" | head -n 8
-	check "for its dependencies" grep -q "unmet dependencies" "$log"
-	check "ostrelin is not installed" test -z "$(status_of ostrelin | grep '^ii')"
-	check "no module in the plug-in folder" bash -c "! ls /usr/lib/*/obs-plugins/ostrelin.so 2>/dev/null"
-	checks_summary "refused-$name"
-	exit
-fi
 
 name=$1 deb=$(realpath "$2") sender=$3 log_texts=$4
 started=$SECONDS
