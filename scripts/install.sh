@@ -13,8 +13,11 @@
 #             $DESTDIR/usr/share/obs/obs-plugins/ostrelin/locale/*.ini
 #             $DESTDIR/usr/share/obs/obs-plugins/ostrelin/manifest.json
 #   --build-dir DIR
-#             install the module built in DIR (default build/release; it is
-#             built first when it is not there)
+#             install the module built in DIR (default build/user; it is
+#             built first when it is not there: the module alone, against
+#             the libobs and FFmpeg development files installed, without the
+#             tests, the tools or the developers' warnings-as-errors; nothing
+#             is installed for it, the missing files are named instead)
 #
 # The layouts are those of cmake/install.cmake; scripts/uninstall.sh removes
 # exactly these files.
@@ -22,7 +25,7 @@ set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
 layout=user
-build="$repo/build/release"
+build="$repo/build/user"
 while [ $# -gt 0 ]; do
 	case "$1" in
 	--user) layout=user ;;
@@ -33,7 +36,7 @@ while [ $# -gt 0 ]; do
 		shift
 		;;
 	-h | --help)
-		sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'
+		sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//'
 		exit 0
 		;;
 	*)
@@ -58,8 +61,21 @@ module="$build/ostrelin.so"
 manifest="$build/data/manifest.json"
 if [ ! -f "$module" ] || [ ! -f "$manifest" ]; then
 	echo "No module in $build yet: building it first."
-	"$repo/scripts/setup.sh" </dev/null
-	cmake -S "$repo" -B "$build" -G Ninja -DOSTRELIN_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo </dev/null >/dev/null
+	mkdir -p "$build"
+	generator=()
+	! command -v ninja >/dev/null || generator=(-G Ninja)
+	if ! cmake -S "$repo" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DOSTRELIN_TESTS=OFF \
+		-DOSTRELIN_TOOLS=OFF -DOSTRELIN_BENCH=OFF </dev/null >"$build/configure.log" 2>&1; then
+		tail -n 15 "$build/configure.log"
+		cat >&2 <<'NEEDED'
+install.sh: CMake could not configure the build. It needs a C++ compiler, CMake, pkg-config and
+the development files of libobs and FFmpeg (libavcodec, libavutil):
+  Debian, Ubuntu:  sudo apt install build-essential cmake pkg-config libobs-dev libavcodec-dev libavutil-dev
+  Fedora:          sudo dnf install gcc-c++ cmake pkgconf-pkg-config obs-studio-devel libavcodec-free-devel libavutil-free-devel
+  Arch:            sudo pacman -S --needed base-devel cmake obs-studio ffmpeg
+NEEDED
+		exit 1
+	fi
 	cmake --build "$build" -j "$(nproc)" --target ostrelin </dev/null
 fi
 
