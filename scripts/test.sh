@@ -126,6 +126,12 @@ format_check() {
 }
 
 check_step "clang-format" format_check
+# The docs against the tree: the paths they name, the log lines they quote.
+mkdir -p build
+python3 tests/docs/check-docs.py </dev/null | tee build/docs.log || failed=1
+count_summary docs build/docs.log
+python3 tests/docs/check-docs.py --refuted </dev/null | tee build/docs-refuted.log || failed=1
+count_summary docs-refuted build/docs-refuted.log
 check_step "windows DLL, zip and installer for OBS 29.0 to 32.2 (mingw-w64)" scripts/build-windows.sh
 check_step "ostrelin.dll imports obs.dll and Windows' DLLs only, exports the module's names only" \
 	tests/windows/check-dll.sh build/windows/ostrelin.dll cmake/windows/ostrelin.def
