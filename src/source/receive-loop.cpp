@@ -149,6 +149,8 @@ static void handle_video(SourceInstance *inst, const PacketHeader &header, Strea
 	}
 }
 
+static_assert(HELD_PICTURES_BUDGET >= STREAM_MAX_PAYLOAD, "a picture of any size the stream allows fits alone");
+
 /* Decodes a held picture and hands it to OBS, at its time or as soon as
  * the thread gets to it. */
 static void present_held(SourceInstance *inst, StreamStats *stats)
@@ -181,7 +183,8 @@ static void handle_video_sync(SourceInstance *inst, const PacketHeader &header, 
 	SyncPicture p = sync_delay_picture(&inst->sync_delay, audio_clock_pts(&inst->audio_clock, ts), now);
 	show_sync_delay(inst, p.report);
 
-	if (held_pictures_full(inst->held))
+	/* Held pictures stay within their budget: the oldest go to OBS first. */
+	while (!held_pictures_room(inst->held, header.length) && held_pictures_front(inst->held))
 		present_held(inst, stats);
 	held_pictures_push(inst->held, inst->packet_buf, header.length, p.present_at, ts);
 	stats_add_bytes(stats, header.length);
@@ -244,6 +247,7 @@ static void switch_timing(SourceInstance *inst, StreamStats *stats)
 		/* Every held picture still goes through the decoder, in order. */
 		while (held_pictures_front(inst->held))
 			present_held(inst, stats);
+		held_pictures_trim(inst->held);
 		sync_delay_stop(&inst->sync_delay, &inst->audio_allowance, now);
 		inst->sync_applied = false;
 		inst->sync_delay_ms = -1;
@@ -275,23 +279,13 @@ static void dispatch_packet(SourceInstance *inst, const PacketHeader &header, St
 	}
 }
 
-void receive_loop(SourceInstance *inst)
+/* Reads and handles the connection's packets until it ends or a stop comes. */
+static void receive_packets(SourceInstance *inst, StreamStats *stats)
 {
-	StreamStats stats;
-	stats_start(&stats, os_gettime_ns());
-	if (!inst->conn.running)
-		return;
-	/* A new connection: OBS places its first audio block afresh. */
-	audio_allowance_reset(&inst->audio_allowance);
-	if (inst->sync_applied) {
-		held_pictures_clear(inst->held);
-		sync_delay_start(&inst->sync_delay, &inst->audio_allowance, os_gettime_ns());
-	}
-
 	for (;;) {
 		if (inst->smooth_sync != inst->sync_applied)
-			switch_timing(inst, &stats);
-		if (inst->sync_applied && !pace_pictures(inst, &stats))
+			switch_timing(inst, stats);
+		if (inst->sync_applied && !pace_pictures(inst, stats))
 			return;
 		uint8_t header_bytes[PACKET_HEADER_SIZE];
 		if (connection_read(&inst->conn, header_bytes, sizeof(header_bytes)) != ReadResult::complete)
@@ -306,10 +300,29 @@ void receive_loop(SourceInstance *inst)
 			ensure_packet_buffer(inst, header.length);
 			if (connection_read(&inst->conn, inst->packet_buf, header.length) != ReadResult::complete)
 				return;
-			dispatch_packet(inst, header, &stats);
+			dispatch_packet(inst, header, stats);
 		}
 
 		if (!inst->conn.running)
 			return;
 	}
+}
+
+void receive_loop(SourceInstance *inst)
+{
+	StreamStats stats;
+	stats_start(&stats, os_gettime_ns());
+	if (!inst->conn.running)
+		return;
+	/* A new connection: OBS places its first audio block afresh. */
+	audio_allowance_reset(&inst->audio_allowance);
+	if (inst->sync_applied)
+		sync_delay_start(&inst->sync_delay, &inst->audio_allowance, os_gettime_ns());
+
+	receive_packets(inst, &stats);
+
+	/* The pictures still held belong to this connection: none of them may
+	 * follow the next phone's; their large buffers go too. */
+	held_pictures_clear(inst->held);
+	held_pictures_trim(inst->held);
 }
