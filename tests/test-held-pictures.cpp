@@ -37,7 +37,7 @@ TEST(HeldPictures, BudgetBoundsWhatIsHeldAtOnce)
 		{STREAM_MAX_PAYLOAD, 4},
 		{1000, HELD_PICTURES_MAX}, /* small pictures: the slots run out first */
 	};
-	std::vector<uint8_t> bytes(STREAM_MAX_PAYLOAD, 0x5a);
+	std::vector<uint8_t> bytes(STREAM_MAX_PAYLOAD + 1, 0x5a); /* the largest row */
 	for (const Row &row : rows) {
 		HeldPtr held(held_pictures_create());
 		size_t count = 0;
