@@ -54,30 +54,6 @@ TEST(HeldPictures, BudgetBoundsWhatIsHeldAtOnce)
 	}
 }
 
-/* Pictures of growing sizes cycling through every slot, a few held at a time:
- * buffers of emptied slots are given up so that the total stays within the
- * budget, and every picture still comes out, in order, byte for byte. */
-TEST(HeldPictures, GrowingPicturesThroughEverySlotStayWithinTheBudget)
-{
-	HeldPtr held(held_pictures_create());
-	std::vector<uint8_t> bytes(STREAM_MAX_PAYLOAD);
-	uint64_t next_out = 0;
-	for (uint64_t n = 0; n < 3 * HELD_PICTURES_MAX; n++) {
-		uint32_t size = 1 * MiB + static_cast<uint32_t>(n % 7) * MiB;
-		bytes[0] = static_cast<uint8_t>(n);
-		while (!held_pictures_room(held.get(), size)) {
-			HeldPicture *p = held_pictures_front(held.get());
-			ASSERT_NE(p, nullptr);
-			EXPECT_EQ(p->present_at, next_out++);
-			EXPECT_EQ(p->data[0], static_cast<uint8_t>(p->present_at));
-			held_pictures_pop(held.get());
-		}
-		ASSERT_TRUE(held_pictures_push(held.get(), bytes.data(), size, n, n));
-		ASSERT_LE(held->reserved, HELD_PICTURES_BUDGET);
-	}
-	EXPECT_GT(next_out, 0u);
-}
-
 /* Once the pictures stop, buffers above HELD_PICTURES_KEEP are freed and
  * smaller ones kept for the next time; held ones are never touched. */
 TEST(HeldPictures, TrimFreesOnlyLargeBuffersOfEmptySlots)

@@ -72,6 +72,11 @@ protected:
 		ASSERT_EQ(connection_open(&inst->conn, plat_loopback_be(), listener.port()), ConnectResult::connected);
 		phone = listener.accept(2000);
 		ASSERT_TRUE(phone.valid());
+		start_loop();
+	}
+
+	void start_loop()
+	{
 		loop = std::thread([this] {
 			receive_loop(inst.get());
 			loop_ended = true;
@@ -134,10 +139,7 @@ protected:
 		ASSERT_EQ(connection_open(&inst->conn, plat_loopback_be(), listener.port()), ConnectResult::connected);
 		phone = listener.accept(2000);
 		ASSERT_TRUE(phone.valid());
-		loop = std::thread([this] {
-			receive_loop(inst.get());
-			loop_ended = true;
-		});
+		start_loop();
 	}
 	bool send_audio(const media::Bytes &au, uint64_t ts_us) { return phone.send(peer::packet(0x08, ts_us, au)); }
 
