@@ -154,7 +154,7 @@ AllowanceVerdict __wrap__Z16sync_delay_audioP9SyncDelaymmjj(SyncDelay *s, uint64
 	g_notes.last_frames = frames;
 	AllowanceVerdict v = __real__Z16sync_delay_audioP9SyncDelaymmjj(s, t, now, frames, sample_rate);
 	std::lock_guard<std::mutex> guard(g_notes.lock);
-	g_notes.allowance.push_back({now, s->delay, s->dropped_blocks});
+	g_notes.allowance.push_back({now, s->timing.allowance, s->timing.dropped_blocks});
 	return v;
 }
 

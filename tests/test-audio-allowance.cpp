@@ -1,7 +1,9 @@
 #include "audio-allowance.h"
+#include "sync-delay.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -10,10 +12,21 @@ namespace {
 constexpr int64_t ms = 1000000;
 constexpr uint64_t sec = 1000000000ull;
 
+/* The two entry points of the rules for sound: the allowance itself, and
+ * "Smooth and in sync", which differs only in its pace of lowering. */
+enum class Entry { allowance, sync };
+
 /* A stream of audio blocks at chosen lateness, recording what would be handed
  * to OBS: timestamp (design time + shift) and the frames left after a cut. */
 struct Stream {
-	AudioAllowance a = {};
+	explicit Stream(Entry e = Entry::allowance) : entry(e) {}
+	Stream(const Stream &) = delete;
+
+	Entry entry;
+	AudioAllowance own = {};
+	SyncDelay sync = {};
+	/* The rules' record, whichever entry point feeds it. */
+	AudioAllowance &a = entry == Entry::sync ? sync.timing : own;
 	uint32_t rate = 48000;
 	uint32_t frames = 1024;
 	uint64_t t0 = 1000 * sec;
@@ -33,7 +46,8 @@ struct Stream {
 	{
 		uint64_t design = design_time(index++) + (uint64_t)clock;
 		now = design + (uint64_t)lateness;
-		AllowanceVerdict v = audio_allowance_block(&a, design, now, frames, rate);
+		AllowanceVerdict v = entry == Entry::sync ? sync_delay_audio(&sync, design, now, frames, rate)
+							  : audio_allowance_block(&a, design, now, frames, rate);
 		if (v.deliver)
 			handed.push_back({design + (uint64_t)v.shift, frames - v.cut_frames});
 		return v;
@@ -69,11 +83,30 @@ void expect_continuous(const Stream &s, size_t from, const std::vector<size_t> &
 	}
 }
 
+/* The pace of lowering each entry point must keep: 20 ms a second either way,
+ * the mode's in small steps (each picture moves by at most one). */
+struct Pace {
+	int64_t step;
+	uint64_t gap;
+};
+Pace pace_of(Entry e)
+{
+	return e == Entry::sync ? Pace{2 * ms, sec / 10} : Pace{20 * ms, sec};
+}
+
+/* Each rule for sound, through both entry points. */
+class AllowanceRules : public ::testing::TestWithParam<Entry> {};
+
 } // namespace
 
-TEST(AudioAllowance, SteadyStreamKeepsTodaysTiming)
+INSTANTIATE_TEST_SUITE_P(BothEntryPoints, AllowanceRules, ::testing::Values(Entry::allowance, Entry::sync),
+			 [](const ::testing::TestParamInfo<Entry> &i) {
+				 return std::string(i.param == Entry::sync ? "SmoothSync" : "Allowance");
+			 });
+
+TEST_P(AllowanceRules, SteadyStreamKeepsTodaysTiming)
 {
-	Stream s;
+	Stream s(GetParam());
 	/* Small wobble either way, and once late by all the slack allows. */
 	for (int i = 0; i < 3000; i++) {
 		int64_t late = (i % 7) * ms - 3 * ms;
@@ -90,13 +123,13 @@ TEST(AudioAllowance, SteadyStreamKeepsTodaysTiming)
 	expect_continuous(s, 1);
 }
 
-TEST(AudioAllowance, FirstBlockLateBeyondFiveMsRaises)
+TEST_P(AllowanceRules, FirstBlockLateBeyondFiveMsRaises)
 {
-	Stream in;
+	Stream in(GetParam());
 	in.block(5 * ms);
 	EXPECT_EQ(in.a.allowance, 0);
 
-	Stream out;
+	Stream out(GetParam());
 	AllowanceVerdict v = out.block(5 * ms + 1);
 	/* 25 ms rounded up to 10 ms; the first block needs no minimum step. */
 	EXPECT_EQ(out.a.allowance, 30 * ms);
@@ -104,7 +137,7 @@ TEST(AudioAllowance, FirstBlockLateBeyondFiveMsRaises)
 	EXPECT_TRUE(v.report);
 }
 
-TEST(AudioAllowance, RaiseLimitsAndSizes)
+TEST_P(AllowanceRules, RaiseLimitsAndSizes)
 {
 	struct Row {
 		int64_t before_late; /* lateness of a block that sets the allowance first (0: none) */
@@ -123,7 +156,7 @@ TEST(AudioAllowance, RaiseLimitsAndSizes)
 		{0, 480 * ms + 1, 500 * ms},        /* held at the bound */
 	};
 	for (const Row &r : rows) {
-		Stream s;
+		Stream s(GetParam());
 		s.block(0);
 		if (r.before_late)
 			s.block(r.before_late);
@@ -134,9 +167,9 @@ TEST(AudioAllowance, RaiseLimitsAndSizes)
 	}
 }
 
-TEST(AudioAllowance, RaiseJumpsPastObsContinuityLimitAheadOfArrival)
+TEST_P(AllowanceRules, RaiseJumpsPastObsContinuityLimitAheadOfArrival)
 {
-	Stream s;
+	Stream s(GetParam());
 	s.run(0, 2 * sec);
 	size_t at = s.handed.size();
 	s.block(60 * ms);
@@ -148,14 +181,14 @@ TEST(AudioAllowance, RaiseJumpsPastObsContinuityLimitAheadOfArrival)
 	expect_continuous(s, 1, {at});
 }
 
-TEST(AudioAllowance, PastTheBoundBlocksAreDroppedUntilOneIsInTime)
+TEST_P(AllowanceRules, PastTheBoundBlocksAreDroppedUntilOneIsInTime)
 {
-	Stream s;
+	Stream s(GetParam());
 	s.block(0);
 	EXPECT_TRUE(s.block(540 * ms).deliver); /* bound + slack */
 	EXPECT_EQ(s.a.allowance, 500 * ms);
 
-	Stream t;
+	Stream t(GetParam());
 	t.block(0);
 	AllowanceVerdict v = t.block(540 * ms + 1);
 	EXPECT_FALSE(v.deliver);
@@ -167,7 +200,7 @@ TEST(AudioAllowance, PastTheBoundBlocksAreDroppedUntilOneIsInTime)
 	EXPECT_EQ(t.a.allowance, 500 * ms);
 }
 
-TEST(AudioAllowance, ClockStepsNeverTakeItPastTheBound)
+TEST_P(AllowanceRules, ClockStepsNeverTakeItPastTheBound)
 {
 	struct Row {
 		int64_t clock_step;
@@ -179,7 +212,7 @@ TEST(AudioAllowance, ClockStepsNeverTakeItPastTheBound)
 		{-20 * ms - 1, 480 * ms, -20 * ms - 1}, /* just past it: goes through */
 	};
 	for (const Row &r : rows) {
-		Stream s;
+		Stream s(GetParam());
 		s.block(0);
 		s.block(460 * ms); /* to 480 ms */
 		ASSERT_EQ(s.a.allowance, 480 * ms);
@@ -191,21 +224,22 @@ TEST(AudioAllowance, ClockStepsNeverTakeItPastTheBound)
 	}
 }
 
-TEST(AudioAllowance, LowersOnlyAfterTwentyQuietSeconds)
+TEST_P(AllowanceRules, LowersOnlyAfterTwentyQuietSeconds)
 {
-	/* Raised to 100 ms; then blocks late by `quiet_late` until `wait`. */
+	/* Raised to 100 ms; then blocks late by `quiet_late` until `wait`; the
+	 * lowering that starts then, at the entry point's pace (-1: none). */
 	struct Row {
 		int64_t quiet_late;
 		uint64_t wait;
-		int64_t expect;
+		int64_t expect_target;
 	};
 	const Row rows[] = {
-		{60 * ms, 20 * sec, 80 * ms},      /* needed 60 + 20: lowered by 20 */
-		{60 * ms + 1, 20 * sec, 100 * ms}, /* needed 90: not worth a cut, kept */
-		{60 * ms, 20 * sec - 1, 100 * ms}, /* not quiet for long enough */
+		{60 * ms, 20 * sec, 80 * ms}, /* needed 60 + 20: lowered by 20 */
+		{60 * ms + 1, 20 * sec, -1},  /* needed 90: not worth a cut, kept */
+		{60 * ms, 20 * sec - 1, -1},  /* not quiet for long enough */
 	};
 	for (const Row &r : rows) {
-		Stream s;
+		Stream s(GetParam());
 		s.block(0);
 		s.block(80 * ms);
 		ASSERT_EQ(s.a.allowance, 100 * ms);
@@ -218,35 +252,40 @@ TEST(AudioAllowance, LowersOnlyAfterTwentyQuietSeconds)
 		int64_t late = (int64_t)(raised_at + r.wait - design);
 		if (late <= r.quiet_late)
 			s.block(late);
-		EXPECT_EQ(s.a.allowance, r.expect) << r.quiet_late << " " << r.wait;
+		EXPECT_EQ(s.a.lower_to, r.expect_target) << r.quiet_late << " " << r.wait;
+		int64_t first_step =
+			r.expect_target < 0 ? 0 : std::min(pace_of(GetParam()).step, 100 * ms - r.expect_target);
+		EXPECT_EQ(s.a.allowance, 100 * ms - first_step) << r.quiet_late << " " << r.wait;
 	}
 }
 
-TEST(AudioAllowance, LoweringCutsAudioAtMostOnceASecondAndKeepsTimestampsContinuous)
+TEST_P(AllowanceRules, LoweringCutsAudioAtItsPaceAndKeepsTimestampsContinuous)
 {
-	Stream s;
+	Stream s(GetParam());
 	s.run(0, 1 * sec);
 	size_t raised = s.handed.size();
 	s.block(190 * ms); /* to 210 ms */
 	ASSERT_EQ(s.a.allowance, 210 * ms);
 	uint64_t raised_at = s.now;
+	const Pace pace = pace_of(GetParam());
+	const uint32_t step_frames = (uint32_t)(pace.step * s.rate / (int64_t)sec);
 	std::vector<uint64_t> cut_times;
 	uint32_t cut = 0;
 	while (s.design_time(s.index) < raised_at + 40 * sec) {
 		AllowanceVerdict v = s.block(0);
 		if (v.cut_frames) {
-			EXPECT_LE(v.cut_frames, 960u);
+			EXPECT_LE(v.cut_frames, step_frames);
 			cut_times.push_back(s.now);
 		}
 		cut += v.cut_frames;
 	}
-	/* 20 s quiet needed 0 + 20 ms: 190 ms cut, 20 ms at a time. */
+	/* 20 s quiet needed 0 + 20 ms: 190 ms cut, a step at a time. */
 	EXPECT_EQ(s.a.allowance, 20 * ms);
 	EXPECT_EQ(cut, 190u * 48u);
-	ASSERT_EQ(cut_times.size(), 10u);
+	ASSERT_EQ(cut_times.size(), (size_t)((190 * ms + pace.step - 1) / pace.step));
 	EXPECT_GE(cut_times[0], raised_at + 20 * sec);
 	for (size_t i = 1; i < cut_times.size(); i++)
-		EXPECT_GE(cut_times[i] - cut_times[i - 1], 1 * sec);
+		EXPECT_GE(cut_times[i] - cut_times[i - 1], pace.gap);
 	expect_continuous(s, 1, {raised});
 
 	/* Early blocks bring it back to 0, today's timing, and it stays there. */
@@ -276,9 +315,9 @@ TEST(AudioAllowance, LoweringSpreadsOverBlocksShorterThanTheStep)
 	expect_continuous(s, 2);
 }
 
-TEST(AudioAllowance, ReportsAChangeAtMostOnceInFiveSeconds)
+TEST_P(AllowanceRules, ReportsAChangeAtMostOnceInFiveSeconds)
 {
-	Stream s;
+	Stream s(GetParam());
 	s.block(0);
 	EXPECT_TRUE(s.block(60 * ms).report);
 	uint64_t reported = s.now;
@@ -307,9 +346,9 @@ TEST(AudioAllowance, ResetForgetsTheStream)
 	EXPECT_EQ(s.block(4 * ms).shift, 0);
 }
 
-TEST(AudioAllowance, ClockStepsGoIntoTheAllowanceOnlyWhileItIsRaised)
+TEST_P(AllowanceRules, ClockStepsGoIntoTheAllowanceOnlyWhileItIsRaised)
 {
-	Stream s;
+	Stream s(GetParam());
 	s.run(0, 1 * sec);
 	/* At 0 the audio clock's step reaches OBS as it is. */
 	size_t at = s.handed.size();

@@ -38,12 +38,16 @@
  *   difference: the audio clock's small steps then leave no gap or overlap,
  *   and OBS's timeline stays the one the allowance describes. At 0 the
  *   audio clock's timestamps go through untouched, and a step that would take
- *   the allowance past the bound goes through too. */
+ *   the allowance past the bound goes through too.
+ *
+ * "Smooth and in sync" (sync-delay.h) is these rules with one more kind of
+ * need, its pictures': it feeds them through the rule functions at the end of
+ * this file, and its sound through audio_allowance_block, with a gentler pace
+ * of lowering. */
 
 #include <cstdint>
 
-/* The limits of the rules above (ns); the smooth-and-in-sync delay keeps the
- * same ones. */
+/* The limits of the rules above (ns). */
 #define COVER_SLACK 40000000LL      /* late by up to allowance + this: OBS cannot clear the buffer */
 #define FIRST_SLACK 5000000LL       /* the first block may be this late before it raises */
 #define RAISE_HEADROOM 20000000LL   /* a raise covers the lateness seen plus this */
@@ -61,7 +65,7 @@ struct AudioAllowance {
 	int64_t allowance;       /* ns added to the audio clock's timestamps */
 	int64_t drop_pending;    /* frames still to cut to finish a lowering */
 	uint64_t quiet_start;    /* start of the current quiet period */
-	int64_t quiet_max_late;  /* largest lateness seen since quiet_start */
+	int64_t quiet_max_need;  /* largest need (lateness) seen since quiet_start */
 	uint64_t last_log;       /* when the allowance was last reported */
 	uint64_t dropped_blocks; /* blocks dropped past the bound */
 	int64_t lower_to;        /* a lowering under way towards this, or -1 */
@@ -71,6 +75,10 @@ struct AudioAllowance {
 	bool started;            /* a block was handed on */
 	bool dropping;           /* past the bound: dropping until one is in time */
 	bool log_pending;        /* a change not reported yet */
+	/* The pace of a lowering: at most cut_step (ns) at a time, one step in
+	 * cut_gap. */
+	int64_t cut_step = LOWER_STEP;
+	uint64_t cut_gap = CUT_GAP;
 };
 
 /* What to do with one decoded block. */
@@ -89,3 +97,24 @@ AllowanceVerdict audio_allowance_block(AudioAllowance *a, uint64_t pts, uint64_t
 
 /* Forget the stream (a new connection): allowance back to 0. */
 void audio_allowance_reset(AudioAllowance *a);
+
+/* The rules one at a time, for a caller with a need of its own (a picture's
+ * lateness plus its lead); audio_allowance_block applies them to sound. */
+
+/* Raises by at least `min_step` so that `need` is covered with headroom, and
+ * stops a lowering; false when the bound stops it short of that. */
+bool allowance_raise(AudioAllowance *a, int64_t need, int64_t min_step);
+
+/* A quiet period starts at `now`: no raise since. */
+void allowance_start_quiet(AudioAllowance *a, uint64_t now);
+
+/* A need met within the quiet period; at its end, a lowering to what the
+ * period needed starts when it is worth it. */
+void allowance_note_need(AudioAllowance *a, int64_t need, uint64_t now);
+
+/* The size of the lowering step due at `now` (at most cut_step, at most one
+ * in cut_gap), or 0: the caller takes it out of the allowance. */
+int64_t allowance_due_step(AudioAllowance *a, uint64_t now);
+
+/* A change to report, at most one in REPORT_GAP. */
+bool allowance_take_report(AudioAllowance *a, uint64_t now);

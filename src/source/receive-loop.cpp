@@ -68,10 +68,10 @@ static void handle_audio_config(SourceInstance *inst, uint32_t length)
 /* The delay for the panel, and for the log when the delay's rules say so. */
 static void show_sync_delay(SourceInstance *inst, bool report)
 {
-	const SyncDelay *s = &inst->sync_delay;
-	inst->sync_delay_ms = (int32_t)(s->delay / 1000000);
+	const AudioAllowance *s = &inst->sync_delay.timing;
+	inst->sync_delay_ms = (int32_t)(s->allowance / 1000000);
 	if (report)
-		ostrelin_log(LOG_INFO, LOGTEXT_SYNC_DELAY, s->delay / 1e6, (unsigned long long)s->dropped_blocks);
+		ostrelin_log(LOG_INFO, LOGTEXT_SYNC_DELAY, s->allowance / 1e6, (unsigned long long)s->dropped_blocks);
 }
 
 static void handle_audio_data(SourceInstance *inst, const PacketHeader &header)

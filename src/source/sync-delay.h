@@ -1,30 +1,20 @@
 #pragma once
 /* "Smooth and in sync": pictures and sound on one timeline, both presented
- * a delay after it. A plain function of given times (nanoseconds), like the
- * audio allowance whose rules it follows.
+ * a delay after it. A plain function of given times (nanoseconds).
  *
  * The timeline is the audio clock: a picture with sender time ts and a sound
  * block with sender time ts both map to ts + the same clock offset. Each is
- * presented at that time + the delay:
- * - pictures: a picture received `lateness` after its time needs
- *   lateness + 10 ms (its decode and hand-over) of delay;
- * - sound: a block needs what the allowance's rules give it (covered up to
- *   delay + 40 ms, the first block up to delay + 5 ms, even when pictures
- *   came before it).
- * The delay is the larger of the two needs, with the allowance's rules:
- * - raise at once to the need + 20 ms, rounded up to 10 ms, by at least
- *   80 ms once sound is being handed on (so that its timestamps jump past
- *   OBS's 70 ms continuity limit and OBS places them, with silence before);
- * - never above 500 ms: sound later than that + 40 ms is dropped until a
- *   block is in time; a picture later than its time is presented at once;
- * - lower after 20 s without a raise, to what those 20 s needed (both kinds)
- *   + 20 ms, when that is at least 20 ms less; gradually: 2 ms at a time, at
- *   most every 100 ms (20 ms a second, as the allowance), so each picture
- *   comes at most 2 ms early against the one before and each cut of sound is
- *   2 ms at most;
- * - while sound is handed on, a step of the audio clock that OBS would snap
- *   (within 70 ms) is taken into the delay, so the sound stays continuous and
- *   the pictures stay on the same timeline as the sound.
+ * presented at that time + the delay. The delay is an audio allowance
+ * (audio-allowance.h) with one more kind of need:
+ * - sound needs what the allowance's rules give it, block by block;
+ * - a picture received `lateness` after its time needs lateness + 10 ms (its
+ *   decode and hand-over); it raises by the allowance's rules (by at least
+ *   80 ms once sound is handed on), counts in what a quiet period needed, and
+ *   a picture later than its time + the bound is presented at once;
+ * - a lowering moves the timeline 2 ms at a time, at most every 100 ms (20 ms
+ *   a second, as the allowance), so each picture comes at most 2 ms early
+ *   against the one before and each cut of sound is 2 ms at most; while no
+ *   sound is handed on, the pictures move the timeline at once instead.
  * Switching the mode on takes over the allowance (same delay, same end of the
  * last block: no jump in the sound); switching it off hands the delay back. */
 
@@ -37,21 +27,18 @@
 #define SYNC_CUT_GAP 100000000ULL /* at most one lowering step in this time */
 #define HANDOVER_SHARE 4          /* a quarter of a tick after the tick, in case OBS runs it late */
 
+/* The allowance's rules at the mode's pace of lowering. */
+inline AudioAllowance sync_timing()
+{
+	AudioAllowance a = {};
+	a.cut_step = SYNC_CUT_STEP;
+	a.cut_gap = SYNC_CUT_GAP;
+	return a;
+}
+
 struct SyncDelay {
-	int64_t delay;           /* ns added to the timeline, for pictures and sound */
-	int64_t drop_pending;    /* frames of sound still to cut for the current step */
-	uint64_t quiet_start;    /* start of the current quiet period */
-	int64_t quiet_max_need;  /* largest need (lateness, or lateness + lead) since quiet_start */
-	int64_t lower_to;        /* a lowering under way towards this, or -1 */
-	uint64_t last_cut;       /* when the last lowering step began */
-	uint64_t next_pts;       /* where the last sound block handed on ends */
-	uint64_t last_log;       /* when the delay was last reported */
-	uint64_t dropped_blocks; /* sound blocks dropped past the bound */
-	bool continuing;         /* next_pts holds (the last block was handed on) */
-	bool started;            /* a picture or block was handed on */
-	bool sound_started;      /* a block was handed on */
-	bool dropping;           /* past the bound: dropping sound until one is in time */
-	bool log_pending;        /* a change not reported yet */
+	AudioAllowance timing = sync_timing(); /* the delay is timing.allowance; timing.started: sound was handed on */
+	bool started = false;                  /* a picture or block was handed on */
 };
 
 struct SyncPicture {
