@@ -1,5 +1,7 @@
 #include "sync-delay.h"
 
+#include "sound-steps.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -77,6 +79,8 @@ struct Stream {
 		}
 	}
 
+	size_t handed_count() const { return sounds.size(); }
+
 	/* Signed step between the end of handed block i-1 and the start of i. */
 	int64_t step(size_t i) const
 	{
@@ -99,18 +103,6 @@ struct Stream {
 		return INT64_MIN;
 	}
 };
-
-void expect_continuous(const Stream &st, size_t from, const std::vector<size_t> &except = {})
-{
-	for (size_t i = from < 1 ? 1 : from; i < st.sounds.size(); i++) {
-		bool listed = false;
-		for (size_t e : except)
-			listed |= e == i;
-		if (!listed) {
-			EXPECT_LE(std::llabs(st.step(i)), 1000) << "block " << i;
-		}
-	}
-}
 
 /* Each picture is presented at its time plus the same delay as the sound
  * taken at its time, within `slack`, from picture `from` on. */
