@@ -23,6 +23,10 @@
  *   - the flash's picture against its burst, as OBS presents them (the time
  *     OBS took the flashed picture; the OBS time the burst starts at in the
  *     source's audio), median and worst after 10 s;
+ *   - the same in OBS's output, where a recording or a stream takes them: the
+ *     timestamp of the output picture of the tick that took the flash (the
+ *     video frame time, read in the frame filter) against the burst's in the
+ *     main mix (an audio output callback), median and worst after 10 s;
  *   - the allowance over time (every 10 s), and its largest value; with the
  *     mode on, the delay it adds to pictures and sound instead;
  *   - the audio clock above the pictures' clock (every 10 s): how much of the
@@ -117,6 +121,7 @@ struct Notes {
 	};
 	std::vector<Allowance> allowance;
 	SyncMarks marks;
+	SyncMarks output; /* the same marks in OBS's output and main mix */
 	uint64_t last_audio_ts = 0;
 	int64_t clock_offset = 0; /* the audio clock's, at the last block */
 	uint32_t last_frames = 0;
@@ -197,6 +202,7 @@ const char filter_id[] = "ostrelin_bench_jitter_shown";
 obs_source_frame *on_shown(void *, obs_source_frame *frame)
 {
 	sync_marks_note_picture(&g_notes.marks, frame, os_gettime_ns());
+	sync_marks_note_picture(&g_notes.output, frame, obs_get_video_frame_time());
 	return frame;
 }
 
@@ -216,6 +222,9 @@ struct RowFigures {
 	double mark_median_ms = 0;    /* burst minus flash */
 	double mark_worst_ms = 0;
 	size_t marks = 0;
+	double out_median_ms = 0; /* the same in OBS's output */
+	double out_worst_ms = 0;
+	size_t out_marks = 0;
 	unsigned long long dropped = 0;
 	unsigned long long shown = 0;
 	unsigned long long sent = 0;
@@ -312,6 +321,15 @@ RowFigures figures(uint64_t start, const LogCapture &log)
 		f.mark_median_ms = (double)offsets[offsets.size() / 2] / 1e6;
 		f.mark_worst_ms = (double)offsets.back() / 1e6;
 	}
+	std::vector<int64_t> out = sync_mark_offsets(&g_notes.output, settled);
+	f.out_marks = out.size();
+	if (getenv("OSTRELIN_BENCH_VERBOSE"))
+		fprintf(stderr, "output: %zu flashes, %zu bursts\n", g_notes.output.flashes.size(),
+			g_notes.output.bursts.size());
+	if (!out.empty()) {
+		f.out_median_ms = (double)out[out.size() / 2] / 1e6;
+		f.out_worst_ms = (double)out.back() / 1e6;
+	}
 	std::lock_guard<std::mutex> marks_guard(g_notes.marks.lock);
 	const std::set<int> &pictures = g_notes.marks.pictures;
 	f.shown = pictures.size();
@@ -370,6 +388,7 @@ int run_row(int net_index, Timing timing, int seconds)
 	obs_source_add_audio_capture_callback(source, sync_marks_note_audio, &g_notes.marks);
 	obs_sceneitem_t *item = obs_scene_add(scene, source);
 	obs_video_info ovi = {};
+	audio_output_connect(obs_get_audio(), 0, nullptr, sync_marks_note_mix, &g_notes.output);
 	if (item && obs_get_video_info(&ovi)) {
 		vec2 bounds = {{{(float)ovi.base_width, (float)ovi.base_height}}};
 		obs_sceneitem_set_bounds_type(item, OBS_BOUNDS_SCALE_INNER);
@@ -378,6 +397,7 @@ int run_row(int net_index, Timing timing, int seconds)
 	uint64_t start = os_gettime_ns();
 	std::this_thread::sleep_for(std::chrono::seconds(seconds));
 
+	audio_output_disconnect(obs_get_audio(), 0, sync_marks_note_mix, &g_notes.output);
 	obs_sceneitem_remove(item);
 	obs_source_remove_audio_capture_callback(source, sync_marks_note_audio, &g_notes.marks);
 	frame_filter_detach(source, filter);
@@ -393,11 +413,11 @@ int run_row(int net_index, Timing timing, int seconds)
 			if (line.text.rfind(LOGTEXT_PREFIX, 0) == 0 || line.text.find("audio") != std::string::npos)
 				fprintf(stderr, "%s\n", line.text.c_str());
 	}
-	printf("ROW|%d|%d|%d|%d|%ld|%ld|%ld|%.1f|%.1f|%.1f|%.1f|%.0f|%s|%s|%llu|%llu|%zu|%llu|%.1f|%.1f|%zu\n",
+	printf("ROW|%d|%d|%d|%d|%ld|%ld|%ld|%.1f|%.1f|%.1f|%.1f|%.0f|%s|%s|%llu|%llu|%zu|%llu|%.1f|%.1f|%zu|%.1f|%.1f|%zu\n",
 	       net_index, (int)timing, f.buffering_ms, f.buffering_lines, f.breaks, f.breaks_per_10s, f.phone_breaks,
 	       f.break_max_ms, f.av_median_ms, f.av_max_ms, f.av_over, f.allowance_max_ms, f.allowance_series.c_str(),
-	       f.clock_series.c_str(), f.dropped, f.shown, f.blocks, f.sent, f.mark_median_ms, f.mark_worst_ms,
-	       f.marks);
+	       f.clock_series.c_str(), f.dropped, f.shown, f.blocks, f.sent, f.mark_median_ms, f.mark_worst_ms, f.marks,
+	       f.out_median_ms, f.out_worst_ms, f.out_marks);
 	fflush(stdout);
 	return 0;
 }
@@ -414,6 +434,8 @@ struct Row {
 	unsigned long long sent;
 	double mark_median, mark_worst;
 	size_t marks;
+	double out_median, out_worst;
+	size_t out_marks;
 };
 
 bool parse_row(const std::string &line, Row *r)
@@ -422,11 +444,12 @@ bool parse_row(const std::string &line, Row *r)
 	/* The series holds spaces: it is read up to the next bar. */
 	int n = sscanf(
 		line.c_str(),
-		"ROW|%d|%d|%d|%d|%ld|%ld|%ld|%lf|%lf|%lf|%lf|%lf|%255[^|]|%255[^|]|%llu|%llu|%zu|%llu|%lf|%lf|%zu",
+		"ROW|%d|%d|%d|%d|%ld|%ld|%ld|%lf|%lf|%lf|%lf|%lf|%255[^|]|%255[^|]|%llu|%llu|%zu|%llu|%lf|%lf|%zu|%lf|%lf|%zu",
 		&net, &timing, &r->buffering_ms, &r->buffering_lines, &r->breaks, &r->breaks_per_10s, &r->phone_breaks,
 		&r->break_max, &r->av_median, &r->av_max, &r->av_over, &r->allowance_max, r->series, r->clock_series,
-		&r->dropped, &r->shown, &r->blocks, &r->sent, &r->mark_median, &r->mark_worst, &r->marks);
-	r->ok = n == 21;
+		&r->dropped, &r->shown, &r->blocks, &r->sent, &r->mark_median, &r->mark_worst, &r->marks,
+		&r->out_median, &r->out_worst, &r->out_marks);
+	r->ok = n == 24;
 	return r->ok;
 }
 
@@ -468,24 +491,27 @@ int run_all(BenchReport &report, int seconds)
 	report.line("A/V: audio minus picture timestamp handed to OBS for the same phone time (with the mode, OBS");
 	report.line("shows a picture at its hand-over, not at that timestamp: see flash/burst);");
 	report.line("flash/burst: the burst's OBS time minus when OBS took the flashed picture, after 10 s;");
+	report.line("output: the same in OBS's output (raw video, main mix), as a recording takes them;");
 	report.line("delay: the allowance, or with the mode on the delay it adds to pictures and sound");
-	report.line("%-33s %-10s %9s %6s %8s %5s %15s %15s %11s %s", "network", "timing", "buffering", "breaks",
-		    "per 10 s", "phone", "A/V median/max", "flash/burst", "shown", "delay every 10 s (ms)");
+	report.line("%-33s %-10s %9s %6s %8s %5s %15s %15s %15s %11s %s", "network", "timing", "buffering", "breaks",
+		    "per 10 s", "phone", "A/V median/max", "flash/burst", "output", "shown", "delay every 10 s (ms)");
 	int worst_buffering = 0, smooth_buffering = 0;
 	long worst_breaks_10s = 0, smooth_breaks = 0;
 	double steady_allowance = 0, steady_delay = 0;
 	double worst_av_over = -1e9;
 	double smooth_lost = 0, smooth_median = 0, smooth_worst = 0;
+	double out_median = 0, out_worst = 0;
+	bool out_missing = false;
 	for (int n = 0; n < network_count; n++) {
 		for (int t = 0; t < timing_count; t++) {
 			const Row &r = rows[n][t];
 			if (!r.ok)
 				return report.cannot_run("a row did not report");
-			report.line("%-33s %-10s %6d ms %6ld %8ld %5ld %6.1f/%6.1f ms %6.1f/%6.1f ms %5llu/%-5llu %s "
-				    "(max %.0f, dropped %llu)",
+			report.line("%-33s %-10s %6d ms %6ld %8ld %5ld %6.1f/%6.1f ms %6.1f/%6.1f ms %6.1f/%6.1f ms "
+				    "%5llu/%-5llu %s (max %.0f, dropped %llu)",
 				    networks[n].label, timing_names[t], r.buffering_ms, r.breaks, r.breaks_per_10s,
-				    r.phone_breaks, r.av_median, r.av_max, r.mark_median, r.mark_worst, r.shown, r.sent,
-				    r.series, r.allowance_max, r.dropped);
+				    r.phone_breaks, r.av_median, r.av_max, r.mark_median, r.mark_worst, r.out_median,
+				    r.out_worst, r.shown, r.sent, r.series, r.allowance_max, r.dropped);
 			if (t == allowance)
 				report.line("%-33s %-10s audio clock above the pictures' every 10 s (ms): %s", "", "",
 					    r.clock_series);
@@ -506,6 +532,10 @@ int run_all(BenchReport &report, int seconds)
 						 r.sent ? 100.0 * (double)(r.sent - r.shown) / (double)r.sent : 100.0);
 				smooth_median = std::max(smooth_median, std::fabs(r.mark_median));
 				smooth_worst = std::max(smooth_worst, std::fabs(r.mark_worst));
+				if (r.out_marks < (size_t)(seconds - 10) / 2)
+					out_missing = true;
+				out_median = std::max(out_median, std::fabs(r.out_median));
+				out_worst = std::max(out_worst, std::fabs(r.out_worst));
 				if (n == 0)
 					steady_delay = r.allowance_max;
 			}
@@ -532,6 +562,14 @@ int run_all(BenchReport &report, int seconds)
 	report.judge("smooth: pictures sent but not shown, worst network (%)", smooth_lost, {1, 5});
 	report.judge("smooth: flash to burst at the median, worst network (ms)", smooth_median, {33, 50});
 	report.judge("smooth: flash to burst at worst, any network (ms)", smooth_worst, {50, 100});
+	/* Half a tick at 30 fps: a recording keeps each sound with its own picture. */
+	if (out_missing) {
+		report.figure("smooth: flash to burst in OBS's output", "%s", "too few pairs");
+	} else {
+		report.judge("smooth: flash to burst in OBS's output at the median, worst network (ms)", out_median,
+			     {17, 33});
+		report.judge("smooth: flash to burst in OBS's output at worst, any network (ms)", out_worst, {17, 33});
+	}
 	report.judge("smooth: OBS audio buffering added, any network (ms)", smooth_buffering, {0, 22});
 	report.judge("smooth: audio breaks over 1 ms after the first 10 s, worst network", (double)smooth_breaks,
 		     {0, 3});

@@ -33,19 +33,33 @@ void sync_marks_note_picture(SyncMarks *marks, const obs_source_frame *frame, ui
 		marks->flashes.push_back(now);
 }
 
-void sync_marks_note_audio(void *param, obs_source_t *, const audio_data *audio, bool)
+namespace {
+
+/* The start of each burst in 48 kHz float samples that begin at `timestamp`. */
+void note_bursts(SyncMarks *marks, const uint8_t *data, uint32_t frames, uint64_t timestamp)
 {
-	auto *marks = static_cast<SyncMarks *>(param);
-	const float *samples = reinterpret_cast<const float *>(audio->data[0]);
+	const float *samples = reinterpret_cast<const float *>(data);
 	std::lock_guard<std::mutex> guard(marks->lock);
-	for (uint32_t i = 0; samples && i < audio->frames; i++) {
+	for (uint32_t i = 0; samples && i < frames; i++) {
 		if (std::fabs(samples[i]) < 0.25f)
 			continue;
-		uint64_t t = audio->timestamp + (uint64_t)i * 1000000000ull / 48000;
+		uint64_t t = timestamp + (uint64_t)i * 1000000000ull / 48000;
 		if (t >= marks->from && (marks->last_loud == 0 || t - marks->last_loud > burst_quiet_ns))
 			marks->bursts.push_back(t);
 		marks->last_loud = t;
 	}
+}
+
+} // namespace
+
+void sync_marks_note_audio(void *param, obs_source_t *, const audio_data *audio, bool)
+{
+	note_bursts(static_cast<SyncMarks *>(param), audio->data[0], audio->frames, audio->timestamp);
+}
+
+void sync_marks_note_mix(void *param, size_t, audio_data *audio)
+{
+	note_bursts(static_cast<SyncMarks *>(param), audio->data[0], audio->frames, audio->timestamp);
 }
 
 std::vector<int64_t> sync_mark_offsets(SyncMarks *marks, uint64_t after)

@@ -6,6 +6,7 @@
  * (the OBS time the burst starts at), then paired: each flash with the
  * nearest burst. */
 
+#include <media-io/audio-io.h>
 #include <obs.h>
 
 #include <cstdint>
@@ -27,6 +28,10 @@ void sync_marks_note_picture(SyncMarks *marks, const obs_source_frame *frame, ui
 
 /* An obs_source_audio_capture_t for a 48 kHz source; `param` is the marks. */
 void sync_marks_note_audio(void *param, obs_source_t *source, const audio_data *audio, bool muted);
+
+/* An audio_output_callback_t for OBS's main mix (48 kHz float): the bursts
+ * at the timestamps a recording takes; `param` is the marks. */
+void sync_marks_note_mix(void *param, size_t mix_idx, audio_data *audio);
 
 /* For each flash from `after` on, the burst nearest to it minus the flash
  * (ns), when that is within half the marks' second; sorted by size, smallest
