@@ -41,12 +41,11 @@ failures=$out/failures.txt
 jobs=$(nproc)
 labels='libobs|real-obs'
 
-cmake -S . -B build/release -G Ninja -DOSTRELIN_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --preset release >/dev/null
 cmake --build build/release -j "$jobs" >/dev/null
 if [ "$root_runs" -gt 0 ]; then
 	scripts/debian-root.sh obs32 run sh -ec "cd /src
-		cmake -S . -B build/obs32 -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSTRELIN_WERROR=ON \
-			-DOSTRELIN_BENCH=OFF >/dev/null
+		cmake --preset obs32 >/dev/null
 		cmake --build build/obs32 -j $jobs >/dev/null"
 fi
 
@@ -75,7 +74,7 @@ for i in $(seq "$root_runs"); do round "obs32 #$i" "$out/obs32-$i.log" in_root; 
 for i in $(seq "$busy_runs"); do
 	# A build from scratch beside the tests, for as long as they run.
 	rm -rf "$out/busy-build"
-	cmake -S . -B "$out/busy-build" -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
+	cmake --preset busy >/dev/null
 	(while cmake --build "$out/busy-build" -j "$jobs" >/dev/null 2>&1; do cmake --build "$out/busy-build" --target clean >/dev/null; done) &
 	builder=$!
 	round "busy #$i" "$out/busy-$i.log" here
