@@ -196,6 +196,11 @@ stage_release-run() {
 		sh "$log"
 	check "scripts/run.sh builds the plug-in, the reference sender and the headless host after it" \
 		sh -c 'scripts/run.sh --build-only </dev/null >>"$1" 2>&1 || { tail -n 30 "$1"; exit 1; }' sh "$log"
+	# The same where build/release was last configured with the tools off,
+	# as a release script once left it: the preset turns them on again.
+	check "scripts/run.sh builds the tools in a build/release configured without them" \
+		sh -c 'cmake -S . -B build/release -DOSTRELIN_TOOLS=OFF >>"$1" 2>&1 &&
+			scripts/run.sh --build-only </dev/null >>"$1" 2>&1 || { tail -n 30 "$1"; exit 1; }' sh "$log"
 }
 
 # The plug-in against OBS 30.2.3 (Debian 13) and OBS 32.2.2 (Debian
