@@ -16,6 +16,7 @@
 # the totals; exits 1 when any test failed. Logs in build/repeat/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/lib/common.sh
 
 runs=30
 root_runs=30
@@ -54,16 +55,15 @@ round() {
 	local name=$1 log=$2 started=$SECONDS
 	shift 2
 	"$@" </dev/null >"$log" 2>&1 || true
-	local summary
-	summary=$(grep -E 'tests passed, [0-9]+ tests failed out of' "$log" | tail -n 1 || true)
-	if [ -z "$summary" ]; then
+	local passed fails
+	if ! read -r passed fails < <(ctest_counts "$log"); then
 		echo "$name (no summary: see $log)" | tee -a "$failures"
 		return
 	fi
 	sed -nE 's/^[[:space:]]*[0-9]+ - ([^ ]+) .*/\1/p' "$log" | while read -r test; do
 		echo "$name $test" | tee -a "$failures"
 	done
-	echo "$name: $summary ($((SECONDS - started)) s)"
+	echo "$name: $passed passed, $fails failed ($((SECONDS - started)) s)"
 }
 
 here() { unshare --net sh -c 'ip link set lo up && exec "$@"' sh ctest --test-dir build/release -j "$jobs" -L "$labels"; }
