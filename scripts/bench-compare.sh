@@ -43,7 +43,7 @@ done
 scripts/setup.sh
 
 dir=build/compare
-cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSTRELIN_TESTS=OFF >/dev/null
+cmake --preset compare >/dev/null
 cmake --build "$dir" -j 2 --target bench-media-source bench-sources bench-soak
 
 # Runs one benchmark under Xvfb, its output also in $dir/<name>.log; returns

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the benchmarks in release (RelWithDebInfo, in build/bench) and runs
+# Builds the benchmarks in release (RelWithDebInfo, in build/bench: the preset
+# "bench") and runs
 # them. Each one prints what it measured, its reference measured in the same
 # run, the figures, and each ratio against its target; a summary of all of
 # them follows. The benchmarks are not tests: a ratio a little off its target
@@ -12,8 +13,7 @@ scripts/setup.sh
 
 dir=build/bench
 # Tools on: bench-jitter runs the reference sender.
-cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSTRELIN_BENCH=ON -DOSTRELIN_TESTS=OFF \
-	-DOSTRELIN_TOOLS=ON >/dev/null
+cmake --preset bench >/dev/null
 cmake --build "$dir" -j 2 --target bench-decode bench-delivery bench-stop bench-holds bench-refused-connect \
 	bench-jitter
 
@@ -57,8 +57,7 @@ run_bench bench-jitter yes
 
 # The same socket layer built for Windows, under Wine.
 windows_dir=build/windows-tests
-cmake -S tests/windows -B "$windows_dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
-	-DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S tests/windows --preset windows-tests >/dev/null
 cmake --build "$windows_dir" -j 2 --target bench-refused-connect
 cat >"$dir/wine-bench" <<WINE
 #!/bin/sh

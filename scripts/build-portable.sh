@@ -17,17 +17,17 @@
 # stripped; SOURCE_DATE_EPOCH, when set, dates the tarball's files.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/lib/common.sh
 
 scripts/setup.sh
 ffmpeg=$(scripts/build-ffmpeg.sh linux)
 
 out=build/portable
-cmake -S . -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOSTRELIN_WERROR=ON -DOSTRELIN_PORTABLE=ON \
-	-DOSTRELIN_FFMPEG_DIR="$ffmpeg" -DOSTRELIN_OBS_INCLUDE_DIR=/usr/include/obs >/dev/null
+cmake --preset portable -DOSTRELIN_FFMPEG_DIR="$ffmpeg" >/dev/null
 cmake --build "$out" -j "$(nproc)" --target ostrelin
 strip --strip-unneeded --remove-section=.comment "$out/ostrelin.so"
 
-version=$(sed -nE 's/^project\(ostrelin VERSION ([0-9.]+).*/\1/p' CMakeLists.txt)
+version=$(ostrelin_version)
 name=ostrelin-$version-linux-x86_64
 stage=$out/package/$name
 rm -rf "$out/package" "$out"/ostrelin-*-linux-x86_64.tar.xz

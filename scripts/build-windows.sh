@@ -22,6 +22,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+. scripts/lib/common.sh
 
 scripts/setup.sh
 
@@ -37,23 +38,15 @@ fi
 
 ffmpeg=$(scripts/build-ffmpeg.sh windows)
 
-# The headers: libobs 29.0.2's unless the arguments name others (given
-# explicitly, so that a folder an earlier run left in the cache is not reused).
-sdk_args=(-DOSTRELIN_FFMPEG_DIR="$ffmpeg")
-case " $* " in
-*" -DOSTRELIN_OBS_INCLUDE_DIR="*) ;;
-*) sdk_args+=(-DOSTRELIN_OBS_INCLUDE_DIR=/usr/include/obs) ;;
-esac
-
+# The headers: libobs 29.0.2's (the preset names them, so a folder an earlier
+# run left in the cache is not reused) unless the arguments name others.
 out=build/windows
-cmake -S . -B "$out" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
-	-DCMAKE_BUILD_TYPE=Release -DOSTRELIN_WERROR=ON -DOSTRELIN_TESTS=OFF -DOSTRELIN_TOOLS=OFF \
-	-DOSTRELIN_BENCH=OFF "${sdk_args[@]}" "$@" >/dev/null
+cmake --preset windows -DOSTRELIN_FFMPEG_DIR="$ffmpeg" "$@" >/dev/null
 cmake --build "$out" -j "$(nproc)"
 
 tests/windows/check-dll.sh "$out/ostrelin.dll" cmake/windows/ostrelin.def
 
-version=$(sed -nE 's/^project\(ostrelin VERSION ([0-9.]+).*/\1/p' CMakeLists.txt)
+version=$(ostrelin_version)
 obs_include=$(sed -nE 's/^OSTRELIN_OBS_INCLUDE_DIR:[A-Z]+=//p' "$out/CMakeCache.txt")
 
 # The licences and the notice, in both packages.

@@ -30,6 +30,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
+. scripts/lib/common.sh
 stamp=.ostrelin-root
 
 usage() {
@@ -164,9 +165,10 @@ check() {
 	in_root dpkg-query -W -f='${Package} ${Version}\n' obs-studio libobs-dev libavcodec-dev g++ |
 		sed "s/^/$name root: /"
 	local started=$SECONDS
+	# The preset of the root's name (CMakePresets.json), read by the root's
+	# own CMake.
 	if ! in_root --net-isolated sh -ec "cd /src
-		cmake -S . -B build/$name -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSTRELIN_WERROR=ON \
-			-DOSTRELIN_BENCH=OFF >/dev/null
+		cmake --preset $name >/dev/null
 		cmake --build build/$name -j $jobs"; then
 		echo "$name build: FAILED"
 		echo "$name: 0 passed, 1 failed"
@@ -178,15 +180,12 @@ check() {
 	in_root --net-isolated ctest --test-dir "/src/build/$name" -j "$jobs" --output-on-failure </dev/null | tee "$log" ||
 		status=1
 	echo "$name tests: $((SECONDS - started)) s"
-	local line total fails
-	line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1 || true)
-	if [ -z "$line" ]; then
+	local passed fails
+	if ! read -r passed fails < <(ctest_counts "$log"); then
 		echo "$name: 1 passed, 1 failed"
 		return 1
 	fi
-	total=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line")
-	fails=$(sed -E 's/.* ([0-9]+) tests failed.*/\1/' <<<"$line")
-	echo "$name: $((total - fails + 1)) passed, $fails failed"
+	echo "$name: $((passed + 1)) passed, $fails failed"
 	return $status
 }
 

@@ -45,9 +45,7 @@ done
 [ "$setup" = no ] || scripts/setup.sh
 
 dir=build/fuzz
-cmake -S . -B "$dir" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
-	-DOSTRELIN_WERROR=ON -DOSTRELIN_SANITIZE=address,undefined -DOSTRELIN_FUZZ=ON -DOSTRELIN_TESTS=OFF \
-	-DOSTRELIN_TOOLS=OFF -DOSTRELIN_BENCH=OFF >/dev/null
+cmake --preset fuzz >/dev/null
 cmake --build "$dir" -j 2 --target "${targets[@]}"
 
 # The adb target's loopback server thread lives for the whole run, by design.

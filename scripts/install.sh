@@ -62,10 +62,16 @@ manifest="$build/data/manifest.json"
 if [ ! -f "$module" ] || [ ! -f "$manifest" ]; then
 	echo "No module in $build yet: building it first."
 	mkdir -p "$build"
-	generator=()
-	! command -v ninja >/dev/null || generator=(-G Ninja)
-	if ! cmake -S "$repo" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DOSTRELIN_TESTS=OFF \
-		-DOSTRELIN_TOOLS=OFF -DOSTRELIN_BENCH=OFF </dev/null >"$build/configure.log" 2>&1; then
+	# CMakePresets.json's "user", with Ninja when it is there. CMake before
+	# 3.25 (Ubuntu 22.04's) reads no presets of this version: the same
+	# options are given there by hand.
+	! command -v ninja >/dev/null || export CMAKE_GENERATOR=Ninja
+	configure=(cmake --preset user -B "$(realpath "$build")")
+	if ! (cd "$repo" && cmake --list-presets) >/dev/null 2>&1; then
+		configure=(cmake -S "$repo" -B "$(realpath "$build")" -DCMAKE_BUILD_TYPE=Release -DOSTRELIN_TESTS=OFF -DOSTRELIN_TOOLS=OFF
+			-DOSTRELIN_BENCH=OFF)
+	fi
+	if ! (cd "$repo" && "${configure[@]}") </dev/null >"$build/configure.log" 2>&1; then
 		tail -n 15 "$build/configure.log"
 		cat >&2 <<'NEEDED'
 install.sh: CMake could not configure the build. It needs a C++ compiler, CMake, pkg-config and

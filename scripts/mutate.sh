@@ -85,8 +85,9 @@ fi
 # would otherwise stop the build, and a build stopped is no test catching it.
 # A mutant that does not compile at all is reported as "does not build".
 configure() {
-	nice -n 10 cmake -S "$tree" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSTRELIN_WERROR=OFF \
-		-DOSTRELIN_BENCH=OFF >"$logs/configure.log" 2>&1
+	local dir
+	dir=$(realpath -m "$build")
+	(cd "$tree" && nice -n 10 cmake --preset mutate -B "$dir") >"$logs/configure.log" 2>&1
 }
 build_tree() {
 	nice -n 10 cmake --build "$build" -j2 </dev/null

@@ -18,6 +18,7 @@
 # SOURCE_DATE_EPOCH, when set, dates the changelog.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
+. "$repo/scripts/lib/common.sh"
 build=$repo/build/portable
 out=$repo/build/packages
 while [ $# -gt 0 ]; do
@@ -38,7 +39,7 @@ if [ ! -f "$build/ostrelin.so" ] || [ ! -f "$build/licences/NOTICE.txt" ]; then
 	"$repo/scripts/build-portable.sh" </dev/null >&2
 fi
 
-upstream=$(sed -nE 's/^project\(ostrelin VERSION ([0-9.]+).*/\1/p' "$repo/CMakeLists.txt")
+upstream=$(ostrelin_version)
 version=$upstream-1
 arch=amd64
 multiarch=x86_64-linux-gnu

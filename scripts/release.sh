@@ -15,9 +15,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
+. scripts/lib/common.sh
 
 scripts/setup.sh
-version=$(sed -nE 's/^project\(ostrelin VERSION ([0-9.]+).*/\1/p' CMakeLists.txt)
+version=$(ostrelin_version)
 dist=build/dist/ostrelin-$version
 rm -rf "$dist"
 mkdir -p "$dist"

@@ -16,6 +16,7 @@
 # the totals; exits 1 when any test failed. Logs in build/repeat/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/lib/common.sh
 
 runs=30
 root_runs=30
@@ -41,12 +42,11 @@ failures=$out/failures.txt
 jobs=$(nproc)
 labels='libobs|real-obs'
 
-cmake -S . -B build/release -G Ninja -DOSTRELIN_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --preset release >/dev/null
 cmake --build build/release -j "$jobs" >/dev/null
 if [ "$root_runs" -gt 0 ]; then
 	scripts/debian-root.sh obs32 run sh -ec "cd /src
-		cmake -S . -B build/obs32 -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSTRELIN_WERROR=ON \
-			-DOSTRELIN_BENCH=OFF >/dev/null
+		cmake --preset obs32 >/dev/null
 		cmake --build build/obs32 -j $jobs >/dev/null"
 fi
 
@@ -55,16 +55,15 @@ round() {
 	local name=$1 log=$2 started=$SECONDS
 	shift 2
 	"$@" </dev/null >"$log" 2>&1 || true
-	local summary
-	summary=$(grep -E 'tests passed, [0-9]+ tests failed out of' "$log" | tail -n 1 || true)
-	if [ -z "$summary" ]; then
+	local passed fails
+	if ! read -r passed fails < <(ctest_counts "$log"); then
 		echo "$name (no summary: see $log)" | tee -a "$failures"
 		return
 	fi
 	sed -nE 's/^[[:space:]]*[0-9]+ - ([^ ]+) .*/\1/p' "$log" | while read -r test; do
 		echo "$name $test" | tee -a "$failures"
 	done
-	echo "$name: $summary ($((SECONDS - started)) s)"
+	echo "$name: $passed passed, $fails failed ($((SECONDS - started)) s)"
 }
 
 here() { unshare --net sh -c 'ip link set lo up && exec "$@"' sh ctest --test-dir build/release -j "$jobs" -L "$labels"; }
@@ -75,7 +74,7 @@ for i in $(seq "$root_runs"); do round "obs32 #$i" "$out/obs32-$i.log" in_root; 
 for i in $(seq "$busy_runs"); do
 	# A build from scratch beside the tests, for as long as they run.
 	rm -rf "$out/busy-build"
-	cmake -S . -B "$out/busy-build" -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
+	cmake --preset busy >/dev/null
 	(while cmake --build "$out/busy-build" -j "$jobs" >/dev/null 2>&1; do cmake --build "$out/busy-build" --target clean >/dev/null; done) &
 	builder=$!
 	round "busy #$i" "$out/busy-$i.log" here

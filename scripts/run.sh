@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Shows the Ostrelin plug-in at work inside a headless OBS: installs what is
-# needed, builds (build/release, the same configuration as scripts/test.sh),
-# and runs the plug-in in libobs under Xvfb against a phone.
+# needed, builds (build/release, CMakePresets.json's "release", the same
+# build as scripts/test.sh's), and runs the plug-in in libobs under Xvfb
+# against a phone.
 #
 #   scripts/run.sh                          the reference sender on loopback
 #                                           (moving test picture with a tone)
@@ -12,6 +13,7 @@
 #   options for all: --seconds N (default 10), --png PATH (default
 #   ./ostrelin-last-picture.png), --width W --height H (the OBS canvas),
 #   --quiet, --verbose
+#   scripts/run.sh --build-only             sets up and builds, runs nothing
 #
 # The exit status is the host's: 0 when OBS received pictures and audio and
 # the last picture was written as PNG.
@@ -21,11 +23,12 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 build="$repo/build/release"
 
 usage() {
-	sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'
+	sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'
 }
 
 host_args=()
 phone_given=false
+build_only=false
 while [ $# -gt 0 ]; do
 	case "$1" in
 	-h | --help)
@@ -48,6 +51,10 @@ while [ $# -gt 0 ]; do
 		host_args+=("$1" "$2")
 		shift 2
 		;;
+	--build-only)
+		build_only=true
+		shift
+		;;
 	--quiet | --verbose)
 		host_args+=("$1")
 		shift
@@ -61,13 +68,16 @@ done
 
 "$repo/scripts/setup.sh" </dev/null
 
-# One build at a time in build/release (a second run waits here).
+# One build at a time in build/release (a second run waits here). The
+# preset names every option, so whatever configured the folder before, the
+# tools are built.
 mkdir -p "$build"
 exec 9>"$build/.run.lock"
 flock 9
-cmake -S "$repo" -B "$build" -G Ninja -DOSTRELIN_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo </dev/null >/dev/null
+(cd "$repo" && cmake --preset release </dev/null >/dev/null)
 cmake --build "$build" -j "$(nproc)" --target ostrelin ostrelin-sender ostrelin-obs-host </dev/null
 flock -u 9
+! $build_only || exit 0
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/ostrelin-run-XXXXXX")
 sender_pid=""

@@ -21,213 +21,297 @@
 # each fuzz target (clang,
 # libFuzzer, ASan + UBSan) for 20 s from its committed corpus, which keeps
 # every input that once crashed one.
+#
+#   scripts/test.sh                 every stage, in the order of --list
+#   scripts/test.sh --only STAGE    one stage (repeatable); a stage that uses
+#                                   another's build (dll-e2e, release-run,
+#                                   portable, packages) takes it as it is
+#   scripts/test.sh --list          the stages
+#
+# Each build is CMakePresets.json's preset of its folder's name. A build that
+# fails fails its stage, with its reason, and the other stages still run. The
+# last lines name the failed stages, then "all: N passed, M failed".
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/lib/common.sh
+
+stages=(format docs windows wine installer release dll-e2e release-run obs30 obs32 portable packages asan tsan fuzz)
+usage() {
+	sed -n '2,/^set -euo/p' "$0" | sed '$d' | sed 's/^# \{0,1\}//'
+}
+only=()
+while [ $# -gt 0 ]; do
+	case "$1" in
+	--list)
+		printf '%s\n' "${stages[@]}"
+		exit 0
+		;;
+	--only)
+		[ $# -ge 2 ] || { echo "test.sh: --only needs a stage (see --list)" >&2; exit 2; }
+		case " ${stages[*]} " in
+		*" $2 "*) only+=("$2") ;;
+		*) echo "test.sh: no stage $2 (see --list)" >&2; exit 2 ;;
+		esac
+		shift 2
+		;;
+	-h | --help)
+		usage
+		exit 0
+		;;
+	*)
+		echo "test.sh: unknown option $1 (see --help)" >&2
+		exit 2
+		;;
+	esac
+done
+[ ${#only[@]} -gt 0 ] || only=("${stages[@]}")
 
 scripts/setup.sh
 
 jobs=$(nproc)
-failed=0
-passed_total=0
-failed_total=0
+CHECKS_SAY_OK=yes
+# Set when a runner fails without a count to show it (its exit status only).
+status=0
+# The reason a build stopped the current stage, if one did.
+stage_reason=""
 
-configure_and_build() {
-	local dir=$1
-	shift
-	cmake -S . -B "$dir" -G Ninja -DOSTRELIN_WERROR=ON "$@" >/dev/null
-	cmake --build "$dir" -j "$jobs"
+# build PRESET: configures and builds the preset's folder, its output in
+# build/PRESET-build.log; on failure the stage's reason is set and a failure
+# counted.
+build() {
+	local preset=$1 log=build/$1-build.log
+	mkdir -p build
+	if cmake --preset "$preset" >"$log" 2>&1 && cmake --build "build/$preset" -j "$jobs" 2>&1 | tee -a "$log"; then
+		return 0
+	fi
+	tail -n 30 "$log"
+	stage_reason="build/$preset did not build (log: $log)"
+	check "build/$preset builds" false
+	return 1
 }
 
 run_ctest() {
 	local dir=$1
 	shift
-	local log="$dir/ctest-summary.log"
-	if ctest --test-dir "$dir" -j "$jobs" --output-on-failure "$@" </dev/null | tee "$log"; then :; else failed=1; fi
-	local line
-	line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1 || true)
-	if [ -n "$line" ]; then
-		local total fails
-		total=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line")
-		fails=$(sed -E 's/.* ([0-9]+) tests failed.*/\1/' <<<"$line")
-		passed_total=$((passed_total + total - fails))
-		failed_total=$((failed_total + fails))
-	fi
-}
-
-check_step() {
-	local name=$1
-	shift
-	if "$@"; then
-		passed_total=$((passed_total + 1))
-		echo "$name: ok"
+	local log="$dir/ctest-summary.log" counts
+	if ctest --test-dir "$dir" -j "$jobs" --output-on-failure "$@" </dev/null | tee "$log"; then :; else status=1; fi
+	if counts=$(ctest_counts "$log"); then
+		# shellcheck disable=SC2086 # two numbers
+		checks_add $counts
 	else
-		failed_total=$((failed_total + 1))
-		failed=1
-		echo "$name: FAILED"
+		check "ctest in $dir reports its tests" false
 	fi
 }
 
 # Adds the counts of a runner's last "<name>: N passed, M failed" line in a
 # log; a log without one counts as a failure.
 count_summary() {
-	local name=$1 log=$2 line
-	line=$(grep -E "^$name: [0-9]+ passed, [0-9]+ failed\$" "$log" | tail -n 1 || true)
-	if [ -z "$line" ]; then
-		failed_total=$((failed_total + 1))
-		failed=1
-		return
+	local counts
+	if counts=$(runner_counts "$1" "$2"); then
+		# shellcheck disable=SC2086
+		checks_add $counts
+	else
+		check "$1 reports its checks" false
 	fi
-	passed_total=$((passed_total + $(sed -E 's/.*: ([0-9]+) passed.*/\1/' <<<"$line")))
-	failed_total=$((failed_total + $(sed -E 's/.* ([0-9]+) failed$/\1/' <<<"$line")))
+}
+
+stage_format() {
+	format_check() {
+		git ls-files -- 'src/*.cpp' 'src/*.h' 'tools/*.cpp' 'tools/*.h' 'tests/*.cpp' 'tests/*.h' 'support/*.cpp' 'support/*.h' 'bench/*.cpp' 'bench/*.h' |
+			xargs -r clang-format --dry-run --Werror
+	}
+	check "clang-format" format_check
+}
+
+# The docs against the tree: the paths they name, the log lines they quote.
+stage_docs() {
+	mkdir -p build
+	python3 tests/docs/check-docs.py </dev/null | tee build/docs.log || status=1
+	count_summary docs build/docs.log
+	python3 tests/docs/check-docs.py --refuted </dev/null | tee build/docs-refuted.log || status=1
+	count_summary docs-refuted build/docs-refuted.log
+}
+
+stage_windows() {
+	check "windows DLL, zip and installer for OBS 29.0 to 32.2 (mingw-w64)" scripts/build-windows.sh
+	check "ostrelin.dll imports obs.dll and Windows' DLLs only, exports the module's names only" \
+		tests/windows/check-dll.sh build/windows/ostrelin.dll cmake/windows/ostrelin.def
+	check "obs.symbols exported by libobs 29.0.2" tests/windows/check-obs-exports.sh cmake/windows/obs.symbols \
+		/usr/lib/x86_64-linux-gnu/libobs.so.0
+	check "obs.symbols exported by libobs 32.2.2" tests/windows/check-obs-exports.sh cmake/windows/obs.symbols \
+		build/obs32-sdk/root/usr/lib/x86_64-linux-gnu/libobs.so.0
 }
 
 # The tests that need neither libobs nor FFmpeg, as Windows programs under
-# Wine; each GoogleTest case counts.
-run_wine_tests() {
-	local dir=build/windows-tests
-	# -U: the SDK folders go back to their defaults (libobs 29.0.2's and 32.2.2's
-	# headers, the static FFmpeg that scripts/build-windows.sh put in build/),
-	# whatever an earlier run left in the cache.
-	if ! cmake -S tests/windows -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
-		-DCMAKE_BUILD_TYPE=RelWithDebInfo -U 'OSTRELIN_*' >/dev/null || ! cmake --build "$dir" -j "$jobs"; then
-		echo "windows tests: build FAILED"
-		failed_total=$((failed_total + 1))
-		failed=1
+# Wine; each GoogleTest case counts. The preset (tests/windows) names every
+# SDK folder: libobs 29.0.2's and 32.2.2's headers, the static FFmpeg that
+# scripts/build-windows.sh put in build/.
+stage_wine() {
+	local dir=build/windows-tests log=build/windows-tests-build.log
+	mkdir -p build
+	if ! { cmake -S tests/windows --preset windows-tests >"$log" 2>&1 && cmake --build "$dir" -j "$jobs" 2>&1 | tee -a "$log"; }; then
+		tail -n 30 "$log"
+		stage_reason="build/windows-tests did not build (log: $log)"
+		check "build/windows-tests builds" false
 		return
 	fi
-	local log="$dir/wine-summary.log"
-	if tests/windows/run-under-wine.sh "$dir" </dev/null | tee "$log"; then :; else failed=1; fi
+	log="$dir/wine-summary.log"
+	if tests/windows/run-under-wine.sh "$dir" </dev/null | tee "$log"; then :; else status=1; fi
 	count_summary wine "$log"
+}
+
+# The installer under Wine: silent install, loading from where it installs,
+# upgrade, silent uninstall; each check counts.
+stage_installer() {
+	local log=build/windows-tests/installer-summary.log setup
+	mkdir -p build/windows-tests
+	setup=$(ls build/windows/ostrelin-*-windows-x64-setup.exe 2>/dev/null | head -n 1)
+	if tests/windows/check-installer.sh build/windows-tests build/windows/ostrelin.dll "${setup:-no-installer}" \
+		</dev/null | tee "$log"; then :; else status=1; fi
+	count_summary installer "$log"
+}
+
+stage_release() {
+	build release || return 0
+	run_ctest build/release
 }
 
 # The real ostrelin.dll under Wine beside a stand-in obs.dll of libobs 29.0.2,
 # 32.2.2 and 32.1.0 in turn, and no FFmpeg DLL, against the reference sender
 # running natively; each case counts.
-run_dll_e2e() {
+stage_dll-e2e() {
 	local log=build/windows-tests/dll-e2e-summary.log
+	mkdir -p build/windows-tests
 	if tests/windows/e2e/run-dll-e2e.sh build/windows-tests build/windows/ostrelin.dll \
-		build/release/tools/ostrelin-sender </dev/null | tee "$log"; then :; else failed=1; fi
+		build/release/tools/ostrelin-sender </dev/null | tee "$log"; then :; else status=1; fi
 	count_summary dll-e2e "$log"
 }
 
-# The installer under Wine: silent install, loading from where it installs,
-# upgrade, silent uninstall; each check counts.
-run_installer_test() {
-	local log=build/windows-tests/installer-summary.log setup
-	setup=$(ls build/windows/ostrelin-*-windows-x64-setup.exe 2>/dev/null | head -n 1)
-	if tests/windows/check-installer.sh build/windows-tests build/windows/ostrelin.dll "${setup:-no-installer}" \
-		</dev/null | tee "$log"; then :; else failed=1; fi
-	count_summary installer "$log"
+# A release made, then the README's main job: scripts/run.sh builds what it
+# runs in build/release, whatever the release left there (--build-only: the
+# running itself is the release stage's real-OBS and host tests' part).
+stage_release-run() {
+	local log=build/release-run.log
+	check "scripts/release.sh makes the release" sh -c 'scripts/release.sh </dev/null >"$1" 2>&1 || { tail -n 30 "$1"; exit 1; }' \
+		sh "$log"
+	check "scripts/run.sh builds the plug-in, the reference sender and the headless host after it" \
+		sh -c 'scripts/run.sh --build-only </dev/null >>"$1" 2>&1 || { tail -n 30 "$1"; exit 1; }' sh "$log"
+	# The same where build/release was last configured with the tools off,
+	# as a release script once left it: the preset turns them on again.
+	check "scripts/run.sh builds the tools in a build/release configured without them" \
+		sh -c 'cmake -S . -B build/release -DOSTRELIN_TOOLS=OFF >>"$1" 2>&1 &&
+			scripts/run.sh --build-only </dev/null >>"$1" 2>&1 || { tail -n 30 "$1"; exit 1; }' sh "$log"
 }
-
-format_check() {
-	git ls-files -- 'src/*.cpp' 'src/*.h' 'tools/*.cpp' 'tools/*.h' 'tests/*.cpp' 'tests/*.h' 'support/*.cpp' 'support/*.h' 'bench/*.cpp' 'bench/*.h' |
-		xargs -r clang-format --dry-run --Werror
-}
-
-check_step "clang-format" format_check
-# The docs against the tree: the paths they name, the log lines they quote.
-mkdir -p build
-python3 tests/docs/check-docs.py </dev/null | tee build/docs.log || failed=1
-count_summary docs build/docs.log
-python3 tests/docs/check-docs.py --refuted </dev/null | tee build/docs-refuted.log || failed=1
-count_summary docs-refuted build/docs-refuted.log
-check_step "windows DLL, zip and installer for OBS 29.0 to 32.2 (mingw-w64)" scripts/build-windows.sh
-check_step "ostrelin.dll imports obs.dll and Windows' DLLs only, exports the module's names only" \
-	tests/windows/check-dll.sh build/windows/ostrelin.dll cmake/windows/ostrelin.def
-check_step "obs.symbols exported by libobs 29.0.2" tests/windows/check-obs-exports.sh cmake/windows/obs.symbols \
-	/usr/lib/x86_64-linux-gnu/libobs.so.0
-check_step "obs.symbols exported by libobs 32.2.2" tests/windows/check-obs-exports.sh cmake/windows/obs.symbols \
-	build/obs32-sdk/root/usr/lib/x86_64-linux-gnu/libobs.so.0
-run_wine_tests
-run_installer_test
-
-configure_and_build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
-run_ctest build/release
-run_dll_e2e
 
 # The plug-in against OBS 30.2.3 (Debian 13) and OBS 32.2.2 (Debian
 # unstable), each with its libobs and FFmpeg, in a root of that release
-# (build/obs30-root, build/obs32-root, made once): its build and every test
-# there, the real-OBS test included (scripts/debian-root.sh).
-mkdir -p build
-for stage in obs30 obs32; do
-	started=$SECONDS
-	if scripts/debian-root.sh $stage check </dev/null | tee build/$stage-stage.log; then :; else failed=1; fi
-	count_summary $stage build/$stage-stage.log
+# (build/obs30-root, build/obs32-root, made once): its build (the preset of
+# the same name) and every test there, the real-OBS test included
+# (scripts/debian-root.sh).
+debian_root_stage() {
+	local stage=$1 started=$SECONDS
+	mkdir -p build
+	if scripts/debian-root.sh "$stage" check </dev/null | tee "build/$stage-stage.log"; then :; else status=1; fi
+	grep -q "^$stage build: FAILED" "build/$stage-stage.log" && stage_reason="build/$stage did not build in its root"
+	count_summary "$stage" "build/$stage-stage.log"
 	echo "$stage stage: $((SECONDS - started)) s"
-done
+}
+stage_obs30() { debian_root_stage obs30; }
+stage_obs32() { debian_root_stage obs32; }
 
-# The portable module: one ostrelin.so for every Linux OBS, its tarball and
-# the one .deb made from it (scripts/build-portable.sh, scripts/package-deb.sh).
-# Its tables, each check also shown failing on a build that breaks it; the
-# tarball and its install.sh; the module beside this machine's FFmpeg 5.1
-# (the linker's bindings, pictures equal to ffmpeg's); the tarball's folder
-# in real OBS 29 (here), 30.2.3 (the obs30 root) and 32.2.2 (the obs32 root),
-# and in a Flatpak-like copy of the obs32 root; the .deb installed, run in
-# OBS and removed in clean roots of Debian 12, 13 and unstable.
-run_portable() {
-	local started=$SECONDS tarball deb def=cmake/windows/ostrelin.def
+# The portable module: one ostrelin.so for every Linux OBS, and its tarball
+# (scripts/build-portable.sh). Its tables, each check also shown failing on
+# a build that breaks it; the tarball and its install.sh; the module beside
+# this machine's FFmpeg 5.1 (the linker's bindings, pictures equal to
+# ffmpeg's); the tarball's folder in real OBS 29 (here), 30.2.3 (the obs30
+# root) and 32.2.2 (the obs32 root), and in a Flatpak-like copy of the obs32
+# root. It uses the release, obs30 and obs32 builds.
+stage_portable() {
+	local started=$SECONDS tarball def=cmake/windows/ostrelin.def
 	local libobs=(/usr/lib/x86_64-linux-gnu/libobs.so.0 build/obs32-sdk/root/usr/lib/x86_64-linux-gnu/libobs.so.0)
 	export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || date +%s)}
-	check_step "portable ostrelin.so and its tarball" scripts/build-portable.sh </dev/null
+	check "portable ostrelin.so and its tarball" scripts/build-portable.sh </dev/null
 	tarball=$(ls build/portable/ostrelin-*-linux-x86_64.tar.xz 2>/dev/null | head -n 1)
 	tarball=${tarball:-build/portable/no-tarball}
 	tests/portable/check-so.sh build/portable/ostrelin.so "$def" "${libobs[@]}" </dev/null |
-		tee build/portable-so.log || failed=1
+		tee build/portable-so.log || status=1
 	count_summary portable-so build/portable-so.log
 	tests/portable/check-so-refuted.sh "$def" build/release/ostrelin.so build/obs32/ostrelin.so "${libobs[@]}" \
-		</dev/null | tee build/portable-so-refuted.log || failed=1
+		</dev/null | tee build/portable-so-refuted.log || status=1
 	count_summary portable-so-refuted build/portable-so-refuted.log
-	tests/portable/check-tarball.sh "$tarball" </dev/null | tee build/tarball.log || failed=1
+	tests/portable/check-tarball.sh "$tarball" </dev/null | tee build/tarball.log || status=1
 	count_summary tarball build/tarball.log
 	tests/portable/check-bindings.sh "$tarball" build/release/tests/decode-with-module \
 		build/release/tools/ostrelin-sender build/release/tests/real-obs/log_texts.py build/release/ostrelin.so \
-		</dev/null | tee build/bindings.log || failed=1
+		</dev/null | tee build/bindings.log || status=1
 	count_summary bindings build/bindings.log
+	local stage
 	for stage in obs30 obs32; do
-		check_step "the tarball's plug-in folder in the real OBS of the $stage root" \
+		check "the tarball's plug-in folder in the real OBS of the $stage root" \
 			scripts/debian-root.sh $stage try bash /src/tests/real-obs/run.sh --tarball "/src/$tarball" \
 			"/src/build/$stage/tools/ostrelin-sender" "/src/build/$stage/tests/real-obs/log_texts.py" </dev/null
 	done
 	scripts/debian-root.sh obs32 try bash /src/tests/portable/flatpak-like.sh "/src/$tarball" \
 		/src/build/obs32/tools/ostrelin-sender /src/build/obs32/tests/real-obs/log_texts.py \
-		/src/build/obs32/ostrelin.so </dev/null | tee build/flatpak-like.log || failed=1
+		/src/build/obs32/ostrelin.so </dev/null | tee build/flatpak-like.log || status=1
 	count_summary flatpak-like build/flatpak-like.log
 	echo "portable stage: $((SECONDS - started)) s"
+}
 
-	# The one .deb, tried in a clean root of each release (build/deb12-root,
-	# deb13-root, sid-root, made once; each try in a throwaway copy), with
-	# the sender built for that release.
+# The one .deb made from the portable module (scripts/package-deb.sh), tried
+# in a clean root of each release (build/deb12-root, deb13-root, sid-root,
+# made once; each try in a throwaway copy), with the sender built for that
+# release (the release, obs30 and obs32 builds).
+stage_packages() {
+	local deb root build started
+	export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || date +%s)}
 	rm -f build/packages/ostrelin_*.deb
 	deb=$(scripts/package-deb.sh --build-dir build/portable </dev/null) || deb=""
-	check_step "the .deb: ${deb##*/}" test -n "$deb"
-	tests/package/check-deb.sh "${deb:-none}" </dev/null | tee build/deb-contents.log || failed=1
+	check "the .deb: ${deb##*/}" test -n "$deb"
+	tests/package/check-deb.sh "${deb:-none}" </dev/null | tee build/deb-contents.log || status=1
 	count_summary deb-contents build/deb-contents.log
-	local root build
 	while read -r root build; do
 		started=$SECONDS
 		scripts/debian-root.sh "$root" try /src/tests/package/try-deb.sh "$root" "/src/${deb#"$PWD"/}" \
 			"/src/$build/tools/ostrelin-sender" "/src/$build/tests/real-obs/log_texts.py" </dev/null |
-			tee "build/package-$root.log" || failed=1
+			tee "build/package-$root.log" || status=1
 		count_summary "package-$root" "build/package-$root.log"
 		echo "package-$root stage: $((SECONDS - started)) s"
 	done <<<"deb12 build/release
 deb13 build/obs30
 sid build/obs32"
 }
-run_portable
 
-configure_and_build build/asan -DCMAKE_BUILD_TYPE=Debug -DOSTRELIN_SANITIZE=address,undefined -DOSTRELIN_BENCH=OFF
-ASAN_OPTIONS=${ASAN_OPTIONS:-} UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 run_ctest build/asan -LE real-obs
+stage_asan() {
+	build asan || return 0
+	ASAN_OPTIONS=${ASAN_OPTIONS:-} UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 run_ctest build/asan -LE real-obs
+}
 
-configure_and_build build/tsan -DCMAKE_BUILD_TYPE=Debug -DOSTRELIN_SANITIZE=thread -DOSTRELIN_BENCH=OFF
-TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1" run_ctest build/tsan -L threaded
+stage_tsan() {
+	build tsan || return 0
+	TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1" run_ctest build/tsan -L threaded
+}
 
-for target in fuzz-stream-records fuzz-clock-sync fuzz-adb-reply fuzz-audio-decoder fuzz-video-decoder; do
-	check_step "$target (20 s)" scripts/fuzz.sh --no-setup --seconds 20 --target "$target"
+stage_fuzz() {
+	local target
+	for target in fuzz-stream-records fuzz-clock-sync fuzz-adb-reply fuzz-audio-decoder fuzz-video-decoder; do
+		check "$target (20 s)" scripts/fuzz.sh --no-setup --seconds 20 --target "$target"
+	done
+}
+
+failed_stages=()
+for stage in "${stages[@]}"; do
+	case " ${only[*]} " in *" $stage "*) ;; *) continue ;; esac
+	failed_before=$checks_failed status_before=$status stage_reason="" stopped=0
+	"stage_$stage" || stopped=$?
+	[ "$stopped" -eq 0 ] || stage_reason="stopped with status $stopped"
+	if [ "$checks_failed" -gt "$failed_before" ] || [ "$status" != "$status_before" ] || [ "$stopped" -ne 0 ]; then
+		[ -n "$stage_reason" ] || stage_reason="$((checks_failed - failed_before)) failed"
+		failed_stages+=("$stage: $stage_reason")
+	fi
 done
 
 echo
-echo "all: ${passed_total} passed, ${failed_total} failed"
-exit $failed
+for line in "${failed_stages[@]}"; do echo "failed stage $line"; done
+echo "all: ${checks_passed} passed, ${checks_failed} failed"
+[ ${#failed_stages[@]} -eq 0 ]

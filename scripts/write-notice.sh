@@ -9,9 +9,10 @@
 #     FFMPEG_DIR  the prefix scripts/build-ffmpeg.sh printed
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
+. "$repo/scripts/lib/common.sh"
 out=$1 what=$2 file=$3 ffmpeg=$4 obs_include=$5 build_script=$6
 
-version=$(sed -nE 's/^project\(ostrelin VERSION ([0-9.]+).*/\1/p' "$repo/CMakeLists.txt")
+version=$(ostrelin_version)
 commit=$(git -C "$repo" rev-parse --short=12 HEAD 2>/dev/null || echo unknown)
 obs_api=$(sed -nE 's/^#define LIBOBS_API_(MAJOR|MINOR|PATCH)_VER +([0-9]+).*/\2/p' "$obs_include/obs-config.h" | paste -sd.)
 ffmpeg_version=$(sed -nE 's/^#define FFMPEG_VERSION "([^"]+)".*/\1/p' "$ffmpeg/include/libavutil/ffversion.h")

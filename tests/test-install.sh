@@ -11,7 +11,7 @@ module="$build/ostrelin.so"
 work=$(mktemp -d "${TMPDIR:-/tmp}/ostrelin-install-test-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-. "$repo/tests/lib/checks.sh"
+. "$repo/scripts/lib/common.sh"
 
 # Files (not folders) under a folder, relative, sorted.
 files_under() {

@@ -11,13 +11,13 @@
 # Ends with "deb-contents: N passed, M failed".
 set -uo pipefail
 
-. "$(dirname "$0")/../lib/checks.sh"
 same() { [ "$1" = "$2" ] || { printf 'want:\n%s\ngot:\n%s\n' "$1" "$2"; return 1; }; }
 matches() { grep -Eq -- "$2" <<<"$1" || { echo "\"$1\" does not match /$2/"; return 1; }; }
 lacks() { ! grep -Eq -- "$2" <<<"$1" || { echo "\"$1\" matches /$2/"; return 1; }; }
 
 repo=$(cd "$(dirname "$0")/../.." && pwd)
-upstream=$(sed -nE 's/^project\(ostrelin VERSION ([0-9.]+).*/\1/p' "$repo/CMakeLists.txt")
+. "$repo/scripts/lib/common.sh"
+upstream=$(ostrelin_version)
 locales=$(cd "$repo/data/locale" && ls -- *.ini)
 plugins=usr/lib/x86_64-linux-gnu/obs-plugins
 data=usr/share/obs/obs-plugins/ostrelin

@@ -11,7 +11,7 @@ set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 
 CHECKS_SAY_OK=yes
-. "$here/../lib/checks.sh"
+. "$here/../../scripts/lib/common.sh"
 status_of() { dpkg-query -W -f='${db:Status-Abbrev}' "$1" 2>/dev/null | tr -d ' '; }
 log=/tmp/apt.log
 

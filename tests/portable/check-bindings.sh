@@ -19,7 +19,7 @@ tarball=$(realpath "$1") program=$2 sender=$3 log_texts=$4 regular=$5
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 CHECKS_SAY_OK=yes
-. "$here/../lib/checks.sh"
+. "$here/../../scripts/lib/common.sh"
 
 # The record's lines for references of ostrelin.so, in the files PREFIX.*.
 # (No grep -q after a pipe: an early exit would fail the pipe.)

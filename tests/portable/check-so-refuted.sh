@@ -18,7 +18,7 @@ libobs=("$@")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 CHECKS_SAY_OK=yes
-. "$here/../lib/checks.sh"
+. "$here/../../scripts/lib/common.sh"
 
 holds() { "$here/check-so.sh" --only "$1" "$2" "$def" "${libobs[@]}"; }
 fails() { ! holds "$@"; }

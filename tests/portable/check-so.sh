@@ -63,7 +63,7 @@ if [ "${1:-}" = --only ]; then
 	exit
 fi
 
-. "$here/../lib/checks.sh"
+. "$here/../../scripts/lib/common.sh"
 module=$1
 check "needs only glibc's and the C++ runtime's libraries" needed "$@"
 check "exports exactly the names of $2" exports "$@"

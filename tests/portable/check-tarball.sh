@@ -19,11 +19,11 @@ repo=$(cd "$here/../.." && pwd)
 tarball=$(realpath "$1")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-. "$here/../lib/checks.sh"
+. "$repo/scripts/lib/common.sh"
 same_lines() { [ "$1" = "$2" ] || { printf 'want:\n%s\ngot:\n%s\n' "$1" "$2"; return 1; }; }
 files_under() { [ -d "$1" ] && (cd "$1" && find . ! -type d | sed 's|^\./||' | sort); }
 
-version=$(sed -nE 's/^project\(ostrelin VERSION ([0-9.]+).*/\1/p' "$repo/CMakeLists.txt")
+version=$(ostrelin_version)
 name=ostrelin-$version-linux-x86_64
 plugin_files=$( (echo bin/64bit/ostrelin.so data/manifest.json | tr ' ' '\n'
 	cd "$repo" && ls data/locale/*.ini) | sort)

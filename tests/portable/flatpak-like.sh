@@ -21,7 +21,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 tarball=$1 sender=$2 log_texts=$3 old_module=$4
 lib=/usr/lib/x86_64-linux-gnu
 CHECKS_SAY_OK=yes
-. "$here/../lib/checks.sh"
+. "$here/../../scripts/lib/common.sh"
 
 rename_libraries() {
 	local name file

@@ -17,14 +17,14 @@ setup=$(cd "$(dirname "$3")" && pwd)/$(basename "$3")
 
 . "$root/tests/windows/wine-env.sh" "$build" server
 
-passed=0
-failed=0
+. "$root/scripts/lib/common.sh"
+# count WHAT STATUS: a check whose command has already run.
 count() {
 	if [ "$2" -eq 0 ]; then
-		passed=$((passed + 1))
+		checks_add 1 0
 		echo "installer: $1: ok"
 	else
-		failed=$((failed + 1))
+		checks_add 0 1
 		echo "installer: $1: FAILED"
 	fi
 }
@@ -35,7 +35,7 @@ program_data=$(folder ProgramData)
 app_data=$(folder APPDATA)
 inst=$program_data/obs-studio/plugins/ostrelin
 key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\ostrelin'
-version=$(sed -nE 's/^project\(ostrelin VERSION ([0-9.]+).*/\1/p' "$root/CMakeLists.txt")
+version=$(ostrelin_version)
 
 # What an earlier run may have left.
 rm -rf "$inst"
@@ -118,5 +118,4 @@ count "the uninstaller is no longer registered" $?
 count "the user's language.txt under %APPDATA% stays" $?
 [ "$had_language" -eq 1 ] || rm -f "$language"
 
-echo "installer: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+checks_summary installer
