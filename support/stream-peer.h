@@ -15,8 +15,11 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -221,6 +224,29 @@ inline int count_entries(const char *dir_path)
 inline int open_fds()
 {
 	return count_entries("/proc/self/fd") - 1; /* the directory stream itself */
+}
+
+/* What descriptor `fd` of this process is open on ("socket:[1234]", a
+ * path), or "" when it is closed. */
+inline std::string fd_target(int fd)
+{
+	char link[64], target[256];
+	snprintf(link, sizeof(link), "/proc/self/fd/%d", fd);
+	ssize_t n = readlink(link, target, sizeof(target) - 1);
+	return n > 0 ? std::string(target, (size_t)n) : std::string();
+}
+
+/* Whether any descriptor of this process is open on `target`. */
+inline bool fd_open_on(const std::string &target)
+{
+	bool found = false;
+	if (DIR *dir = opendir("/proc/self/fd")) {
+		while (dirent *e = readdir(dir))
+			if (e->d_name[0] != '.' && fd_target(atoi(e->d_name)) == target)
+				found = true;
+		closedir(dir);
+	}
+	return found;
 }
 
 inline int threads()

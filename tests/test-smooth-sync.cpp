@@ -62,7 +62,11 @@ TEST(SmoothSync, OverAJitteringLinkEveryPictureIsShownWithItsSound)
 	obs_scene_add(scene, source);
 
 	ASSERT_TRUE(log.wait_for_prefix(plugin_line_head(LOGTEXT_SYNC_DELAY), 1, 10000ms));
+	uint32_t lagged_before = obs_get_lagged_frames();
 	std::this_thread::sleep_for(25s);
+	/* Ticks OBS's video thread missed on a busy machine: no picture can be
+	 * taken at them, whatever the source does. */
+	uint32_t lagged = obs_get_lagged_frames() - lagged_before;
 
 	obs_source_remove_audio_capture_callback(source, sync_marks_note_audio, &seen);
 	frame_filter_detach(source, filter);
@@ -71,11 +75,12 @@ TEST(SmoothSync, OverAJitteringLinkEveryPictureIsShownWithItsSound)
 	obs_source_release(source);
 
 	/* 30 fps for about 20 s: of the pictures between the first and the last
-	 * OBS took, nearly all were shown (shown at once, a third go missing on
-	 * this link). */
+	 * OBS took, nearly all were shown, but for the ticks OBS missed (shown at
+	 * once, a third go missing on this link). */
 	ASSERT_GE(seen.pictures.size(), 300u);
 	double shown = sync_marks_shown_share(&seen);
-	EXPECT_GE(shown, 0.9);
+	double sent = (double)seen.pictures.size() / shown;
+	EXPECT_GE(((double)seen.pictures.size() + lagged) / sent, 0.9) << lagged << " ticks missed";
 
 	std::vector<int64_t> offsets = sync_mark_offsets(&seen);
 	ASSERT_GE(offsets.size(), 10u) << seen.flashes.size() << " flashes, " << seen.bursts.size() << " bursts";
@@ -84,8 +89,8 @@ TEST(SmoothSync, OverAJitteringLinkEveryPictureIsShownWithItsSound)
 	 * sound 250 ms behind on this link. */
 	EXPECT_LE(std::llabs(median), 60000000) << median / 1e6 << " ms";
 	EXPECT_LE(std::llabs(offsets.back()), 150000000) << offsets.back() / 1e6 << " ms at worst";
-	printf("pictures shown %zu (%.1f %%); A/V offset median %.1f ms, worst %.1f ms over %zu marks\n",
-	       seen.pictures.size(), shown * 100, median / 1e6, offsets.back() / 1e6, offsets.size());
+	printf("pictures shown %zu (%.1f %%, %u ticks missed); A/V offset median %.1f ms, worst %.1f ms over %zu marks\n",
+	       seen.pictures.size(), shown * 100, lagged, median / 1e6, offsets.back() / 1e6, offsets.size());
 	for (const LogLine &line : log.lines())
 		if (line.text.rfind(plugin_line_head(LOGTEXT_SYNC_DELAY), 0) == 0)
 			printf("%s\n", line.text.c_str());
