@@ -45,7 +45,7 @@ TEST_F(LifecycleTest, DefaultsAndModeReconciliation)
 {
 	obs_data_t *defaults = obs_data_create();
 	ostrelin_defaults(defaults);
-	EXPECT_EQ(obs_data_get_int(defaults, "port"), 27183);
+	EXPECT_EQ(obs_data_get_int(defaults, "port"), STREAM_DEFAULT_PORT);
 	EXPECT_TRUE(obs_data_get_bool(defaults, "use_adb"));
 	EXPECT_EQ(obs_data_get_int(defaults, "conn_mode"), 0);
 	EXPECT_TRUE(obs_data_get_bool(defaults, "enabled"));
@@ -63,7 +63,7 @@ TEST_F(LifecycleTest, DefaultsAndModeReconciliation)
 	EXPECT_TRUE(obs_data_has_user_value(s, "conn_mode"));
 	EXPECT_EQ(obs_data_get_int(s, "conn_mode"), 0);
 	EXPECT_TRUE(instance(fresh)->use_adb);
-	EXPECT_EQ(instance(fresh)->port, 27183);
+	EXPECT_EQ(instance(fresh)->port, STREAM_DEFAULT_PORT);
 	EXPECT_TRUE(plat_thread_running(&instance(fresh)->conn.thread));
 	obs_data_release(s);
 
@@ -100,21 +100,21 @@ TEST_F(LifecycleTest, PortAndTextRules)
 	obs_source_t *source = create(settings);
 	obs_data_release(settings);
 	SourceInstance *inst = instance(source);
-	EXPECT_EQ(inst->port, 27183);
+	EXPECT_EQ(inst->port, STREAM_DEFAULT_PORT);
 	EXPECT_EQ(strlen(inst->host), 127u);
 	EXPECT_EQ(strlen(inst->serial), 127u);
 
-	/* Port 27183 spelled out is the same connection: no restart. The long
+	/* The default port spelled out is the same connection: no restart. The long
 	 * texts are compared as stored, so restate them cut. */
 	void *thread_before = inst->conn.thread.handle;
 	change(source, [&](obs_data_t *s) {
-		obs_data_set_int(s, "port", 27183);
+		obs_data_set_int(s, "port", STREAM_DEFAULT_PORT);
 		obs_data_set_string(s, "host", std::string(127, 'h').c_str());
 		obs_data_set_string(s, "device", std::string(127, 'd').c_str());
 	});
 	EXPECT_EQ(inst->conn.thread.handle, thread_before);
 
-	/* A negative port is 27183 too. */
+	/* A negative port is the default one too. */
 	change(source, [&](obs_data_t *s) { obs_data_set_int(s, "port", -5); });
 	EXPECT_EQ(inst->conn.thread.handle, thread_before);
 
@@ -364,13 +364,15 @@ TEST_F(LifecycleTest, ForwardsAreRemovedOnlyWhenThisSourceMadeThem)
 	obs_data_set_int(settings, "port", listener.port());
 	obs_source_t *usb = create(settings);
 	obs_data_release(settings);
-	ASSERT_TRUE(adb.wait_for_request("host-serial:R58M123:forward:tcp:" + port + ";localabstract:nerix", 3000));
+	ASSERT_TRUE(adb.wait_for_request("host-serial:R58M123:forward:tcp:" + port + ";localabstract:" ADB_SOCKET_NAME,
+					 3000));
 	ASSERT_TRUE(accept_phone().valid());
 
 	const std::string new_port = std::to_string(listener.port() + 1);
 	change(usb, [&](obs_data_t *s) { obs_data_set_int(s, "port", listener.port() + 1); });
 	EXPECT_TRUE(adb.wait_for_request("host-serial:R58M123:killforward:tcp:" + port, 3000));
-	ASSERT_TRUE(adb.wait_for_request("host-serial:R58M123:forward:tcp:" + new_port + ";localabstract:nerix", 3000));
+	ASSERT_TRUE(adb.wait_for_request(
+		"host-serial:R58M123:forward:tcp:" + new_port + ";localabstract:" ADB_SOCKET_NAME, 3000));
 
 	obs_source_t *wifi = create_wifi(listener.port() + 2);
 	release(wifi);
@@ -411,8 +413,8 @@ TEST_F(LifecycleTest, UnloadEndsAHangingRemovalWhenItsGraceRunsOut)
 {
 	FakeAdbServer adb(0, [](const std::string &) { return FakeAdbReply::silence(); });
 	adb_set_server_port(adb.port());
-	adb_background_remove_forward("", 27183);
-	ASSERT_TRUE(adb.wait_for_request("host:killforward:tcp:27183", 3000));
+	adb_background_remove_forward("", STREAM_DEFAULT_PORT);
+	ASSERT_TRUE(adb.wait_for_request("host:killforward:tcp:" + std::to_string(STREAM_DEFAULT_PORT), 3000));
 	auto start = std::chrono::steady_clock::now();
 	adb_background_shutdown(0);
 	double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();

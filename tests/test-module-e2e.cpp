@@ -14,6 +14,7 @@
 #include "source-snapshot.h"
 #include "test-sender.h"
 #include "log-lines.h"
+#include "stream-protocol.h"
 
 #include <obs.h>
 #include <util/bmem.h>
@@ -307,7 +308,7 @@ TEST_F(ModuleE2E, RemovalDropsOnlyTheForwardTheSourceMade)
 		if (r.find("forward:") != std::string::npos)
 			forwards.push_back(r);
 	}
-	EXPECT_EQ(forwards,
-		  (std::vector<std::string>{"host-serial:R58M123:forward:tcp:" + port + ";localabstract:nerix",
-					    "host-serial:R58M123:killforward:tcp:" + port}));
+	EXPECT_EQ(forwards, (std::vector<std::string>{"host-serial:R58M123:forward:tcp:" + port +
+							      ";localabstract:" ADB_SOCKET_NAME,
+						      "host-serial:R58M123:killforward:tcp:" + port}));
 }

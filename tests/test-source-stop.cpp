@@ -80,8 +80,8 @@ TEST_F(SourceStopTest, WhileAnAdbRequestHangs)
 	obs_data_set_int(settings, "port", listener.port());
 	obs_source_t *source = create(settings);
 	obs_data_release(settings);
-	ASSERT_TRUE(adb.wait_for_request("host:forward:tcp:" + std::to_string(listener.port()) + ";localabstract:nerix",
-					 3000));
+	ASSERT_TRUE(adb.wait_for_request(
+		"host:forward:tcp:" + std::to_string(listener.port()) + ";localabstract:" ADB_SOCKET_NAME, 3000));
 	double ms = disable_ms(source);
 	EXPECT_FALSE(plat_thread_running(&instance(source)->conn.thread));
 	EXPECT_LT(ms, 600.0);

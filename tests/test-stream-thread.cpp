@@ -159,8 +159,8 @@ TEST_F(StreamThreadTest, UsbModeAsksForTheForwardBeforeEachAttempt)
 	create(settings);
 	obs_data_release(settings);
 
-	std::string forward =
-		"host-serial:R58M123:forward:tcp:" + std::to_string(listener.port()) + ";localabstract:nerix";
+	std::string forward = "host-serial:R58M123:forward:tcp:" + std::to_string(listener.port()) +
+			      ";localabstract:" ADB_SOCKET_NAME;
 	EXPECT_TRUE(adb.wait_for_request(forward, 3000));
 	EXPECT_TRUE(accept_phone().valid());
 	EXPECT_EQ(log.count_prefix(plugin_line_head(LOGTEXT_FORWARD_FAILED)), 0u);

@@ -3,6 +3,7 @@
 #include "held-pictures.h"
 #include "ostrelin-log.h"
 #include "source-instance.h"
+#include "stream-protocol.h"
 #include "stream-thread.h"
 
 #include <util/bmem.h>
@@ -22,7 +23,7 @@ static const char *text_or_empty(const char *text)
 static int32_t effective_port(long long setting)
 {
 	if (setting <= 0)
-		return SOURCE_DEFAULT_PORT;
+		return STREAM_DEFAULT_PORT;
 	return setting > PORT_MAX ? 0 : (int32_t)setting;
 }
 
@@ -47,7 +48,7 @@ const char *ostrelin_get_name(void *)
 
 void ostrelin_defaults(obs_data_t *settings)
 {
-	obs_data_set_default_int(settings, "port", SOURCE_DEFAULT_PORT);
+	obs_data_set_default_int(settings, "port", STREAM_DEFAULT_PORT);
 	obs_data_set_default_string(settings, "device", "");
 	obs_data_set_default_bool(settings, "use_adb", true);
 	obs_data_set_default_int(settings, "conn_mode", (long long)ConnMode::usb);

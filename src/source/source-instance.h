@@ -23,8 +23,6 @@
 #include <cstdint>
 #include <mutex>
 
-#define SOURCE_DEFAULT_PORT 27183
-
 struct HeldPictures;
 
 struct SourceInstance {

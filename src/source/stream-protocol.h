@@ -21,6 +21,8 @@
 #define PACKET_HEADER_SIZE 13
 #define CONTROL_MESSAGE_SIZE 5
 #define STREAM_PROTOCOL_VERSION 3
+#define STREAM_DEFAULT_PORT 27183 /* the phone app's TCP port unless told otherwise */
+#define ADB_SOCKET_NAME "nerix"   /* the phone app's socket that a USB forward reaches */
 #define STREAM_CODEC_H264 1
 #define STREAM_MAX_PAYLOAD 0x800000u
 #define CAPS_MAX_AWB_MODES 16
