@@ -121,8 +121,8 @@ TEST(Connect, WithinALimitIsMadeOrRefused)
 	plat_socket listener = loopback_listen(&port);
 	plat_socket s = plat_socket_tcp();
 	EXPECT_TRUE(plat_connect_within(s, plat_loopback_be(), port, nullptr, 0, long_limit_ms));
-	char byte = 0;
-	EXPECT_LT(plat_recv(s, &byte, 1), 0);
+	char unread = 0;
+	EXPECT_LT(plat_recv(s, &unread, 1), 0);
 	EXPECT_TRUE(plat_last_error_is_timeout()) << "error " << plat_last_error_code();
 	plat_socket_close(s);
 	plat_socket_close(listener);
