@@ -45,14 +45,14 @@ TEST_F(LifecycleTest, DefaultsAndModeReconciliation)
 {
 	obs_data_t *defaults = obs_data_create();
 	ostrelin_defaults(defaults);
-	EXPECT_EQ(obs_data_get_int(defaults, "port"), STREAM_DEFAULT_PORT);
-	EXPECT_TRUE(obs_data_get_bool(defaults, "use_adb"));
-	EXPECT_EQ(obs_data_get_int(defaults, "conn_mode"), 0);
-	EXPECT_TRUE(obs_data_get_bool(defaults, "enabled"));
-	EXPECT_STREQ(obs_data_get_string(defaults, "host"), "127.0.0.1");
+	EXPECT_EQ(obs_data_get_int(defaults, SETTING_PORT), STREAM_DEFAULT_PORT);
+	EXPECT_TRUE(obs_data_get_bool(defaults, SETTING_USE_ADB));
+	EXPECT_EQ(obs_data_get_int(defaults, SETTING_CONN_MODE), 0);
+	EXPECT_TRUE(obs_data_get_bool(defaults, SETTING_ENABLED));
+	EXPECT_STREQ(obs_data_get_string(defaults, SETTING_HOST), "127.0.0.1");
 	EXPECT_DOUBLE_EQ(obs_data_get_double(defaults, "zoom"), 1.0);
 	EXPECT_EQ(obs_data_get_int(defaults, "awb"), 1);
-	EXPECT_FALSE(obs_data_has_user_value(defaults, "conn_mode"));
+	EXPECT_FALSE(obs_data_has_user_value(defaults, SETTING_CONN_MODE));
 	obs_data_release(defaults);
 	EXPECT_STREQ(ostrelin_get_name(nullptr), "Ostrelin");
 
@@ -60,8 +60,8 @@ TEST_F(LifecycleTest, DefaultsAndModeReconciliation)
 	obs_source_t *fresh = create(nullptr);
 	ASSERT_NE(fresh, nullptr);
 	obs_data_t *s = obs_source_get_settings(fresh);
-	EXPECT_TRUE(obs_data_has_user_value(s, "conn_mode"));
-	EXPECT_EQ(obs_data_get_int(s, "conn_mode"), 0);
+	EXPECT_TRUE(obs_data_has_user_value(s, SETTING_CONN_MODE));
+	EXPECT_EQ(obs_data_get_int(s, SETTING_CONN_MODE), 0);
 	EXPECT_TRUE(instance(fresh)->use_adb);
 	EXPECT_EQ(instance(fresh)->port, STREAM_DEFAULT_PORT);
 	EXPECT_TRUE(plat_thread_running(&instance(fresh)->conn.thread));
@@ -69,25 +69,25 @@ TEST_F(LifecycleTest, DefaultsAndModeReconciliation)
 
 	/* Older settings with only "use_adb" false: Wi-Fi, and "conn_mode" 1 is written. */
 	obs_data_t *old = obs_data_create();
-	obs_data_set_bool(old, "use_adb", false);
-	obs_data_set_bool(old, "enabled", false);
+	obs_data_set_bool(old, SETTING_USE_ADB, false);
+	obs_data_set_bool(old, SETTING_ENABLED, false);
 	obs_source_t *legacy = create(old);
 	obs_data_release(old);
 	s = obs_source_get_settings(legacy);
-	EXPECT_EQ(obs_data_get_int(s, "conn_mode"), 1);
+	EXPECT_EQ(obs_data_get_int(s, SETTING_CONN_MODE), 1);
 	EXPECT_FALSE(instance(legacy)->use_adb);
 	EXPECT_FALSE(plat_thread_running(&instance(legacy)->conn.thread));
 	obs_data_release(s);
 
 	/* Both present and disagreeing: "conn_mode" wins and "use_adb" is rewritten. */
 	obs_data_t *both = obs_data_create();
-	obs_data_set_int(both, "conn_mode", 1);
-	obs_data_set_bool(both, "use_adb", true);
-	obs_data_set_bool(both, "enabled", false);
+	obs_data_set_int(both, SETTING_CONN_MODE, 1);
+	obs_data_set_bool(both, SETTING_USE_ADB, true);
+	obs_data_set_bool(both, SETTING_ENABLED, false);
 	obs_source_t *mixed = create(both);
 	obs_data_release(both);
 	s = obs_source_get_settings(mixed);
-	EXPECT_FALSE(obs_data_get_bool(s, "use_adb"));
+	EXPECT_FALSE(obs_data_get_bool(s, SETTING_USE_ADB));
 	EXPECT_FALSE(instance(mixed)->use_adb);
 	obs_data_release(s);
 }
@@ -96,7 +96,7 @@ TEST_F(LifecycleTest, PortAndTextRules)
 {
 	std::string long_host(200, 'h');
 	obs_data_t *settings = wifi_settings(0, long_host.c_str());
-	obs_data_set_string(settings, "device", std::string(300, 'd').c_str());
+	obs_data_set_string(settings, SETTING_DEVICE, std::string(300, 'd').c_str());
 	obs_source_t *source = create(settings);
 	obs_data_release(settings);
 	SourceInstance *inst = instance(source);
@@ -108,37 +108,37 @@ TEST_F(LifecycleTest, PortAndTextRules)
 	 * texts are compared as stored, so restate them cut. */
 	void *thread_before = inst->conn.thread.handle;
 	change(source, [&](obs_data_t *s) {
-		obs_data_set_int(s, "port", STREAM_DEFAULT_PORT);
-		obs_data_set_string(s, "host", std::string(127, 'h').c_str());
-		obs_data_set_string(s, "device", std::string(127, 'd').c_str());
+		obs_data_set_int(s, SETTING_PORT, STREAM_DEFAULT_PORT);
+		obs_data_set_string(s, SETTING_HOST, std::string(127, 'h').c_str());
+		obs_data_set_string(s, SETTING_DEVICE, std::string(127, 'd').c_str());
 	});
 	EXPECT_EQ(inst->conn.thread.handle, thread_before);
 
 	/* A negative port is the default one too. */
-	change(source, [&](obs_data_t *s) { obs_data_set_int(s, "port", -5); });
+	change(source, [&](obs_data_t *s) { obs_data_set_int(s, SETTING_PORT, -5); });
 	EXPECT_EQ(inst->conn.thread.handle, thread_before);
 
 	/* Past 65535 there is no port: refused, never wrapped onto another one
 	 * (65536 more than the listener's port would land on it). */
-	change(source, [&](obs_data_t *s) { obs_data_set_int(s, "port", listener.port() + 65536); });
+	change(source, [&](obs_data_t *s) { obs_data_set_int(s, SETTING_PORT, listener.port() + 65536); });
 	EXPECT_FALSE(plat_thread_running(&inst->conn.thread));
 	EXPECT_TRUE(
 		log.contains(LOG_WARNING, plugin_line(LOGTEXT_PORT_OUT_OF_RANGE, (long long)listener.port() + 65536)));
 	EXPECT_FALSE(listener.accept(300).valid());
-	change(source, [&](obs_data_t *s) { obs_data_set_int(s, "port", 65536); });
+	change(source, [&](obs_data_t *s) { obs_data_set_int(s, SETTING_PORT, 65536); });
 	EXPECT_FALSE(plat_thread_running(&inst->conn.thread));
-	change(source, [&](obs_data_t *s) { obs_data_set_int(s, "port", 65535); });
+	change(source, [&](obs_data_t *s) { obs_data_set_int(s, SETTING_PORT, 65535); });
 	EXPECT_TRUE(plat_thread_running(&inst->conn.thread));
 	EXPECT_EQ(inst->refused_port, 0);
-	change(source, [&](obs_data_t *s) { obs_data_set_int(s, "port", 1); });
+	change(source, [&](obs_data_t *s) { obs_data_set_int(s, SETTING_PORT, 1); });
 	EXPECT_TRUE(plat_thread_running(&inst->conn.thread));
 
 	/* "device" changes restart the connection even in Wi-Fi mode. */
-	change(source, [&](obs_data_t *s) { obs_data_set_string(s, "device", "other"); });
+	change(source, [&](obs_data_t *s) { obs_data_set_string(s, SETTING_DEVICE, "other"); });
 	EXPECT_STREQ(inst->serial, "other");
 	EXPECT_TRUE(plat_thread_running(&inst->conn.thread));
 	/* So does a new host. */
-	change(source, [&](obs_data_t *s) { obs_data_set_string(s, "host", "127.0.0.2"); });
+	change(source, [&](obs_data_t *s) { obs_data_set_string(s, SETTING_HOST, "127.0.0.2"); });
 	EXPECT_STREQ(inst->host, "127.0.0.2");
 	EXPECT_TRUE(plat_thread_running(&inst->conn.thread));
 }
@@ -236,8 +236,8 @@ TEST_F(LifecycleTest, AnUpdateThatEndsTheConnectionSendsItNoControls)
 		const bool disable = round == 20;
 		change(source, [&](obs_data_t *s) {
 			obs_data_set_double(s, "zoom", 1.0 + round * 0.25);
-			obs_data_set_int(s, "port", next_at.port());
-			obs_data_set_bool(s, "enabled", !disable);
+			obs_data_set_int(s, SETTING_PORT, next_at.port());
+			obs_data_set_bool(s, SETTING_ENABLED, !disable);
 		});
 		size_t received = 0;
 		ASSERT_TRUE(phone.wait_closed(3000, &received)) << "round " << round;
@@ -331,7 +331,7 @@ TEST_F(LifecycleTest, DisablingStopsTheThreadAndClosesTheSocket)
 	int fds_streaming = peer::open_fds();
 	int threads_streaming = peer::threads();
 
-	change(source, [](obs_data_t *s) { obs_data_set_bool(s, "enabled", false); });
+	change(source, [](obs_data_t *s) { obs_data_set_bool(s, SETTING_ENABLED, false); });
 	SourceInstance *inst = instance(source);
 	EXPECT_FALSE(plat_thread_running(&inst->conn.thread));
 	EXPECT_EQ(inst->conn.sock, PLAT_INVALID_SOCKET);
@@ -341,7 +341,7 @@ TEST_F(LifecycleTest, DisablingStopsTheThreadAndClosesTheSocket)
 	EXPECT_EQ(peer::open_fds(), fds_streaming - 1);    /* its socket */
 
 	/* Enabled again: a new thread and a new connection. */
-	change(source, [](obs_data_t *s) { obs_data_set_bool(s, "enabled", true); });
+	change(source, [](obs_data_t *s) { obs_data_set_bool(s, SETTING_ENABLED, true); });
 	EXPECT_TRUE(plat_thread_running(&inst->conn.thread));
 	EXPECT_TRUE(accept_phone().valid());
 }
@@ -359,9 +359,9 @@ TEST_F(LifecycleTest, ForwardsAreRemovedOnlyWhenThisSourceMadeThem)
 	adb_set_server_port(adb.port());
 	const std::string port = std::to_string(listener.port());
 	obs_data_t *settings = obs_data_create();
-	obs_data_set_int(settings, "conn_mode", 0);
-	obs_data_set_string(settings, "device", "R58M123");
-	obs_data_set_int(settings, "port", listener.port());
+	obs_data_set_int(settings, SETTING_CONN_MODE, 0);
+	obs_data_set_string(settings, SETTING_DEVICE, "R58M123");
+	obs_data_set_int(settings, SETTING_PORT, listener.port());
 	obs_source_t *usb = create(settings);
 	obs_data_release(settings);
 	ASSERT_TRUE(adb.wait_for_request("host-serial:R58M123:forward:tcp:" + port + ";localabstract:" ADB_SOCKET_NAME,
@@ -369,7 +369,7 @@ TEST_F(LifecycleTest, ForwardsAreRemovedOnlyWhenThisSourceMadeThem)
 	ASSERT_TRUE(accept_phone().valid());
 
 	const std::string new_port = std::to_string(listener.port() + 1);
-	change(usb, [&](obs_data_t *s) { obs_data_set_int(s, "port", listener.port() + 1); });
+	change(usb, [&](obs_data_t *s) { obs_data_set_int(s, SETTING_PORT, listener.port() + 1); });
 	EXPECT_TRUE(adb.wait_for_request("host-serial:R58M123:killforward:tcp:" + port, 3000));
 	ASSERT_TRUE(adb.wait_for_request(
 		"host-serial:R58M123:forward:tcp:" + new_port + ";localabstract:" ADB_SOCKET_NAME, 3000));

@@ -76,8 +76,8 @@ TEST_F(SourceStopTest, WhileAnAdbRequestHangs)
 	FakeAdbServer adb(0, [](const std::string &) { return FakeAdbReply::silence(); });
 	adb_set_server_port(adb.port());
 	obs_data_t *settings = obs_data_create();
-	obs_data_set_int(settings, "conn_mode", 0);
-	obs_data_set_int(settings, "port", listener.port());
+	obs_data_set_int(settings, SETTING_CONN_MODE, 0);
+	obs_data_set_int(settings, SETTING_PORT, listener.port());
 	obs_source_t *source = create(settings);
 	obs_data_release(settings);
 	ASSERT_TRUE(adb.wait_for_request(
