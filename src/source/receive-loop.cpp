@@ -50,7 +50,8 @@ static void handle_audio_config(SourceInstance *inst, uint32_t length)
 		ostrelin_log(LOG_WARNING, LOGTEXT_AUDIO_RATE_REFUSED, (unsigned)config.sample_rate);
 		return;
 	}
-	inst->audio_decoder = ostrelin_audio_decoder_create(&inst->audio_config);
+	inst->audio_decoder =
+		ostrelin_audio_decoder_create(config.sample_rate, config.channels, config.asc, config.asc_len);
 }
 
 /* The delay for the panel, and for the log when the delay's rules say so. */
