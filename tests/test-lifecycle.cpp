@@ -387,7 +387,7 @@ TEST_F(LifecycleTest, ForwardsAreRemovedOnlyWhenThisSourceMadeThem)
 	for (int queued = 1000; queued < 1010; queued += 2) {
 		adb_background_remove_forward("R58M123", queued);
 		adb_background_remove_forward("", queued + 1);
-		adb_background_scan(nullptr, false);
+		adb_background_scan(false, nullptr, nullptr);
 		obs_module_unload(); /* the module's own unload hook */
 		expected.push_back("host-serial:R58M123:killforward:tcp:" + std::to_string(queued));
 		expected.push_back("host:killforward:tcp:" + std::to_string(queued + 1));
@@ -420,4 +420,42 @@ TEST_F(LifecycleTest, UnloadEndsAHangingRemovalWhenItsGraceRunsOut)
 	double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 	EXPECT_LT(ms, 1000.0) << "the request was left to its own time limit";
 	EXPECT_TRUE(wait_until([&] { return adb.closed_by_client() == 1; }, 3000ms));
+}
+
+/* A scan reports to whoever asked exactly once: whether it changed the list
+ * when it has ended, and "unchanged" at once when it is declined. */
+TEST_F(LifecycleTest, ScanReportsOnceToWhoeverAsked)
+{
+	struct Reports {
+		std::mutex lock;
+		std::vector<bool> changed;
+		static void done(void *ctx, bool changed)
+		{
+			auto *r = static_cast<Reports *>(ctx);
+			std::lock_guard<std::mutex> guard(r->lock);
+			r->changed.push_back(changed);
+		}
+		std::vector<bool> seen()
+		{
+			std::lock_guard<std::mutex> guard(lock);
+			return changed;
+		}
+	} reports;
+	FakeAdbServer adb(0, [](const std::string &request) {
+		if (request == "host:devices")
+			return FakeAdbReply::devices("R58M123\tdevice\n");
+		return fake_adb_default_reply(request);
+	});
+	adb_set_server_port(adb.port());
+
+	adb_background_scan(false, Reports::done, &reports);
+	ASSERT_TRUE(wait_until([&] { return reports.seen().size() == 1; }, 3000ms));
+	adb_background_scan(true, Reports::done, &reports); /* a list is known: declined */
+	EXPECT_EQ(reports.seen(), (std::vector<bool>{true, false}));
+	adb_background_scan(false, Reports::done, &reports);
+	ASSERT_TRUE(wait_until([&] { return reports.seen().size() == 3; }, 3000ms));
+	EXPECT_EQ(reports.seen().back(), false) << "the same list again";
+
+	adb_background_shutdown(0);
+	EXPECT_EQ(reports.seen().size(), 3u);
 }

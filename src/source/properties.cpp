@@ -113,17 +113,35 @@ static bool fill_devices(obs_properties_t *props)
 	return scanned;
 }
 
-static obs_source_t *source_of(obs_properties_t *props)
+/* The end of a scan a panel asked for, on the adb worker: the panel of the
+ * source (held weakly) is rebuilt when the list changed. */
+static void scan_done(void *weak_source, bool changed)
 {
-	SourceInstance *inst = instance_of(props);
-	return inst ? inst->source : nullptr;
+	auto *weak = static_cast<obs_weak_source_t *>(weak_source);
+	obs_source_t *source = changed ? obs_weak_source_get_source(weak) : nullptr;
+	if (source) {
+		obs_source_update_properties(source);
+		obs_source_release(source);
+	}
+	obs_weak_source_release(weak);
+}
+
+/* A scan whose end rebuilds the panel of the instance's source (none
+ * without a source). */
+static void scan_for_panel(const SourceInstance *inst, bool unless_known)
+{
+	obs_source_t *source = inst ? inst->source : nullptr;
+	if (source)
+		adb_background_scan(unless_known, scan_done, obs_source_get_weak_source(source));
+	else
+		adb_background_scan(unless_known, nullptr, nullptr);
 }
 
 /* Rescan: the adb server is asked in the background; the panel is rebuilt
  * when its answer changes the list. */
 static bool refresh_devices(obs_properties_t *props, obs_property_t *, void *)
 {
-	adb_background_scan(source_of(props), false);
+	scan_for_panel(instance_of(props), false);
 	fill_devices(props);
 	return true;
 }
@@ -195,7 +213,7 @@ static void add_connection_properties(obs_properties_t *props, SourceInstance *i
 
 	obs_properties_add_list(props, SETTING_DEVICE, nx_text("Device"), OBS_COMBO_TYPE_LIST, OBS_COMBO_FORMAT_STRING);
 	if (!fill_devices(props))
-		adb_background_scan(inst ? inst->source : nullptr, true);
+		scan_for_panel(inst, true);
 	obs_properties_add_button2(props, "refresh", nx_text("Rescan"), refresh_devices, nullptr);
 
 	obs_properties_add_text(props, SETTING_HOST, nx_text("Host"), OBS_TEXT_DEFAULT);
