@@ -22,6 +22,7 @@
 #include "obs-env.h"
 #include "obs-settle.h"
 #include "ostrelin-source.h"
+#include "settings.h"
 #include "stream-peer.h"
 
 #include <util/platform.h>
@@ -195,9 +196,9 @@ void drive(const Situation &s, const EncodedStream &stream)
 	std::unique_ptr<FakeAdbServer> adb = adb_server(s.adb);
 
 	obs_data_t *settings = obs_data_create();
-	obs_data_set_int(settings, "conn_mode", s.usb ? 0 : 1);
-	obs_data_set_string(settings, "host", "127.0.0.1");
-	obs_data_set_int(settings, "port", phone.port());
+	obs_data_set_int(settings, SETTING_CONN_MODE, conn_mode_value(s.usb));
+	obs_data_set_string(settings, SETTING_HOST, "127.0.0.1");
+	obs_data_set_int(settings, SETTING_PORT, phone.port());
 	obs_source_t *source = obs_source_create("ostrelin_timed", "phone", settings, nullptr);
 	obs_data_release(settings);
 	std::this_thread::sleep_for(700ms); /* streaming, or inside an adb request */
@@ -213,13 +214,13 @@ void drive(const Situation &s, const EncodedStream &stream)
 
 	/* Switched live, each way, while pictures are held or handed over. */
 	for (int i = 0; i < 20; i++) {
-		apply(source, [i](obs_data_t *d) { obs_data_set_bool(d, "smooth_sync", i % 2 == 0); });
+		apply(source, [i](obs_data_t *d) { obs_data_set_bool(d, SETTING_SMOOTH_SYNC, i % 2 == 0); });
 		std::this_thread::sleep_for(50ms);
 	}
 	wait_video_ticks(2);
 
 	/* A connection setting: the thread is stopped and started anew. */
-	apply(source, [](obs_data_t *d) { obs_data_set_string(d, "device", "R58M123"); });
+	apply(source, [](obs_data_t *d) { obs_data_set_string(d, SETTING_DEVICE, "R58M123"); });
 	wait_video_ticks(2);
 
 	for (int i = 0; i < 3; i++) {

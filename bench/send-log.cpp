@@ -1,7 +1,7 @@
 #include "send-log.h"
+#include "send-log-line.h"
 
 #include <fstream>
-#include <sstream>
 
 int SendLog::connection_of(int64_t frame, uint64_t at_ns) const
 {
@@ -32,30 +32,26 @@ bool send_log_read(const std::string &path, SendLog *out)
 	SendLog log;
 	std::string line;
 	while (std::getline(file, line)) {
-		std::istringstream in(line);
-		std::string kind;
-		long connection = -1;
-		in >> kind >> connection;
-		if (!in || connection < 0 || connection > 100000)
+		SendLogLine event;
+		if (!send_log_parse(line, &event) || event.connection < 0 || event.connection > 100000)
 			continue;
-		if ((size_t)connection >= log.connections.size())
-			log.connections.resize((size_t)connection + 1);
-		SentConnection &c = log.connections[(size_t)connection];
-		if (kind == "open") {
-			in >> c.open_ns;
-		} else if (kind == "close") {
-			in >> c.close_ns;
-		} else if (kind == "video") {
-			int64_t frame = 0;
-			SentPicture picture = {};
-			in >> frame >> picture.ns >> picture.width >> picture.height >> picture.timestamp_us;
-			if (in)
-				c.video.emplace(frame, picture);
-		} else if (kind == "audio") {
-			SentAudio audio = {};
-			in >> audio.ns >> audio.timestamp_us;
-			if (in)
-				c.audio.push_back(audio);
+		if ((size_t)event.connection >= log.connections.size())
+			log.connections.resize((size_t)event.connection + 1);
+		SentConnection &c = log.connections[(size_t)event.connection];
+		switch (event.kind) {
+		case SendLogKind::open:
+			c.open_ns = event.ns;
+			break;
+		case SendLogKind::close:
+			c.close_ns = event.ns;
+			break;
+		case SendLogKind::video:
+			c.video.emplace(event.frame,
+					SentPicture{event.ns, event.width, event.height, event.timestamp_us});
+			break;
+		case SendLogKind::audio:
+			c.audio.push_back({event.ns, event.timestamp_us});
+			break;
 		}
 	}
 	*out = std::move(log);

@@ -1,6 +1,7 @@
 #pragma once
-/* Reading the sender's --send-log: when each connection opened and closed
- * and when each picture was written, on CLOCK_MONOTONIC (os_gettime_ns). */
+/* Reading the sender's --send-log (its lines: support/send-log-line.h): when
+ * each connection opened and closed and when each picture was written, on
+ * CLOCK_MONOTONIC (os_gettime_ns). */
 
 #include <cstdint>
 #include <map>

@@ -18,6 +18,11 @@ struct ForwardRemoval {
 	int port;
 };
 
+struct ScanReport {
+	AdbScanDone done;
+	void *ctx;
+};
+
 /* Everything the worker shares with OBS's threads, under one lock. The
  * record is made once and never freed, so a worker still running when the
  * process ends never touches a destroyed lock. */
@@ -32,7 +37,7 @@ struct Worker {
 	std::deque<ForwardRemoval> removals;
 	bool scan_wanted = false;
 	bool scanning = false;
-	std::vector<obs_weak_source_t *> refresh; /* panels waiting for the scan */
+	std::vector<ScanReport> reports; /* callers waiting for the scan */
 
 	AdbDevice devices[ADB_MAX_DEVICES] = {};
 	int device_count = 0;
@@ -52,8 +57,8 @@ bool same_devices(const AdbDevice *a, int a_count, const AdbDevice *b, int b_cou
 
 void run_scan(Worker &w, std::unique_lock<std::mutex> &held)
 {
-	std::vector<obs_weak_source_t *> panels;
-	panels.swap(w.refresh);
+	std::vector<ScanReport> reports;
+	reports.swap(w.reports);
 	w.scan_wanted = false;
 	w.scanning = true;
 	held.unlock();
@@ -74,14 +79,8 @@ void run_scan(Worker &w, std::unique_lock<std::mutex> &held)
 	held.unlock();
 	bfree(found);
 
-	for (obs_weak_source_t *weak : panels) {
-		obs_source_t *source = changed ? obs_weak_source_get_source(weak) : nullptr;
-		if (source) {
-			obs_source_update_properties(source);
-			obs_source_release(source);
-		}
-		obs_weak_source_release(weak);
-	}
+	for (const ScanReport &report : reports)
+		report.done(report.ctx, changed);
 	held.lock();
 }
 
@@ -139,18 +138,28 @@ void adb_background_remove_forward(const char *serial, int local_port)
 	w.changed.notify_all();
 }
 
-void adb_background_scan(obs_source_t *source, bool unless_known)
+/* With the lock held: whether a scan is now waiting to run. */
+static bool queue_scan(Worker &w, bool unless_known, AdbScanDone done, void *ctx)
 {
-	Worker &w = worker();
-	std::lock_guard<std::mutex> guard(w.lock);
 	if (unless_known && (w.scanned || w.scanning || w.scan_wanted))
-		return;
+		return false;
 	if (w.quitting || !ensure_started(w))
-		return;
-	if (source)
-		w.refresh.push_back(obs_source_get_weak_source(source));
+		return false;
+	if (done)
+		w.reports.push_back({done, ctx});
 	w.scan_wanted = true;
 	w.changed.notify_all();
+	return true;
+}
+
+void adb_background_scan(bool unless_known, AdbScanDone done, void *ctx)
+{
+	Worker &w = worker();
+	std::unique_lock<std::mutex> held(w.lock);
+	bool queued = queue_scan(w, unless_known, done, ctx);
+	held.unlock();
+	if (!queued && done)
+		done(ctx, false);
 }
 
 int adb_background_devices(AdbDevice out[ADB_MAX_DEVICES], bool *scanned)
@@ -181,11 +190,13 @@ void adb_background_shutdown(uint32_t grace_ms)
 	plat_thread_join(&w.thread);
 
 	held.lock();
-	for (obs_weak_source_t *weak : w.refresh)
-		obs_weak_source_release(weak);
-	w.refresh.clear();
+	std::vector<ScanReport> dropped;
+	dropped.swap(w.reports);
 	memset(w.devices, 0, sizeof(w.devices));
 	w.device_count = 0;
 	w.scanned = false;
 	w.quitting = false;
+	held.unlock();
+	for (const ScanReport &report : dropped)
+		report.done(report.ctx, false);
 }

@@ -6,17 +6,20 @@
 
 #include "adb-client.h"
 
-#include <obs-module.h>
-
 /* Queues the removal of the forward of local_port (serial may be empty). */
 void adb_background_remove_forward(const char *serial, int local_port);
 
+/* How a scan reports back to whoever asked: called once for each scan asked
+ * with it, on the worker when the scan has ended (changed: its list differs
+ * from the last one), or with changed false when the scan will not run (at
+ * once on the asking thread, or when the worker is shut down). ctx is the
+ * callback's from then on: it releases whatever ctx holds. */
+typedef void (*AdbScanDone)(void *ctx, bool changed);
+
 /* Starts a device scan, unless one is already waiting to run; with
  * unless_known, also unless a scan is under way or has ended since the
- * module was loaded. When it ends with a list other than the last one,
- * libobs is asked to rebuild the properties of source (held weakly; null for
- * none). */
-void adb_background_scan(obs_source_t *source, bool unless_known);
+ * module was loaded. done (null for none) is called as said above. */
+void adb_background_scan(bool unless_known, AdbScanDone done, void *ctx);
 
 /* Copies the last device list into out and returns its length (0 to 16);
  * *scanned tells whether a scan has ended since the module was loaded. */

@@ -27,7 +27,8 @@ static constexpr int request_limit_ms = 2000;
 
 static std::atomic<uint16_t> g_server_port{5037};
 
-/* Raised to end the requests of one thread at once (its source stops). */
+/* Raised to end the requests of one thread at once (its source stops); every
+ * wait of a request watches it. */
 static thread_local plat_stop_signal *t_stop = nullptr;
 
 /* One text for the whole process; the lock keeps overlapping failures on
@@ -64,19 +65,30 @@ public:
 
 	plat_socket get() const { return s_; }
 
+	/* Connects to the server on 127.0.0.1 within the request's time. */
+	bool connect(uint16_t port) const
+	{
+		return plat_connect_within(s_, plat_loopback_be(), port, &t_stop, 1, left_ms());
+	}
+
 	/* Waits for the socket within what is left of the request's time;
 	 * false when it ran out, a stop came, or the wait failed. */
 	bool wait(int events) const
 	{
-		using namespace std::chrono;
-		auto left = duration_cast<milliseconds>(deadline_ - steady_clock::now()).count();
+		int left = left_ms();
 		if (left <= 0)
 			return false;
-		plat_stop_signal *signals[] = {t_stop};
-		return plat_wait_socket(s_, events, signals, 1, (int)left) > 0;
+		return plat_wait_socket(s_, events, &t_stop, 1, left) > 0;
 	}
 
 private:
+	int left_ms() const
+	{
+		using namespace std::chrono;
+		auto left = duration_cast<milliseconds>(deadline_ - steady_clock::now()).count();
+		return left > 0 ? (int)left : 0;
+	}
+
 	plat_socket s_;
 	std::chrono::steady_clock::time_point deadline_;
 };
@@ -85,16 +97,6 @@ struct BFreeDeleter {
 	void operator()(void *p) const { bfree(p); }
 };
 
-static bool connect_within_limit(const Request &req, uint16_t port)
-{
-	plat_socket s = req.get();
-	if (!plat_socket_set_nonblocking(s, true))
-		return false;
-	if (plat_connect(s, plat_loopback_be(), port))
-		return true;
-	return plat_last_error_is_in_progress() && req.wait(PLAT_WAIT_WRITE) && plat_socket_pending_error(s) == 0;
-}
-
 static bool connect_server(const Request &req)
 {
 	if (req.get() == PLAT_INVALID_SOCKET) {
@@ -102,7 +104,7 @@ static bool connect_server(const Request &req)
 		return false;
 	}
 	uint16_t port = g_server_port.load();
-	if (!connect_within_limit(req, port)) {
+	if (!req.connect(port)) {
 		set_error(LOGTEXT_ADB_UNREACHABLE, (int)port);
 		return false;
 	}

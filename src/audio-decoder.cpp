@@ -20,14 +20,14 @@ struct AudioDecoder {
 	bool format_warned;
 };
 
-uint8_t *audio_decoder_extradata(const AudioConfig *config)
+uint8_t *audio_decoder_extradata(const uint8_t *asc, size_t asc_len)
 {
-	if (config->asc_len == 0)
+	if (asc_len == 0)
 		return nullptr;
 	/* libavcodec requires the padding, zeroed, past every extradata buffer. */
-	auto *extradata = static_cast<uint8_t *>(av_mallocz(config->asc_len + AV_INPUT_BUFFER_PADDING_SIZE));
+	auto *extradata = static_cast<uint8_t *>(av_mallocz(asc_len + AV_INPUT_BUFFER_PADDING_SIZE));
 	if (extradata)
-		memcpy(extradata, config->asc, config->asc_len);
+		memcpy(extradata, asc, asc_len);
 	return extradata;
 }
 
@@ -53,19 +53,19 @@ void release(AudioDecoder *decoder)
 }
 
 /* The AudioSpecificConfig goes in as extradata; the codec context frees it. */
-bool set_extradata(AVCodecContext *ctx, const AudioConfig *config)
+bool set_extradata(AVCodecContext *ctx, const uint8_t *asc, size_t asc_len)
 {
-	if (config->asc_len == 0)
+	if (asc_len == 0)
 		return true;
-	uint8_t *extradata = audio_decoder_extradata(config);
+	uint8_t *extradata = audio_decoder_extradata(asc, asc_len);
 	if (!extradata)
 		return false;
 	ctx->extradata = extradata;
-	ctx->extradata_size = config->asc_len;
+	ctx->extradata_size = (int)asc_len;
 	return true;
 }
 
-bool open_context(AudioDecoder *decoder, const AudioConfig *config)
+bool open_context(AudioDecoder *decoder, uint32_t sample_rate, uint8_t channels, const uint8_t *asc, size_t asc_len)
 {
 	decoder->codec = avcodec_find_decoder(AV_CODEC_ID_AAC);
 	if (!decoder->codec) {
@@ -78,9 +78,9 @@ bool open_context(AudioDecoder *decoder, const AudioConfig *config)
 		return false;
 
 	AVCodecContext *ctx = decoder->codec_ctx;
-	ctx->sample_rate = static_cast<int>(config->sample_rate);
-	av_channel_layout_default(&ctx->ch_layout, config->channels);
-	if (!set_extradata(ctx, config))
+	ctx->sample_rate = static_cast<int>(sample_rate);
+	av_channel_layout_default(&ctx->ch_layout, channels);
+	if (!set_extradata(ctx, asc, asc_len))
 		return false;
 
 	if (avcodec_open2(ctx, decoder->codec, nullptr) < 0) {
@@ -107,13 +107,13 @@ void fill_audio(const AVFrame *frame, uint32_t sample_rate, uint64_t timestamp, 
 
 } // namespace
 
-AudioDecoder *ostrelin_audio_decoder_create(const AudioConfig *config)
+AudioDecoder *ostrelin_audio_decoder_create(uint32_t sample_rate, uint8_t channels, const uint8_t *asc, size_t asc_len)
 {
-	if (!config || !config->valid)
+	if (!asc && asc_len > 0)
 		return nullptr;
 
 	auto *decoder = static_cast<AudioDecoder *>(bzalloc(sizeof(AudioDecoder)));
-	if (!open_context(decoder, config)) {
+	if (!open_context(decoder, sample_rate, channels, asc, asc_len)) {
 		release(decoder);
 		return nullptr;
 	}
@@ -125,8 +125,7 @@ AudioDecoder *ostrelin_audio_decoder_create(const AudioConfig *config)
 		return nullptr;
 	}
 
-	ostrelin_log(LOG_INFO, LOGTEXT_AUDIO_DECODER_READY, config->sample_rate,
-		     static_cast<unsigned>(config->channels));
+	ostrelin_log(LOG_INFO, LOGTEXT_AUDIO_DECODER_READY, sample_rate, static_cast<unsigned>(channels));
 	return decoder;
 }
 

@@ -22,6 +22,11 @@ OptionRow option_text(const char *name, std::string *text);
 
 enum class OptionsRead { run, help, bad };
 
+/* A number defined as a macro, as a string literal: a help text names a
+ * default from where it is defined. */
+#define HELP_NUMBER(macro) HELP_NUMBER_DIGITS(macro)
+#define HELP_NUMBER_DIGITS(digits) #digits
+
 /* Reads argv against the rows and -h/--help. After a bad option or value it
  * prints "Try '<argv[0]> --help'."; after a word that is no option,
  * "<who>: unexpected argument ..." and the same hint. */

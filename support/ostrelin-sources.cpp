@@ -1,10 +1,11 @@
 #include "ostrelin-sources.h"
+#include "source/settings.h"
 
 void set_wifi_target(obs_data_t *settings, uint16_t port, const char *host)
 {
-	obs_data_set_int(settings, "conn_mode", 1);
-	obs_data_set_string(settings, "host", host);
-	obs_data_set_int(settings, "port", port);
+	obs_data_set_int(settings, SETTING_CONN_MODE, (long long)ConnMode::wifi);
+	obs_data_set_string(settings, SETTING_HOST, host);
+	obs_data_set_int(settings, SETTING_PORT, port);
 }
 
 void set_controls(obs_data_t *settings, const ControlSettings &controls)

@@ -19,7 +19,7 @@ inline SourceInstance *source_instance(obs_source_t *source)
 inline double disable_ms(obs_source_t *source)
 {
 	obs_data_t *settings = obs_source_get_settings(source);
-	obs_data_set_bool(settings, "enabled", false);
+	obs_data_set_bool(settings, SETTING_ENABLED, false);
 	auto start = std::chrono::steady_clock::now();
 	ostrelin_update(source_instance(source), settings);
 	double ms = since_ms(start);

@@ -6,9 +6,11 @@
 #include "adb-client.h"
 #include "fake-adb-server.h"
 #include "log-lines.h"
+#include "stream-protocol.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -33,11 +35,27 @@ struct DeviceList {
 
 inline bool forward()
 {
-	return adb_forward(nullptr, 27183, "nerix");
+	return adb_forward(nullptr, STREAM_DEFAULT_PORT, ADB_SOCKET_NAME);
 }
+/* The text of forward()'s request after the given prefix ("host" or
+ * "host-serial:<serial>"). */
+inline std::string forward_text(const std::string &prefix)
+{
+	return prefix + ":forward:tcp:" + std::to_string(STREAM_DEFAULT_PORT) + ";localabstract:" ADB_SOCKET_NAME;
+}
+
+/* A request as the server receives it: its length in four hexadecimal
+ * digits, then its text. */
+inline std::string framed(const std::string &text)
+{
+	char digits[8];
+	snprintf(digits, sizeof(digits), "%04x", (unsigned)text.size());
+	return digits + text;
+}
+
 inline bool remove_forward()
 {
-	return adb_forward_remove(nullptr, 27183);
+	return adb_forward_remove(nullptr, STREAM_DEFAULT_PORT);
 }
 
 /* Waits (bounded, so a fault cannot hang the test) until pred holds. */

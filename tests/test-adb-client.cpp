@@ -22,12 +22,11 @@ TEST_F(AdbClient, DeviceListRequestIsSixteenBytes)
 TEST_F(AdbClient, ForwardWithoutSerialUsesHostPrefix)
 {
 	serve();
-	EXPECT_TRUE(adb_forward(nullptr, 27183, "nerix"));
-	EXPECT_TRUE(adb_forward("", 27183, "nerix")); /* empty serial: same request */
+	EXPECT_TRUE(adb_forward(nullptr, STREAM_DEFAULT_PORT, ADB_SOCKET_NAME));
+	EXPECT_TRUE(adb_forward("", STREAM_DEFAULT_PORT, ADB_SOCKET_NAME)); /* empty serial: same request */
 	std::vector<std::string> raw = server_->raw_requests();
 	ASSERT_EQ(raw.size(), 2u);
-	const std::string expected = "002a" /* 42 bytes follow */
-				     "host:forward:tcp:27183;localabstract:nerix";
+	const std::string expected = framed(forward_text("host"));
 	EXPECT_EQ(raw[0], expected);
 	EXPECT_EQ(raw[1], expected);
 }
@@ -35,25 +34,23 @@ TEST_F(AdbClient, ForwardWithoutSerialUsesHostPrefix)
 TEST_F(AdbClient, ForwardWithSerialCountsTheWholeText)
 {
 	serve();
-	EXPECT_TRUE(adb_forward("emulator-5554", 27183, "nerix"));
-	EXPECT_TRUE(adb_forward("192.168.1.5:5555", 27183, "nerix")); /* colon inserted verbatim */
+	EXPECT_TRUE(adb_forward("emulator-5554", STREAM_DEFAULT_PORT, ADB_SOCKET_NAME));
+	EXPECT_TRUE(
+		adb_forward("192.168.1.5:5555", STREAM_DEFAULT_PORT, ADB_SOCKET_NAME)); /* colon inserted verbatim */
 	std::vector<std::string> raw = server_->raw_requests();
 	ASSERT_EQ(raw.size(), 2u);
-	EXPECT_EQ(raw[0], "003f" /* 12 + 13 + 1 + 37 */
-			  "host-serial:emulator-5554:forward:tcp:27183;localabstract:nerix");
-	EXPECT_EQ(raw[1], "0042" /* 12 + 16 + 1 + 37 */
-			  "host-serial:192.168.1.5:5555:forward:tcp:27183;localabstract:nerix");
+	EXPECT_EQ(raw[0], framed(forward_text("host-serial:emulator-5554")));
+	EXPECT_EQ(raw[1], framed(forward_text("host-serial:192.168.1.5:5555")));
 }
 
 TEST_F(AdbClient, RemovalRequests)
 {
 	serve();
-	EXPECT_TRUE(adb_forward_remove(nullptr, 27183));
+	EXPECT_TRUE(adb_forward_remove(nullptr, STREAM_DEFAULT_PORT));
 	EXPECT_TRUE(adb_forward_remove("emulator-5554", 8080));
 	std::vector<std::string> raw = server_->raw_requests();
 	ASSERT_EQ(raw.size(), 2u);
-	EXPECT_EQ(raw[0], "001a"
-			  "host:killforward:tcp:27183");
+	EXPECT_EQ(raw[0], framed("host:killforward:tcp:" + std::to_string(STREAM_DEFAULT_PORT)));
 	EXPECT_EQ(raw[1], "002e" /* 12 + 13 + 1 + 20 */
 			  "host-serial:emulator-5554:killforward:tcp:8080");
 }
@@ -265,7 +262,7 @@ TEST_F(AdbClient, AStopEndsARequestUnderWay)
 		result = forward();
 		adb_set_thread_stop(nullptr);
 	});
-	ASSERT_TRUE(server_->wait_for_request("host:forward:tcp:27183;localabstract:nerix", 2000));
+	ASSERT_TRUE(server_->wait_for_request(forward_text("host"), 2000));
 	plat_stop_raise(stop);
 	requester.join();
 	EXPECT_FALSE(result);

@@ -3,6 +3,7 @@
 #include "adb-client.h"
 #include "fake-adb-server.h"
 #include "log-lines.h"
+#include "stream-protocol.h"
 
 #include <gtest/gtest.h>
 
@@ -22,9 +23,9 @@ static std::string text_on_another_thread()
 TEST(AdbLastError, NullUntilTheFirstFailureThenKeptAcrossSuccesses)
 {
 	FakeAdbServer server(0, [](const std::string &request) {
-		if (request.find(":27183;") != std::string::npos)
+		if (request.find(":" + std::to_string(STREAM_DEFAULT_PORT) + ";") != std::string::npos)
 			return FakeAdbReply::fail("xxxxx");
-		if (request.find(":27184;") != std::string::npos)
+		if (request.find(":" + std::to_string(STREAM_DEFAULT_PORT + 1) + ";") != std::string::npos)
 			return FakeAdbReply{"NOPE"};
 		return fake_adb_default_reply(request);
 	});
@@ -34,22 +35,22 @@ TEST(AdbLastError, NullUntilTheFirstFailureThenKeptAcrossSuccesses)
 	AdbDevice *devices = nullptr;
 	EXPECT_EQ(adb_list_devices(&devices), 0);
 	bfree(devices);
-	EXPECT_TRUE(adb_forward(nullptr, 8000, "nerix"));
+	EXPECT_TRUE(adb_forward(nullptr, 8000, ADB_SOCKET_NAME));
 	EXPECT_TRUE(adb_forward_remove(nullptr, 8000));
 	EXPECT_EQ(adb_last_error(), nullptr) << "successes leave the text empty";
 
-	EXPECT_FALSE(adb_forward(nullptr, 27183, "nerix"));
+	EXPECT_FALSE(adb_forward(nullptr, STREAM_DEFAULT_PORT, ADB_SOCKET_NAME));
 	ASSERT_NE(adb_last_error(), nullptr);
 	EXPECT_STREQ(adb_last_error(), format_text(LOGTEXT_ADB_REASON, "xxxxx").c_str());
 
 	EXPECT_EQ(adb_list_devices(&devices), 0);
 	bfree(devices);
-	EXPECT_TRUE(adb_forward(nullptr, 8000, "nerix"));
+	EXPECT_TRUE(adb_forward(nullptr, 8000, ADB_SOCKET_NAME));
 	EXPECT_STREQ(adb_last_error(), format_text(LOGTEXT_ADB_REASON, "xxxxx").c_str())
 		<< "a success keeps the previous failure's text";
 	EXPECT_EQ(text_on_another_thread(), format_text(LOGTEXT_ADB_REASON, "xxxxx"))
 		<< "one text for the whole process";
 
-	EXPECT_FALSE(adb_forward(nullptr, 27184, "nerix"));
+	EXPECT_FALSE(adb_forward(nullptr, STREAM_DEFAULT_PORT + 1, ADB_SOCKET_NAME));
 	EXPECT_STREQ(adb_last_error(), LOGTEXT_ADB_BAD_REPLY);
 }

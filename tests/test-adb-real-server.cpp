@@ -3,6 +3,7 @@
 #include "adb-client.h"
 #include "child-process.h"
 #include "log-lines.h"
+#include "stream-protocol.h"
 
 #include <gtest/gtest.h>
 
@@ -115,17 +116,17 @@ TEST_F(RealAdbServer, DeviceListIsEmpty)
 /* Without a device the server refuses forwards with FAIL0000, an empty reason. */
 TEST_F(RealAdbServer, ForwardIsRefusedWithoutADevice)
 {
-	EXPECT_FALSE(adb_forward(nullptr, 27183, "nerix"));
+	EXPECT_FALSE(adb_forward(nullptr, STREAM_DEFAULT_PORT, ADB_SOCKET_NAME));
 	EXPECT_EQ(last_error(), LOGTEXT_ADB_FAILED);
-	EXPECT_FALSE(adb_forward("emulator-5554", 27183, "nerix"));
+	EXPECT_FALSE(adb_forward("emulator-5554", STREAM_DEFAULT_PORT, ADB_SOCKET_NAME));
 	EXPECT_EQ(last_error(), LOGTEXT_ADB_FAILED);
 }
 
 TEST_F(RealAdbServer, RemovalIsRefusedWithoutADevice)
 {
-	EXPECT_FALSE(adb_forward_remove(nullptr, 27183));
+	EXPECT_FALSE(adb_forward_remove(nullptr, STREAM_DEFAULT_PORT));
 	EXPECT_EQ(last_error(), LOGTEXT_ADB_FAILED);
-	EXPECT_FALSE(adb_forward_remove("emulator-5554", 27183));
+	EXPECT_FALSE(adb_forward_remove("emulator-5554", STREAM_DEFAULT_PORT));
 	EXPECT_EQ(last_error(), LOGTEXT_ADB_FAILED);
 }
 
@@ -141,8 +142,8 @@ TEST_F(RealAdbServer, EveryOperationFailsOnceTheServerHasStopped)
 	EXPECT_EQ(adb_list_devices(&devices), -1);
 	EXPECT_EQ(devices, nullptr);
 	EXPECT_EQ(last_error(), expected);
-	EXPECT_FALSE(adb_forward(nullptr, 27183, "nerix"));
+	EXPECT_FALSE(adb_forward(nullptr, STREAM_DEFAULT_PORT, ADB_SOCKET_NAME));
 	EXPECT_EQ(last_error(), expected);
-	EXPECT_FALSE(adb_forward_remove("emulator-5554", 27183));
+	EXPECT_FALSE(adb_forward_remove("emulator-5554", STREAM_DEFAULT_PORT));
 	EXPECT_EQ(last_error(), expected);
 }

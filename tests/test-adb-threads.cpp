@@ -1,6 +1,7 @@
 #include "adb-client.h"
 #include "fake-adb-server.h"
 #include "log-lines.h"
+#include "stream-protocol.h"
 
 #include <gtest/gtest.h>
 
@@ -51,7 +52,7 @@ TEST(AdbConcurrency, OverlappingFailuresNeverTearTheText)
 		workers.emplace_back([&, i] {
 			const std::string serial(1, (char)('A' + i));
 			for (int n = 0; n < calls; n++) {
-				if (adb_forward(serial.c_str(), 27183, "nerix"))
+				if (adb_forward(serial.c_str(), STREAM_DEFAULT_PORT, ADB_SOCKET_NAME))
 					succeeded++;
 				check(adb_last_error());
 			}

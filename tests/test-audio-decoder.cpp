@@ -6,6 +6,7 @@
 #include "log-capture.h"
 #include "media-fixtures.h"
 #include "log-lines.h"
+#include "stream-protocol.h"
 
 #include <gtest/gtest.h>
 #include <util/bmem.h>
@@ -30,7 +31,9 @@ using AudioDecoderPtr = std::unique_ptr<AudioDecoder, decltype(&ostrelin_audio_d
 
 AudioDecoderPtr make_decoder(const AudioConfig &config)
 {
-	return AudioDecoderPtr(ostrelin_audio_decoder_create(&config), &ostrelin_audio_decoder_destroy);
+	return AudioDecoderPtr(ostrelin_audio_decoder_create(config.sample_rate, config.channels, config.asc,
+							     config.asc_len),
+			       &ostrelin_audio_decoder_destroy);
 }
 
 AudioConfig make_config(uint32_t sample_rate, uint8_t channels, const media::Bytes &asc)
@@ -153,14 +156,11 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, AudioDecoderStreams, testing::Values(mono, st
 				 return "channels_" + std::to_string(param_info.param.channels);
 			 });
 
-TEST(AudioDecoder, InvalidConfigGivesNullWithoutLogOrAllocation)
+TEST(AudioDecoder, MissingAscGivesNullWithoutLogOrAllocation)
 {
 	LogCapture log;
 	const long start = bnum_allocs();
-	EXPECT_EQ(nullptr, ostrelin_audio_decoder_create(nullptr));
-	AudioConfig config = make_config(48000, 2, media::read_fixture("aac-stereo.asc"));
-	config.valid = 0;
-	EXPECT_EQ(nullptr, ostrelin_audio_decoder_create(&config));
+	EXPECT_EQ(nullptr, ostrelin_audio_decoder_create(48000, 2, nullptr, 5));
 	EXPECT_EQ(start, bnum_allocs());
 	EXPECT_TRUE(log.lines().empty());
 }
@@ -182,7 +182,8 @@ TEST(AudioDecoder, TwoByteAscDecodesTheSameSamples)
 	mallopt(M_PERTURB, 0xA5);
 	for (const AudioConfig &config : {make_config(48000, 2, asc), make_config(48000, 2, {asc[0], asc[1]})}) {
 		const size_t size = config.asc_len + AV_INPUT_BUFFER_PADDING_SIZE;
-		std::unique_ptr<uint8_t, decltype(&av_free)> extradata(audio_decoder_extradata(&config), &av_free);
+		std::unique_ptr<uint8_t, decltype(&av_free)> extradata(
+			audio_decoder_extradata(config.asc, config.asc_len), &av_free);
 		ASSERT_NE(nullptr, extradata);
 		ASSERT_GE(malloc_usable_size(extradata.get()), size);
 		EXPECT_EQ(media::Bytes(config.asc, config.asc + config.asc_len),
@@ -243,7 +244,7 @@ TEST(AudioDecoder, UnusableAscLogsOpenFailure)
 	LogCapture log;
 	const long start = bnum_allocs();
 	AudioConfig config = make_config(48000, 2, {0x00, 0x00});
-	EXPECT_EQ(nullptr, ostrelin_audio_decoder_create(&config));
+	EXPECT_EQ(nullptr, make_decoder(config));
 	EXPECT_EQ(start, bnum_allocs());
 
 	auto lines = log.plugin_lines();
@@ -289,7 +290,7 @@ TEST(AudioDecoder, CreateDecodeDestroyLeavesNoAllocation)
 		EXPECT_EQ(before_decoding, bnum_allocs()) << "decoding allocated through libobs";
 	}
 	AudioConfig broken = make_config(48000, 2, {0x00, 0x00});
-	EXPECT_EQ(nullptr, ostrelin_audio_decoder_create(&broken));
+	EXPECT_EQ(nullptr, make_decoder(broken));
 	EXPECT_EQ(start, bnum_allocs());
 	EXPECT_EQ(200u, log.count_prefix(plugin_line_head(LOGTEXT_AUDIO_DECODER_READY)));
 }

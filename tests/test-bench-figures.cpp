@@ -5,6 +5,7 @@
 #include "pattern.h"
 #include "picture-figures.h"
 #include "picture-index.h"
+#include "send-log-line.h"
 #include "send-log.h"
 #include "soak-figures.h"
 
@@ -66,6 +67,32 @@ TEST(SendLog, ReadsConnectionsPicturesAndAudio)
 	EXPECT_EQ(log.connections[0].audio[0].timestamp_us, 490000u);
 	EXPECT_EQ(log.pictures(), 5u);
 	EXPECT_FALSE(send_log_read("/nonexistent/ostrelin.log", &log));
+}
+
+/* The sender's lines, as it formats them, read back whole. */
+TEST(SendLog, WrittenLinesReadBack)
+{
+	SendLogLine open{SendLogKind::open, 2, 0, 5000000000, 0, 0, 0};
+	SendLogLine video{SendLogKind::video, 2, 7, 5033000000, 1280, 720, 123456789};
+	SendLogLine audio{SendLogKind::audio, 2, 0, 5034000000, 0, 0, 123460000};
+	SendLogLine close{SendLogKind::close, 2, 0, 6000000000, 0, 0, 0};
+	std::string path = write_temp(send_log_format(open) + send_log_format(video) + send_log_format(audio) +
+				      send_log_format(close));
+	SendLog log;
+	ASSERT_TRUE(send_log_read(path, &log));
+	remove(path.c_str());
+	ASSERT_EQ(log.connections.size(), 3u);
+	const SentConnection &c = log.connections[2];
+	EXPECT_EQ(c.open_ns, 5000000000u);
+	EXPECT_EQ(c.close_ns, 6000000000u);
+	ASSERT_EQ(c.video.count(7), 1u);
+	EXPECT_EQ(c.video.at(7).ns, 5033000000u);
+	EXPECT_EQ(c.video.at(7).width, 1280);
+	EXPECT_EQ(c.video.at(7).height, 720);
+	EXPECT_EQ(c.video.at(7).timestamp_us, 123456789u);
+	ASSERT_EQ(c.audio.size(), 1u);
+	EXPECT_EQ(c.audio[0].ns, 5034000000u);
+	EXPECT_EQ(c.audio[0].timestamp_us, 123460000u);
 }
 
 TEST(SendLog, APictureBelongsToTheLatestConnectionThatWroteItBefore)

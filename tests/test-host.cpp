@@ -10,6 +10,7 @@
 #include "rgba-picture.h"
 #include "test-sender.h"
 #include "log-lines.h"
+#include "stream-protocol.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -210,7 +211,7 @@ TEST(Host, UsbModeForwardsThroughTheAdbServer)
 	EXPECT_TRUE(has_exact_line(run.output, plugin_line(LOGTEXT_STREAM_CONNECTED, 320, 180, 30)));
 	std::vector<std::string> requests = adb->requests();
 	ASSERT_FALSE(requests.empty());
-	EXPECT_EQ(requests.front(), "host-serial:R58M123:forward:tcp:" + port + ";localabstract:nerix");
+	EXPECT_EQ(requests.front(), "host-serial:R58M123:forward:tcp:" + port + ";localabstract:" ADB_SOCKET_NAME);
 	EXPECT_EQ(requests.back(), "host-serial:R58M123:killforward:tcp:" + port);
 }
 

@@ -45,14 +45,14 @@ TEST_F(LifecycleTest, DefaultsAndModeReconciliation)
 {
 	obs_data_t *defaults = obs_data_create();
 	ostrelin_defaults(defaults);
-	EXPECT_EQ(obs_data_get_int(defaults, "port"), 27183);
-	EXPECT_TRUE(obs_data_get_bool(defaults, "use_adb"));
-	EXPECT_EQ(obs_data_get_int(defaults, "conn_mode"), 0);
-	EXPECT_TRUE(obs_data_get_bool(defaults, "enabled"));
-	EXPECT_STREQ(obs_data_get_string(defaults, "host"), "127.0.0.1");
+	EXPECT_EQ(obs_data_get_int(defaults, SETTING_PORT), STREAM_DEFAULT_PORT);
+	EXPECT_TRUE(obs_data_get_bool(defaults, SETTING_USE_ADB));
+	EXPECT_EQ(obs_data_get_int(defaults, SETTING_CONN_MODE), 0);
+	EXPECT_TRUE(obs_data_get_bool(defaults, SETTING_ENABLED));
+	EXPECT_STREQ(obs_data_get_string(defaults, SETTING_HOST), "127.0.0.1");
 	EXPECT_DOUBLE_EQ(obs_data_get_double(defaults, "zoom"), 1.0);
 	EXPECT_EQ(obs_data_get_int(defaults, "awb"), 1);
-	EXPECT_FALSE(obs_data_has_user_value(defaults, "conn_mode"));
+	EXPECT_FALSE(obs_data_has_user_value(defaults, SETTING_CONN_MODE));
 	obs_data_release(defaults);
 	EXPECT_STREQ(ostrelin_get_name(nullptr), "Ostrelin");
 
@@ -60,34 +60,34 @@ TEST_F(LifecycleTest, DefaultsAndModeReconciliation)
 	obs_source_t *fresh = create(nullptr);
 	ASSERT_NE(fresh, nullptr);
 	obs_data_t *s = obs_source_get_settings(fresh);
-	EXPECT_TRUE(obs_data_has_user_value(s, "conn_mode"));
-	EXPECT_EQ(obs_data_get_int(s, "conn_mode"), 0);
+	EXPECT_TRUE(obs_data_has_user_value(s, SETTING_CONN_MODE));
+	EXPECT_EQ(obs_data_get_int(s, SETTING_CONN_MODE), 0);
 	EXPECT_TRUE(instance(fresh)->use_adb);
-	EXPECT_EQ(instance(fresh)->port, 27183);
+	EXPECT_EQ(instance(fresh)->port, STREAM_DEFAULT_PORT);
 	EXPECT_TRUE(plat_thread_running(&instance(fresh)->conn.thread));
 	obs_data_release(s);
 
 	/* Older settings with only "use_adb" false: Wi-Fi, and "conn_mode" 1 is written. */
 	obs_data_t *old = obs_data_create();
-	obs_data_set_bool(old, "use_adb", false);
-	obs_data_set_bool(old, "enabled", false);
+	obs_data_set_bool(old, SETTING_USE_ADB, false);
+	obs_data_set_bool(old, SETTING_ENABLED, false);
 	obs_source_t *legacy = create(old);
 	obs_data_release(old);
 	s = obs_source_get_settings(legacy);
-	EXPECT_EQ(obs_data_get_int(s, "conn_mode"), 1);
+	EXPECT_EQ(obs_data_get_int(s, SETTING_CONN_MODE), 1);
 	EXPECT_FALSE(instance(legacy)->use_adb);
 	EXPECT_FALSE(plat_thread_running(&instance(legacy)->conn.thread));
 	obs_data_release(s);
 
 	/* Both present and disagreeing: "conn_mode" wins and "use_adb" is rewritten. */
 	obs_data_t *both = obs_data_create();
-	obs_data_set_int(both, "conn_mode", 1);
-	obs_data_set_bool(both, "use_adb", true);
-	obs_data_set_bool(both, "enabled", false);
+	obs_data_set_int(both, SETTING_CONN_MODE, 1);
+	obs_data_set_bool(both, SETTING_USE_ADB, true);
+	obs_data_set_bool(both, SETTING_ENABLED, false);
 	obs_source_t *mixed = create(both);
 	obs_data_release(both);
 	s = obs_source_get_settings(mixed);
-	EXPECT_FALSE(obs_data_get_bool(s, "use_adb"));
+	EXPECT_FALSE(obs_data_get_bool(s, SETTING_USE_ADB));
 	EXPECT_FALSE(instance(mixed)->use_adb);
 	obs_data_release(s);
 }
@@ -96,49 +96,49 @@ TEST_F(LifecycleTest, PortAndTextRules)
 {
 	std::string long_host(200, 'h');
 	obs_data_t *settings = wifi_settings(0, long_host.c_str());
-	obs_data_set_string(settings, "device", std::string(300, 'd').c_str());
+	obs_data_set_string(settings, SETTING_DEVICE, std::string(300, 'd').c_str());
 	obs_source_t *source = create(settings);
 	obs_data_release(settings);
 	SourceInstance *inst = instance(source);
-	EXPECT_EQ(inst->port, 27183);
+	EXPECT_EQ(inst->port, STREAM_DEFAULT_PORT);
 	EXPECT_EQ(strlen(inst->host), 127u);
 	EXPECT_EQ(strlen(inst->serial), 127u);
 
-	/* Port 27183 spelled out is the same connection: no restart. The long
+	/* The default port spelled out is the same connection: no restart. The long
 	 * texts are compared as stored, so restate them cut. */
 	void *thread_before = inst->conn.thread.handle;
 	change(source, [&](obs_data_t *s) {
-		obs_data_set_int(s, "port", 27183);
-		obs_data_set_string(s, "host", std::string(127, 'h').c_str());
-		obs_data_set_string(s, "device", std::string(127, 'd').c_str());
+		obs_data_set_int(s, SETTING_PORT, STREAM_DEFAULT_PORT);
+		obs_data_set_string(s, SETTING_HOST, std::string(127, 'h').c_str());
+		obs_data_set_string(s, SETTING_DEVICE, std::string(127, 'd').c_str());
 	});
 	EXPECT_EQ(inst->conn.thread.handle, thread_before);
 
-	/* A negative port is 27183 too. */
-	change(source, [&](obs_data_t *s) { obs_data_set_int(s, "port", -5); });
+	/* A negative port is the default one too. */
+	change(source, [&](obs_data_t *s) { obs_data_set_int(s, SETTING_PORT, -5); });
 	EXPECT_EQ(inst->conn.thread.handle, thread_before);
 
 	/* Past 65535 there is no port: refused, never wrapped onto another one
 	 * (65536 more than the listener's port would land on it). */
-	change(source, [&](obs_data_t *s) { obs_data_set_int(s, "port", listener.port() + 65536); });
+	change(source, [&](obs_data_t *s) { obs_data_set_int(s, SETTING_PORT, listener.port() + 65536); });
 	EXPECT_FALSE(plat_thread_running(&inst->conn.thread));
 	EXPECT_TRUE(
 		log.contains(LOG_WARNING, plugin_line(LOGTEXT_PORT_OUT_OF_RANGE, (long long)listener.port() + 65536)));
 	EXPECT_FALSE(listener.accept(300).valid());
-	change(source, [&](obs_data_t *s) { obs_data_set_int(s, "port", 65536); });
+	change(source, [&](obs_data_t *s) { obs_data_set_int(s, SETTING_PORT, 65536); });
 	EXPECT_FALSE(plat_thread_running(&inst->conn.thread));
-	change(source, [&](obs_data_t *s) { obs_data_set_int(s, "port", 65535); });
+	change(source, [&](obs_data_t *s) { obs_data_set_int(s, SETTING_PORT, 65535); });
 	EXPECT_TRUE(plat_thread_running(&inst->conn.thread));
 	EXPECT_EQ(inst->refused_port, 0);
-	change(source, [&](obs_data_t *s) { obs_data_set_int(s, "port", 1); });
+	change(source, [&](obs_data_t *s) { obs_data_set_int(s, SETTING_PORT, 1); });
 	EXPECT_TRUE(plat_thread_running(&inst->conn.thread));
 
 	/* "device" changes restart the connection even in Wi-Fi mode. */
-	change(source, [&](obs_data_t *s) { obs_data_set_string(s, "device", "other"); });
+	change(source, [&](obs_data_t *s) { obs_data_set_string(s, SETTING_DEVICE, "other"); });
 	EXPECT_STREQ(inst->serial, "other");
 	EXPECT_TRUE(plat_thread_running(&inst->conn.thread));
 	/* So does a new host. */
-	change(source, [&](obs_data_t *s) { obs_data_set_string(s, "host", "127.0.0.2"); });
+	change(source, [&](obs_data_t *s) { obs_data_set_string(s, SETTING_HOST, "127.0.0.2"); });
 	EXPECT_STREQ(inst->host, "127.0.0.2");
 	EXPECT_TRUE(plat_thread_running(&inst->conn.thread));
 }
@@ -236,8 +236,8 @@ TEST_F(LifecycleTest, AnUpdateThatEndsTheConnectionSendsItNoControls)
 		const bool disable = round == 20;
 		change(source, [&](obs_data_t *s) {
 			obs_data_set_double(s, "zoom", 1.0 + round * 0.25);
-			obs_data_set_int(s, "port", next_at.port());
-			obs_data_set_bool(s, "enabled", !disable);
+			obs_data_set_int(s, SETTING_PORT, next_at.port());
+			obs_data_set_bool(s, SETTING_ENABLED, !disable);
 		});
 		size_t received = 0;
 		ASSERT_TRUE(phone.wait_closed(3000, &received)) << "round " << round;
@@ -334,7 +334,7 @@ TEST_F(LifecycleTest, DisablingStopsTheThreadAndClosesTheSocket)
 	const std::string socket = peer::fd_target((int)inst->conn.sock);
 	ASSERT_EQ(socket.rfind("socket:", 0), 0u) << socket;
 
-	change(source, [](obs_data_t *s) { obs_data_set_bool(s, "enabled", false); });
+	change(source, [](obs_data_t *s) { obs_data_set_bool(s, SETTING_ENABLED, false); });
 	EXPECT_FALSE(plat_thread_running(&inst->conn.thread));
 	EXPECT_EQ(inst->conn.sock, PLAT_INVALID_SOCKET);
 	EXPECT_FALSE(inst->connected);
@@ -346,7 +346,7 @@ TEST_F(LifecycleTest, DisablingStopsTheThreadAndClosesTheSocket)
 	EXPECT_FALSE(peer::fd_open_on(socket)); /* its socket */
 
 	/* Enabled again: a new thread and a new connection. */
-	change(source, [](obs_data_t *s) { obs_data_set_bool(s, "enabled", true); });
+	change(source, [](obs_data_t *s) { obs_data_set_bool(s, SETTING_ENABLED, true); });
 	EXPECT_TRUE(plat_thread_running(&inst->conn.thread));
 	EXPECT_TRUE(accept_phone().valid());
 }
@@ -364,18 +364,20 @@ TEST_F(LifecycleTest, ForwardsAreRemovedOnlyWhenThisSourceMadeThem)
 	adb_set_server_port(adb.port());
 	const std::string port = std::to_string(listener.port());
 	obs_data_t *settings = obs_data_create();
-	obs_data_set_int(settings, "conn_mode", 0);
-	obs_data_set_string(settings, "device", "R58M123");
-	obs_data_set_int(settings, "port", listener.port());
+	obs_data_set_int(settings, SETTING_CONN_MODE, 0);
+	obs_data_set_string(settings, SETTING_DEVICE, "R58M123");
+	obs_data_set_int(settings, SETTING_PORT, listener.port());
 	obs_source_t *usb = create(settings);
 	obs_data_release(settings);
-	ASSERT_TRUE(adb.wait_for_request("host-serial:R58M123:forward:tcp:" + port + ";localabstract:nerix", 3000));
+	ASSERT_TRUE(adb.wait_for_request("host-serial:R58M123:forward:tcp:" + port + ";localabstract:" ADB_SOCKET_NAME,
+					 3000));
 	ASSERT_TRUE(accept_phone().valid());
 
 	const std::string new_port = std::to_string(listener.port() + 1);
-	change(usb, [&](obs_data_t *s) { obs_data_set_int(s, "port", listener.port() + 1); });
+	change(usb, [&](obs_data_t *s) { obs_data_set_int(s, SETTING_PORT, listener.port() + 1); });
 	EXPECT_TRUE(adb.wait_for_request("host-serial:R58M123:killforward:tcp:" + port, 3000));
-	ASSERT_TRUE(adb.wait_for_request("host-serial:R58M123:forward:tcp:" + new_port + ";localabstract:nerix", 3000));
+	ASSERT_TRUE(adb.wait_for_request(
+		"host-serial:R58M123:forward:tcp:" + new_port + ";localabstract:" ADB_SOCKET_NAME, 3000));
 
 	obs_source_t *wifi = create_wifi(listener.port() + 2);
 	release(wifi);
@@ -390,7 +392,7 @@ TEST_F(LifecycleTest, ForwardsAreRemovedOnlyWhenThisSourceMadeThem)
 	for (int queued = 1000; queued < 1010; queued += 2) {
 		adb_background_remove_forward("R58M123", queued);
 		adb_background_remove_forward("", queued + 1);
-		adb_background_scan(nullptr, false);
+		adb_background_scan(false, nullptr, nullptr);
 		obs_module_unload(); /* the module's own unload hook */
 		expected.push_back("host-serial:R58M123:killforward:tcp:" + std::to_string(queued));
 		expected.push_back("host:killforward:tcp:" + std::to_string(queued + 1));
@@ -416,11 +418,49 @@ TEST_F(LifecycleTest, UnloadEndsAHangingRemovalWhenItsGraceRunsOut)
 {
 	FakeAdbServer adb(0, [](const std::string &) { return FakeAdbReply::silence(); });
 	adb_set_server_port(adb.port());
-	adb_background_remove_forward("", 27183);
-	ASSERT_TRUE(adb.wait_for_request("host:killforward:tcp:27183", 3000));
+	adb_background_remove_forward("", STREAM_DEFAULT_PORT);
+	ASSERT_TRUE(adb.wait_for_request("host:killforward:tcp:" + std::to_string(STREAM_DEFAULT_PORT), 3000));
 	auto start = std::chrono::steady_clock::now();
 	adb_background_shutdown(0);
 	double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 	EXPECT_LT(ms, 1000.0) << "the request was left to its own time limit";
 	EXPECT_TRUE(wait_until([&] { return adb.closed_by_client() == 1; }, 3000ms));
+}
+
+/* A scan reports to whoever asked exactly once: whether it changed the list
+ * when it has ended, and "unchanged" at once when it is declined. */
+TEST_F(LifecycleTest, ScanReportsOnceToWhoeverAsked)
+{
+	struct Reports {
+		std::mutex lock;
+		std::vector<bool> changed;
+		static void done(void *ctx, bool changed)
+		{
+			auto *r = static_cast<Reports *>(ctx);
+			std::lock_guard<std::mutex> guard(r->lock);
+			r->changed.push_back(changed);
+		}
+		std::vector<bool> seen()
+		{
+			std::lock_guard<std::mutex> guard(lock);
+			return changed;
+		}
+	} reports;
+	FakeAdbServer adb(0, [](const std::string &request) {
+		if (request == "host:devices")
+			return FakeAdbReply::devices("R58M123\tdevice\n");
+		return fake_adb_default_reply(request);
+	});
+	adb_set_server_port(adb.port());
+
+	adb_background_scan(false, Reports::done, &reports);
+	ASSERT_TRUE(wait_until([&] { return reports.seen().size() == 1; }, 3000ms));
+	adb_background_scan(true, Reports::done, &reports); /* a list is known: declined */
+	EXPECT_EQ(reports.seen(), (std::vector<bool>{true, false}));
+	adb_background_scan(false, Reports::done, &reports);
+	ASSERT_TRUE(wait_until([&] { return reports.seen().size() == 3; }, 3000ms));
+	EXPECT_EQ(reports.seen().back(), false) << "the same list again";
+
+	adb_background_shutdown(0);
+	EXPECT_EQ(reports.seen().size(), 3u);
 }

@@ -14,6 +14,8 @@
 #include "source-snapshot.h"
 #include "test-sender.h"
 #include "log-lines.h"
+#include "settings.h"
+#include "stream-protocol.h"
 
 #include <obs.h>
 #include <util/bmem.h>
@@ -113,7 +115,7 @@ protected:
 	{
 		return create([&](obs_data_t *s) {
 			set_wifi_target(s, port);
-			obs_data_set_string(s, "device", device);
+			obs_data_set_string(s, SETTING_DEVICE, device);
 		});
 	}
 
@@ -256,7 +258,7 @@ TEST_F(ModuleE2E, DisablingEndsTheConnectionThreadAndClosesTheSocket)
 	std::set<long> started = minus(running, before);
 	ASSERT_FALSE(started.empty());
 
-	change(source, [](obs_data_t *s) { obs_data_set_bool(s, "enabled", false); });
+	change(source, [](obs_data_t *s) { obs_data_set_bool(s, SETTING_ENABLED, false); });
 	EXPECT_TRUE(sender.wait_for_line("disconnected"));
 	std::set<long> ended;
 	EXPECT_TRUE(wait_until(
@@ -271,7 +273,7 @@ TEST_F(ModuleE2E, DisablingEndsTheConnectionThreadAndClosesTheSocket)
 	}
 
 	/* On again: a new connection. */
-	change(source, [](obs_data_t *s) { obs_data_set_bool(s, "enabled", true); });
+	change(source, [](obs_data_t *s) { obs_data_set_bool(s, SETTING_ENABLED, true); });
 	EXPECT_TRUE(sender.wait_for_line("connected"));
 	EXPECT_TRUE(log.wait_for_prefix(plugin_line_head(LOGTEXT_STREAM_CONNECTED), 2, 5000ms));
 }
@@ -294,9 +296,9 @@ TEST_F(ModuleE2E, RemovalDropsOnlyTheForwardTheSourceMade)
 	/* USB mode: the stand-in server makes the forward, the phone is reached
 	 * on the same local port, and removal drops that forward. */
 	source = create([&](obs_data_t *s) {
-		obs_data_set_int(s, "conn_mode", 0);
-		obs_data_set_string(s, "device", "R58M123");
-		obs_data_set_int(s, "port", sender.port());
+		obs_data_set_int(s, SETTING_CONN_MODE, 0);
+		obs_data_set_string(s, SETTING_DEVICE, "R58M123");
+		obs_data_set_int(s, SETTING_PORT, sender.port());
 	});
 	ASSERT_TRUE(sender.wait_for_line("connected"));
 	release(source);
@@ -307,7 +309,7 @@ TEST_F(ModuleE2E, RemovalDropsOnlyTheForwardTheSourceMade)
 		if (r.find("forward:") != std::string::npos)
 			forwards.push_back(r);
 	}
-	EXPECT_EQ(forwards,
-		  (std::vector<std::string>{"host-serial:R58M123:forward:tcp:" + port + ";localabstract:nerix",
-					    "host-serial:R58M123:killforward:tcp:" + port}));
+	EXPECT_EQ(forwards, (std::vector<std::string>{"host-serial:R58M123:forward:tcp:" + port +
+							      ";localabstract:" ADB_SOCKET_NAME,
+						      "host-serial:R58M123:killforward:tcp:" + port}));
 }

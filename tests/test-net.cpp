@@ -113,6 +113,25 @@ TEST(Connect, RefusedWhileASignalIsRaisedReportsTheSignal)
 	plat_socket_close(s);
 }
 
+/* The timed connect: made to a listening port, leaving the socket
+ * non-blocking; refused by a closed one. */
+TEST(Connect, WithinALimitIsMadeOrRefused)
+{
+	uint16_t port = 0;
+	plat_socket listener = loopback_listen(&port);
+	plat_socket s = plat_socket_tcp();
+	EXPECT_TRUE(plat_connect_within(s, plat_loopback_be(), port, nullptr, 0, long_limit_ms));
+	char unread = 0;
+	EXPECT_LT(plat_recv(s, &unread, 1), 0);
+	EXPECT_TRUE(plat_last_error_is_timeout()) << "error " << plat_last_error_code();
+	plat_socket_close(s);
+	plat_socket_close(listener);
+
+	s = plat_socket_tcp();
+	EXPECT_FALSE(plat_connect_within(s, plat_loopback_be(), loopback_closed_port(), nullptr, 0, long_limit_ms));
+	plat_socket_close(s);
+}
+
 TEST(Address, DottedTextOnly)
 {
 	struct Row {

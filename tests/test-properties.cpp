@@ -231,7 +231,7 @@ protected:
 	{
 		return create([&](obs_data_t *s) {
 			set_wifi_target(s, port);
-			obs_data_set_bool(s, "enabled", enabled);
+			obs_data_set_bool(s, SETTING_ENABLED, enabled);
 		});
 	}
 
@@ -261,8 +261,8 @@ protected:
 	/* Picks a language in the panel's list, as OBS does when the user does. */
 	static bool pick_language(obs_properties_t *props, obs_data_t *settings, const char *code)
 	{
-		obs_data_set_string(settings, "ui_lang", code);
-		return obs_property_modified(obs_properties_get(props, "ui_lang"), settings);
+		obs_data_set_string(settings, SETTING_UI_LANG, code);
+		return obs_property_modified(obs_properties_get(props, SETTING_UI_LANG), settings);
 	}
 
 	std::string stored_language() const
@@ -293,7 +293,7 @@ TEST_F(PanelTest, WithoutAnInstanceEverythingIsShownInItsOrderAndKind)
 						  OBS_PROPERTY_BOOL, OBS_PROPERTY_TEXT, OBS_PROPERTY_BUTTON,
 						  OBS_PROPERTY_TEXT, OBS_PROPERTY_LIST}));
 
-	expect_int_list(obs_properties_get(props.get(), "conn_mode"),
+	expect_int_list(obs_properties_get(props.get(), SETTING_CONN_MODE),
 			{{en.text("ModeUSB"), 0}, {en.text("ModeWiFi"), 1}});
 
 	for (const char *list : {"device", "ui_lang"}) {
@@ -301,11 +301,11 @@ TEST_F(PanelTest, WithoutAnInstanceEverythingIsShownInItsOrderAndKind)
 		EXPECT_EQ(obs_property_list_type(p), OBS_COMBO_TYPE_LIST) << list;
 		EXPECT_EQ(obs_property_list_format(p), OBS_COMBO_FORMAT_STRING) << list;
 	}
-	EXPECT_EQ(obs_property_text_type(obs_properties_get(props.get(), "host")), OBS_TEXT_DEFAULT);
+	EXPECT_EQ(obs_property_text_type(obs_properties_get(props.get(), SETTING_HOST)), OBS_TEXT_DEFAULT);
 	EXPECT_EQ(obs_property_text_type(obs_properties_get(props.get(), "status")), OBS_TEXT_INFO);
 	EXPECT_EQ(obs_property_text_type(obs_properties_get(props.get(), "camera_hint")), OBS_TEXT_INFO);
 
-	obs_property_t *port = obs_properties_get(props.get(), "port");
+	obs_property_t *port = obs_properties_get(props.get(), SETTING_PORT);
 	EXPECT_EQ(obs_property_int_type(port), OBS_NUMBER_SCROLLER);
 	EXPECT_EQ(obs_property_int_min(port), 1024);
 	EXPECT_EQ(obs_property_int_max(port), 65535);
@@ -326,13 +326,14 @@ TEST_F(PanelTest, WithoutAnInstanceEverythingIsShownInItsOrderAndKind)
 	EXPECT_EQ(label(props.get(), "port"), en.text("PortUSB"));
 	EXPECT_EQ(label(props.get(), "enabled"), en.text("Enabled"));
 	EXPECT_EQ(label(props.get(), "smooth_sync"), en.text("SmoothSync"));
-	EXPECT_EQ(obs_property_long_description(obs_properties_get(props.get(), "smooth_sync")),
+	EXPECT_EQ(obs_property_long_description(obs_properties_get(props.get(), SETTING_SMOOTH_SYNC)),
 		  en.text("SmoothSyncHint"));
 	EXPECT_EQ(label(props.get(), "status"), en.text("StatusIdle"));
 	EXPECT_EQ(label(props.get(), "refresh_status"), en.text("RefreshStatus"));
 	EXPECT_EQ(label(props.get(), "camera_hint"), en.text("CameraHint"));
 	EXPECT_EQ(label(props.get(), "ui_lang"), en.text("Language"));
-	EXPECT_EQ(obs_property_long_description(obs_properties_get(props.get(), "ui_lang")), en.text("LanguageHint"));
+	EXPECT_EQ(obs_property_long_description(obs_properties_get(props.get(), SETTING_UI_LANG)),
+		  en.text("LanguageHint"));
 }
 
 TEST_F(PanelTest, LanguageListOffersFollowObsThenEveryLanguageOfTheModule)
@@ -343,7 +344,7 @@ TEST_F(PanelTest, LanguageListOffersFollowObsThenEveryLanguageOfTheModule)
 	ASSERT_TRUE(langs && count);
 	ASSERT_EQ(*count, 7);
 
-	auto items = list_items(obs_properties_get(props.get(), "ui_lang"));
+	auto items = list_items(obs_properties_get(props.get(), SETTING_UI_LANG));
 	ASSERT_EQ(items.size(), 8u);
 	EXPECT_EQ(items[0].name, en.text("LanguageAuto"));
 	EXPECT_EQ(items[0].text_value, "");
@@ -364,7 +365,7 @@ TEST_F(PanelTest, DeviceListComesFromBackgroundScans)
 {
 	set_devices("R58M123\tdevice\n");
 	Properties first = panel_without_instance();
-	EXPECT_EQ(list_items(obs_properties_get(first.get(), "device")).size(), 1u); /* nothing scanned yet */
+	EXPECT_EQ(list_items(obs_properties_get(first.get(), SETTING_DEVICE)).size(), 1u); /* nothing scanned yet */
 	ASSERT_TRUE(adb->wait_for_request("host:devices", 3000));
 	std::vector<ListItem> items;
 	ASSERT_TRUE(wait_until(
@@ -407,7 +408,7 @@ TEST_F(PanelTest, ConnectionModeDecidesWhatIsShown)
 {
 	/* USB mode: the forward goes to the stand-in adb server, the connect to
 	 * a port where nothing listens. */
-	obs_source_t *usb = create([](obs_data_t *s) { obs_data_set_int(s, "port", 1); });
+	obs_source_t *usb = create([](obs_data_t *s) { obs_data_set_int(s, SETTING_PORT, 1); });
 	ASSERT_NE(usb, nullptr);
 	Properties props = panel(usb);
 	EXPECT_EQ(names(props.get()), panel_without_camera);
@@ -420,7 +421,7 @@ TEST_F(PanelTest, ConnectionModeDecidesWhatIsShown)
 	/* The user picks Wi-Fi. */
 	Settings settings = settings_of(usb);
 	obs_data_set_int(settings.get(), "conn_mode", 1);
-	obs_property_t *mode = obs_properties_get(props.get(), "conn_mode");
+	obs_property_t *mode = obs_properties_get(props.get(), SETTING_CONN_MODE);
 	EXPECT_TRUE(obs_property_modified(mode, settings.get()));
 	EXPECT_FALSE(obs_data_get_bool(settings.get(), "use_adb"));
 	EXPECT_FALSE(visible(props.get(), "device"));
@@ -700,7 +701,7 @@ TEST_F(PanelTest, PickedLanguageRelabelsThePanelInPlaceAndIsRemembered)
 		EXPECT_EQ(label(props.get(), "port"), t.text("PortWiFi"));
 		EXPECT_EQ(label(props.get(), "enabled"), t.text("Enabled"));
 		EXPECT_EQ(label(props.get(), "smooth_sync"), t.text("SmoothSync"));
-		EXPECT_EQ(obs_property_long_description(obs_properties_get(props.get(), "smooth_sync")),
+		EXPECT_EQ(obs_property_long_description(obs_properties_get(props.get(), SETTING_SMOOTH_SYNC)),
 			  t.text("SmoothSyncHint"));
 		EXPECT_EQ(label(props.get(), "refresh_status"), t.text("RefreshStatus"));
 		EXPECT_EQ(label(props.get(), "camera"), t.text("CameraGroup"));
@@ -710,7 +711,7 @@ TEST_F(PanelTest, PickedLanguageRelabelsThePanelInPlaceAndIsRemembered)
 		EXPECT_EQ(label(props.get(), "ae_lock"), t.text("AELock"));
 		EXPECT_EQ(label(props.get(), "awb"), t.text("AWB"));
 		EXPECT_EQ(label(props.get(), "ui_lang"), t.text("Language"));
-		EXPECT_EQ(obs_property_long_description(obs_properties_get(props.get(), "ui_lang")),
+		EXPECT_EQ(obs_property_long_description(obs_properties_get(props.get(), SETTING_UI_LANG)),
 			  t.text("LanguageHint"));
 		std::string on = format(t.text("StatusOn"), 640u, 360u, 30u);
 		EXPECT_EQ(label(props.get(), "status").substr(0, on.size()), on);
@@ -727,15 +728,15 @@ TEST_F(PanelTest, PickedLanguageRelabelsThePanelInPlaceAndIsRemembered)
 	EXPECT_EQ(stored_language(), "ja-JP");
 	EXPECT_EQ(lang_get(), "ja-JP");
 	/* List entries keep their language until the panel is built again. */
-	EXPECT_EQ(list_items(obs_properties_get(props.get(), "conn_mode"))[0].name, en.text("ModeUSB"));
+	EXPECT_EQ(list_items(obs_properties_get(props.get(), SETTING_CONN_MODE))[0].name, en.text("ModeUSB"));
 
 	/* The language in force again: nothing to do. */
 	EXPECT_FALSE(pick_language(props.get(), settings.get(), "ja-JP"));
 	expect_labels(ja_jp);
 
 	Properties rebuilt = panel(source);
-	EXPECT_EQ(list_items(obs_properties_get(rebuilt.get(), "conn_mode"))[1].name, ja_jp.text("ModeWiFi"));
-	EXPECT_EQ(list_items(obs_properties_get(rebuilt.get(), "ui_lang"))[0].name, ja_jp.text("LanguageAuto"));
+	EXPECT_EQ(list_items(obs_properties_get(rebuilt.get(), SETTING_CONN_MODE))[1].name, ja_jp.text("ModeWiFi"));
+	EXPECT_EQ(list_items(obs_properties_get(rebuilt.get(), SETTING_UI_LANG))[0].name, ja_jp.text("LanguageAuto"));
 	EXPECT_EQ(list_items(obs_properties_get(rebuilt.get(), "awb"))[0].name, ja_jp.text("AWBAuto"));
 	Settings after = settings_of(source);
 	EXPECT_STREQ(obs_data_get_string(after.get(), "ui_lang"), "ja-JP");
@@ -759,7 +760,7 @@ TEST_F(PanelTest, PickedLanguageRelabelsThePanelInPlaceAndIsRemembered)
 	EXPECT_EQ(label(fresh.get(), "port"), ja_jp.text("PortUSB"));
 	EXPECT_EQ(label(fresh.get(), "status"), ja_jp.text("StatusIdle"));
 	EXPECT_EQ(label(fresh.get(), "camera_hint"), ja_jp.text("CameraHint"));
-	EXPECT_EQ(list_items(obs_properties_get(fresh.get(), "device"))[0].name, ja_jp.text("DeviceAuto"));
+	EXPECT_EQ(list_items(obs_properties_get(fresh.get(), SETTING_DEVICE))[0].name, ja_jp.text("DeviceAuto"));
 }
 
 TEST_F(PanelTest, FollowObsAgainAfterAChoice)

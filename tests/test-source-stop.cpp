@@ -76,12 +76,12 @@ TEST_F(SourceStopTest, WhileAnAdbRequestHangs)
 	FakeAdbServer adb(0, [](const std::string &) { return FakeAdbReply::silence(); });
 	adb_set_server_port(adb.port());
 	obs_data_t *settings = obs_data_create();
-	obs_data_set_int(settings, "conn_mode", 0);
-	obs_data_set_int(settings, "port", listener.port());
+	obs_data_set_int(settings, SETTING_CONN_MODE, 0);
+	obs_data_set_int(settings, SETTING_PORT, listener.port());
 	obs_source_t *source = create(settings);
 	obs_data_release(settings);
-	ASSERT_TRUE(adb.wait_for_request("host:forward:tcp:" + std::to_string(listener.port()) + ";localabstract:nerix",
-					 3000));
+	ASSERT_TRUE(adb.wait_for_request(
+		"host:forward:tcp:" + std::to_string(listener.port()) + ";localabstract:" ADB_SOCKET_NAME, 3000));
 	double ms = disable_ms(source);
 	EXPECT_FALSE(plat_thread_running(&instance(source)->conn.thread));
 	EXPECT_LT(ms, 600.0);

@@ -53,11 +53,11 @@ TEST_F(SourceStressTest, CreateUpdateDestroyWhileThePhoneStreamsAndDrops)
 			       [&](obs_data_t *s) { obs_data_set_double(s, "zoom", 1.0 + (rng() % 70) / 10.0); });
 			break;
 		case 1: /* a new connection */
-			change(source, [&](obs_data_t *s) { obs_data_set_string(s, "device", "x"); });
+			change(source, [&](obs_data_t *s) { obs_data_set_string(s, SETTING_DEVICE, "x"); });
 			break;
 		case 2: /* off and on */
-			change(source, [](obs_data_t *s) { obs_data_set_bool(s, "enabled", false); });
-			change(source, [](obs_data_t *s) { obs_data_set_bool(s, "enabled", true); });
+			change(source, [](obs_data_t *s) { obs_data_set_bool(s, SETTING_ENABLED, false); });
+			change(source, [](obs_data_t *s) { obs_data_set_bool(s, SETTING_ENABLED, true); });
 			break;
 		default:
 			break;

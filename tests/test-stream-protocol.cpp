@@ -13,10 +13,10 @@ namespace {
 std::vector<uint8_t> caps_payload(uint8_t awb_count, size_t size)
 {
 	std::vector<uint8_t> p(size, 0);
-	if (size > 21)
-		p[21] = awb_count;
-	for (size_t i = 22; i + 4 <= size; i += 4)
-		p[i] = (uint8_t)((i - 22) / 4 + 1); /* mode k = k+1 */
+	if (size >= CAPS_FIXED_SIZE)
+		p[CAPS_FIXED_SIZE - 1] = awb_count;
+	for (size_t i = CAPS_FIXED_SIZE; i + 4 <= size; i += 4)
+		p[i] = (uint8_t)((i - CAPS_FIXED_SIZE) / 4 + 1); /* mode k = k+1 */
 	return p;
 }
 
@@ -128,7 +128,7 @@ TEST(CameraCaps, ParsesEveryField)
 	EXPECT_EQ(caps_fields(caps), (std::vector<int32_t>{0x0F, 1000, 8000, -12, 12, 333333, 3, 1, 5, 42}));
 	EXPECT_EQ(caps.awb_modes[3], 0);
 
-	uint8_t written[22 + 4 * 3];
+	uint8_t written[CAPS_FIXED_SIZE + 4 * 3];
 	ASSERT_EQ(camera_caps_write(caps, written), sizeof(written));
 	EXPECT_EQ(memcmp(written, payload, sizeof(written)), 0);
 }
@@ -138,28 +138,57 @@ TEST(CameraCaps, LengthRules)
 	CameraCaps caps = {};
 	CameraCaps untouched = caps;
 
-	/* Exactly 22 bytes with no modes: an empty list. */
-	auto empty = caps_payload(0, 22);
+	/* Exactly the fixed part with no modes: an empty list. */
+	auto empty = caps_payload(0, CAPS_FIXED_SIZE);
 	ASSERT_TRUE(camera_caps_parse(empty, &caps));
 	EXPECT_EQ(caps.awb_count, 0);
 
-	/* 21 bytes: too short for the fixed part. */
+	/* One byte less: too short for the fixed part. */
 	caps = untouched;
-	auto short_fixed = caps_payload(0, 21);
+	auto short_fixed = caps_payload(0, CAPS_FIXED_SIZE - 1);
 	EXPECT_FALSE(camera_caps_parse(short_fixed, &caps));
 	EXPECT_EQ(memcmp(&caps, &untouched, sizeof(caps)), 0);
 
-	/* Three modes need 34 bytes; 33 is one short. */
-	auto short_modes = caps_payload(3, 33);
+	/* Three modes need 12 bytes more; one byte less is short. */
+	auto short_modes = caps_payload(3, CAPS_FIXED_SIZE + 11);
 	EXPECT_FALSE(camera_caps_parse(short_modes, &caps));
-	auto exact_modes = caps_payload(3, 34);
+	auto exact_modes = caps_payload(3, CAPS_FIXED_SIZE + 12);
 	EXPECT_TRUE(camera_caps_parse(exact_modes, &caps));
 
-	/* Twenty modes announced, 86 bytes: only the first 16 are needed and kept. */
-	auto many = caps_payload(20, 86);
+	/* Twenty modes announced, 16 of them present: only those are needed and kept. */
+	auto many = caps_payload(20, CAPS_FIXED_SIZE + 4 * 16);
 	ASSERT_TRUE(camera_caps_parse(many, &caps));
 	EXPECT_EQ(caps.awb_count, 16);
 	EXPECT_EQ(caps.awb_modes[15], 16);
+}
+
+/* Every field counts, and the modes up to awb_count: what lies past them is
+ * no part of the record. */
+TEST(CameraCaps, Equality)
+{
+	auto parsed = caps_payload(3, CAPS_FIXED_SIZE + 12);
+	CameraCaps a = {};
+	ASSERT_TRUE(camera_caps_parse(parsed, &a));
+	CameraCaps b = a;
+	b.awb_modes[5] = 9;
+	EXPECT_TRUE(camera_caps_equal(a, b));
+
+	int32_t CameraCaps::*fields[] = {&CameraCaps::zoom_min, &CameraCaps::zoom_max, &CameraCaps::ev_min,
+					 &CameraCaps::ev_max,   &CameraCaps::ev_step,  &CameraCaps::awb_count};
+	for (int32_t CameraCaps::*field : fields) {
+		b = a;
+		b.*field += 1;
+		EXPECT_FALSE(camera_caps_equal(a, b));
+	}
+	b = a;
+	b.flags ^= CAPS_TORCH;
+	EXPECT_FALSE(camera_caps_equal(a, b));
+	b = a;
+	b.valid = 0;
+	EXPECT_FALSE(camera_caps_equal(a, b));
+	b = a;
+	b.awb_modes[2] = 7;
+	EXPECT_FALSE(camera_caps_equal(a, b));
 }
 
 TEST(AudioConfig, ParsesAndZeroFillsTheRest)

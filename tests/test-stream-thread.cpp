@@ -134,9 +134,9 @@ TEST_F(StreamThreadTest, UsbModeConnectsToLoopbackAndWarnsWithoutAdb)
 	uint16_t adb_port = peer::unused_port();
 	adb_set_server_port(adb_port);
 	obs_data_t *settings = obs_data_create();
-	obs_data_set_int(settings, "conn_mode", 0);
-	obs_data_set_string(settings, "host", "192.0.2.1"); /* a Wi-Fi address left behind is ignored */
-	obs_data_set_int(settings, "port", listener.port());
+	obs_data_set_int(settings, SETTING_CONN_MODE, 0);
+	obs_data_set_string(settings, SETTING_HOST, "192.0.2.1"); /* a Wi-Fi address left behind is ignored */
+	obs_data_set_int(settings, SETTING_PORT, listener.port());
 	create(settings);
 	obs_data_release(settings);
 
@@ -153,14 +153,14 @@ TEST_F(StreamThreadTest, UsbModeAsksForTheForwardBeforeEachAttempt)
 	FakeAdbServer adb;
 	adb_set_server_port(adb.port());
 	obs_data_t *settings = obs_data_create();
-	obs_data_set_int(settings, "conn_mode", 0);
-	obs_data_set_string(settings, "device", "R58M123");
-	obs_data_set_int(settings, "port", listener.port());
+	obs_data_set_int(settings, SETTING_CONN_MODE, 0);
+	obs_data_set_string(settings, SETTING_DEVICE, "R58M123");
+	obs_data_set_int(settings, SETTING_PORT, listener.port());
 	create(settings);
 	obs_data_release(settings);
 
-	std::string forward =
-		"host-serial:R58M123:forward:tcp:" + std::to_string(listener.port()) + ";localabstract:nerix";
+	std::string forward = "host-serial:R58M123:forward:tcp:" + std::to_string(listener.port()) +
+			      ";localabstract:" ADB_SOCKET_NAME;
 	EXPECT_TRUE(adb.wait_for_request(forward, 3000));
 	EXPECT_TRUE(accept_phone().valid());
 	EXPECT_EQ(log.count_prefix(plugin_line_head(LOGTEXT_FORWARD_FAILED)), 0u);

@@ -52,6 +52,14 @@ int plat_socket_pending_error(plat_socket s);
  * most PLAT_WAIT_MAX_SIGNALS of them. */
 int plat_wait_socket(plat_socket s, int events, plat_stop_signal *const *signals, int signal_count, int timeout_ms);
 
+/* Connects s within timeout_ms: the socket is switched to non-blocking mode
+ * and stays so; the wait for the connect to end is a plat_wait_socket with
+ * the caller's signals, so a raised one cuts it short. True once connected;
+ * false when refused, failed, out of time or cut short (the caller closes
+ * the socket). */
+bool plat_connect_within(plat_socket s, uint32_t addr_be, uint16_t port, plat_stop_signal *const *signals,
+			 int signal_count, int timeout_ms);
+
 /* One send or receive call. A send never raises SIGPIPE; a call interrupted
  * by a signal is repeated. On a non-blocking socket a call that would block
  * fails with plat_last_error_is_timeout(). */

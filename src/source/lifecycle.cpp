@@ -2,7 +2,9 @@
 #include "adb-background.h"
 #include "held-pictures.h"
 #include "ostrelin-log.h"
+#include "settings.h"
 #include "source-instance.h"
+#include "stream-protocol.h"
 #include "stream-thread.h"
 
 #include <util/bmem.h>
@@ -22,17 +24,15 @@ static const char *text_or_empty(const char *text)
 static int32_t effective_port(long long setting)
 {
 	if (setting <= 0)
-		return SOURCE_DEFAULT_PORT;
+		return STREAM_DEFAULT_PORT;
 	return setting > PORT_MAX ? 0 : (int32_t)setting;
 }
 
-/* The mode that the settings ask for: "conn_mode" leads once it has a user
- * value; older settings only have "use_adb". */
-static bool wanted_usb_mode(obs_data_t *settings)
+bool settings_want_usb(obs_data_t *settings)
 {
-	if (obs_data_has_user_value(settings, "conn_mode"))
-		return conn_mode_is_usb(obs_data_get_int(settings, "conn_mode"));
-	return obs_data_get_bool(settings, "use_adb");
+	return settings_usb_mode(obs_data_has_user_value(settings, SETTING_CONN_MODE),
+				 obs_data_get_int(settings, SETTING_CONN_MODE),
+				 obs_data_get_bool(settings, SETTING_USE_ADB));
 }
 
 static void copy_text(char *dst, size_t size, const char *src)
@@ -47,13 +47,13 @@ const char *ostrelin_get_name(void *)
 
 void ostrelin_defaults(obs_data_t *settings)
 {
-	obs_data_set_default_int(settings, "port", SOURCE_DEFAULT_PORT);
-	obs_data_set_default_string(settings, "device", "");
-	obs_data_set_default_bool(settings, "use_adb", true);
-	obs_data_set_default_int(settings, "conn_mode", (long long)ConnMode::usb);
-	obs_data_set_default_bool(settings, "enabled", true);
-	obs_data_set_default_bool(settings, "smooth_sync", false);
-	obs_data_set_default_string(settings, "host", "127.0.0.1");
+	obs_data_set_default_int(settings, SETTING_PORT, STREAM_DEFAULT_PORT);
+	obs_data_set_default_string(settings, SETTING_DEVICE, "");
+	obs_data_set_default_bool(settings, SETTING_USE_ADB, true);
+	obs_data_set_default_int(settings, SETTING_CONN_MODE, (long long)ConnMode::usb);
+	obs_data_set_default_bool(settings, SETTING_ENABLED, true);
+	obs_data_set_default_bool(settings, SETTING_SMOOTH_SYNC, false);
+	obs_data_set_default_string(settings, SETTING_HOST, "127.0.0.1");
 	for (const CameraControlRow &row : camera_controls) {
 		switch (row.setting) {
 		case ControlSetting::zoom_factor:
@@ -84,23 +84,22 @@ void *ostrelin_create(obs_data_t *settings, obs_source_t *source)
 
 static bool connection_unchanged(const SourceInstance *inst, obs_data_t *settings)
 {
-	long long port = obs_data_get_int(settings, "port");
-	return obs_data_get_bool(settings, "enabled") == inst->enabled &&
-	       strcmp(inst->serial, text_or_empty(obs_data_get_string(settings, "device"))) == 0 &&
-	       strcmp(inst->host, text_or_empty(obs_data_get_string(settings, "host"))) == 0 &&
+	long long port = obs_data_get_int(settings, SETTING_PORT);
+	return obs_data_get_bool(settings, SETTING_ENABLED) == inst->enabled &&
+	       strcmp(inst->serial, text_or_empty(obs_data_get_string(settings, SETTING_DEVICE))) == 0 &&
+	       strcmp(inst->host, text_or_empty(obs_data_get_string(settings, SETTING_HOST))) == 0 &&
 	       inst->port == effective_port(port) && inst->refused_port == (effective_port(port) ? 0 : port) &&
-	       inst->use_adb == wanted_usb_mode(settings);
+	       inst->use_adb == settings_want_usb(settings);
 }
 
+/* The key that does not lead is written to follow the one that does. */
 static void apply_mode(SourceInstance *inst, obs_data_t *settings)
 {
-	if (obs_data_has_user_value(settings, "conn_mode")) {
-		inst->use_adb = conn_mode_is_usb(obs_data_get_int(settings, "conn_mode"));
-		obs_data_set_bool(settings, "use_adb", inst->use_adb);
-	} else {
-		inst->use_adb = obs_data_get_bool(settings, "use_adb");
-		obs_data_set_int(settings, "conn_mode", (long long)(inst->use_adb ? ConnMode::usb : ConnMode::wifi));
-	}
+	inst->use_adb = settings_want_usb(settings);
+	if (obs_data_has_user_value(settings, SETTING_CONN_MODE))
+		obs_data_set_bool(settings, SETTING_USE_ADB, inst->use_adb);
+	else
+		obs_data_set_int(settings, SETTING_CONN_MODE, conn_mode_value(inst->use_adb));
 }
 
 static ControlValues read_control_values(obs_data_t *settings)
@@ -146,7 +145,7 @@ void ostrelin_update(void *data, obs_data_t *settings)
 {
 	auto *inst = static_cast<SourceInstance *>(data);
 	/* Not a connection setting: the connection thread takes it up as it goes. */
-	inst->smooth_sync = obs_data_get_bool(settings, "smooth_sync");
+	inst->smooth_sync = obs_data_get_bool(settings, SETTING_SMOOTH_SYNC);
 
 	/* Controls are only recorded here; the connection thread writes them.
 	 * A connection this update ends gets none: they are recorded once its
@@ -161,14 +160,14 @@ void ostrelin_update(void *data, obs_data_t *settings)
 	}
 	send_camera_controls(inst, settings);
 
-	long long port_setting = obs_data_get_int(settings, "port");
+	long long port_setting = obs_data_get_int(settings, SETTING_PORT);
 	long long refused_before = inst->refused_port;
-	copy_text(inst->serial, sizeof(inst->serial), obs_data_get_string(settings, "device"));
+	copy_text(inst->serial, sizeof(inst->serial), obs_data_get_string(settings, SETTING_DEVICE));
 	inst->port = effective_port(port_setting);
 	inst->refused_port = inst->port ? 0 : port_setting;
 	apply_mode(inst, settings);
-	copy_text(inst->host, sizeof(inst->host), obs_data_get_string(settings, "host"));
-	inst->enabled = obs_data_get_bool(settings, "enabled");
+	copy_text(inst->host, sizeof(inst->host), obs_data_get_string(settings, SETTING_HOST));
+	inst->enabled = obs_data_get_bool(settings, SETTING_ENABLED);
 	drop_stale_forward(inst, false);
 
 	if (inst->refused_port) {

@@ -17,5 +17,7 @@ void ostrelin_destroy(void *data);
  * those the phone announced, in the order zoom, ev, torch, ae_lock, awb.
  * Returns at once. */
 void send_camera_controls(SourceInstance *inst, obs_data_t *settings);
+/* Whether the settings ask for USB mode (settings_usb_mode's rule). */
+bool settings_want_usb(obs_data_t *settings);
 /* Stops the connection thread and waits until it has really ended. */
 void stop_stream_thread(SourceInstance *inst);

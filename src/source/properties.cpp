@@ -2,6 +2,8 @@
 #include "adb-background.h"
 #include "camera-controls.h"
 #include "i18n.h"
+#include "lifecycle.h"
+#include "settings.h"
 #include "source-instance.h"
 
 #include <util/bmem.h>
@@ -16,11 +18,11 @@ struct LabelPair {
 
 /* Followed by the camera controls' labels, from their table. */
 static const LabelPair relabel_table[] = {
-	{"conn_mode", "ConnMode"},     {"device", "Device"},
-	{"refresh", "Rescan"},         {"host", "Host"},
-	{"enabled", "Enabled"},        {"refresh_status", "RefreshStatus"},
-	{"ui_lang", "Language"},       {"camera", "CameraGroup"},
-	{"camera_hint", "CameraHint"}, {"smooth_sync", "SmoothSync"},
+	{SETTING_CONN_MODE, "ConnMode"}, {SETTING_DEVICE, "Device"},
+	{"refresh", "Rescan"},           {SETTING_HOST, "Host"},
+	{SETTING_ENABLED, "Enabled"},    {"refresh_status", "RefreshStatus"},
+	{SETTING_UI_LANG, "Language"},   {"camera", "CameraGroup"},
+	{"camera_hint", "CameraHint"},   {SETTING_SMOOTH_SYNC, "SmoothSync"},
 };
 
 static const char *const awb_text_keys[] = {
@@ -80,13 +82,13 @@ static void exposure_label(const CameraCaps &caps, char out[64])
 
 static bool conn_mode_changed(obs_properties_t *props, obs_property_t *, obs_data_t *settings)
 {
-	bool usb = conn_mode_is_usb(obs_data_get_int(settings, "conn_mode"));
-	obs_data_set_bool(settings, "use_adb", usb);
+	bool usb = settings_want_usb(settings);
+	obs_data_set_bool(settings, SETTING_USE_ADB, usb);
 
-	obs_property_set_visible(obs_properties_get(props, "host"), !usb);
-	obs_property_set_visible(obs_properties_get(props, "device"), usb);
+	obs_property_set_visible(obs_properties_get(props, SETTING_HOST), !usb);
+	obs_property_set_visible(obs_properties_get(props, SETTING_DEVICE), usb);
 	obs_property_set_visible(obs_properties_get(props, "refresh"), usb);
-	obs_property_t *port = obs_properties_get(props, "port");
+	obs_property_t *port = obs_properties_get(props, SETTING_PORT);
 	obs_property_set_visible(port, true);
 	obs_property_set_description(port, nx_text(usb ? "PortUSB" : "PortWiFi"));
 	return true;
@@ -96,7 +98,7 @@ static bool conn_mode_changed(obs_properties_t *props, obs_property_t *, obs_dat
  * has ended since the module was loaded. */
 static bool fill_devices(obs_properties_t *props)
 {
-	obs_property_t *list = obs_properties_get(props, "device");
+	obs_property_t *list = obs_properties_get(props, SETTING_DEVICE);
 	obs_property_list_clear(list);
 	obs_property_list_add_string(list, nx_text("DeviceAuto"), "");
 
@@ -111,17 +113,35 @@ static bool fill_devices(obs_properties_t *props)
 	return scanned;
 }
 
-static obs_source_t *source_of(obs_properties_t *props)
+/* The end of a scan a panel asked for, on the adb worker: the panel of the
+ * source (held weakly) is rebuilt when the list changed. */
+static void scan_done(void *weak_source, bool changed)
 {
-	SourceInstance *inst = instance_of(props);
-	return inst ? inst->source : nullptr;
+	auto *weak = static_cast<obs_weak_source_t *>(weak_source);
+	obs_source_t *source = changed ? obs_weak_source_get_source(weak) : nullptr;
+	if (source) {
+		obs_source_update_properties(source);
+		obs_source_release(source);
+	}
+	obs_weak_source_release(weak);
+}
+
+/* A scan whose end rebuilds the panel of the instance's source (none
+ * without a source). */
+static void scan_for_panel(const SourceInstance *inst, bool unless_known)
+{
+	obs_source_t *source = inst ? inst->source : nullptr;
+	if (source)
+		adb_background_scan(unless_known, scan_done, obs_source_get_weak_source(source));
+	else
+		adb_background_scan(unless_known, nullptr, nullptr);
 }
 
 /* Rescan: the adb server is asked in the background; the panel is rebuilt
  * when its answer changes the list. */
 static bool refresh_devices(obs_properties_t *props, obs_property_t *, void *)
 {
-	adb_background_scan(source_of(props), false);
+	scan_for_panel(instance_of(props), false);
 	fill_devices(props);
 	return true;
 }
@@ -162,8 +182,8 @@ static void relabel(obs_properties_t *props, obs_data_t *settings)
 	}
 
 	refresh_status_cb(props, nullptr, nullptr);
-	obs_property_set_long_description(obs_properties_get(props, "ui_lang"), nx_text("LanguageHint"));
-	obs_property_set_long_description(obs_properties_get(props, "smooth_sync"), nx_text("SmoothSyncHint"));
+	obs_property_set_long_description(obs_properties_get(props, SETTING_UI_LANG), nx_text("LanguageHint"));
+	obs_property_set_long_description(obs_properties_get(props, SETTING_SMOOTH_SYNC), nx_text("SmoothSyncHint"));
 	if (settings)
 		conn_mode_changed(props, nullptr, settings);
 }
@@ -173,9 +193,9 @@ static bool lang_changed(obs_properties_t *props, obs_property_t *, obs_data_t *
 	/* libobs also runs this with the type's defaults, which hold no
 	 * "ui_lang", when it builds a panel without a source: no value is no
 	 * choice, not a switch back to OBS's language. */
-	if (!obs_data_has_user_value(settings, "ui_lang"))
+	if (!obs_data_has_user_value(settings, SETTING_UI_LANG))
 		return false;
-	const char *code = obs_data_get_string(settings, "ui_lang");
+	const char *code = obs_data_get_string(settings, SETTING_UI_LANG);
 	if (!code || strcmp(code, nx_lang_get()) == 0)
 		return false;
 	nx_lang_set(code);
@@ -185,21 +205,21 @@ static bool lang_changed(obs_properties_t *props, obs_property_t *, obs_data_t *
 
 static void add_connection_properties(obs_properties_t *props, SourceInstance *inst)
 {
-	obs_property_t *mode = obs_properties_add_list(props, "conn_mode", nx_text("ConnMode"), OBS_COMBO_TYPE_LIST,
-						       OBS_COMBO_FORMAT_INT);
+	obs_property_t *mode = obs_properties_add_list(props, SETTING_CONN_MODE, nx_text("ConnMode"),
+						       OBS_COMBO_TYPE_LIST, OBS_COMBO_FORMAT_INT);
 	obs_property_list_add_int(mode, nx_text("ModeUSB"), (long long)ConnMode::usb);
 	obs_property_list_add_int(mode, nx_text("ModeWiFi"), (long long)ConnMode::wifi);
 	obs_property_set_modified_callback(mode, conn_mode_changed);
 
-	obs_properties_add_list(props, "device", nx_text("Device"), OBS_COMBO_TYPE_LIST, OBS_COMBO_FORMAT_STRING);
+	obs_properties_add_list(props, SETTING_DEVICE, nx_text("Device"), OBS_COMBO_TYPE_LIST, OBS_COMBO_FORMAT_STRING);
 	if (!fill_devices(props))
-		adb_background_scan(inst ? inst->source : nullptr, true);
+		scan_for_panel(inst, true);
 	obs_properties_add_button2(props, "refresh", nx_text("Rescan"), refresh_devices, nullptr);
 
-	obs_properties_add_text(props, "host", nx_text("Host"), OBS_TEXT_DEFAULT);
-	obs_properties_add_int(props, "port", nx_text("Port"), 1024, 65535, 1);
-	obs_properties_add_bool(props, "enabled", nx_text("Enabled"));
-	obs_property_t *sync = obs_properties_add_bool(props, "smooth_sync", nx_text("SmoothSync"));
+	obs_properties_add_text(props, SETTING_HOST, nx_text("Host"), OBS_TEXT_DEFAULT);
+	obs_properties_add_int(props, SETTING_PORT, nx_text("Port"), 1024, 65535, 1);
+	obs_properties_add_bool(props, SETTING_ENABLED, nx_text("Enabled"));
+	obs_property_t *sync = obs_properties_add_bool(props, SETTING_SMOOTH_SYNC, nx_text("SmoothSync"));
 	obs_property_set_long_description(sync, nx_text("SmoothSyncHint"));
 
 	char status[STATUS_TEXT_SIZE];
@@ -257,7 +277,7 @@ static void add_camera_group(obs_properties_t *props, const CameraCaps &caps)
 
 static void add_language_list(obs_properties_t *props)
 {
-	obs_property_t *lang = obs_properties_add_list(props, "ui_lang", nx_text("Language"), OBS_COMBO_TYPE_LIST,
+	obs_property_t *lang = obs_properties_add_list(props, SETTING_UI_LANG, nx_text("Language"), OBS_COMBO_TYPE_LIST,
 						       OBS_COMBO_FORMAT_STRING);
 	obs_property_list_add_string(lang, nx_text("LanguageAuto"), "");
 	for (int i = 0; i < nx_lang_count; i++) {
@@ -288,7 +308,7 @@ obs_properties_t *ostrelin_properties(void *data)
 			obs_properties_add_text(props, "camera_hint", nx_text("CameraHint"), OBS_TEXT_INFO);
 
 		if (settings) {
-			obs_data_set_string(settings, "ui_lang", nx_lang_get());
+			obs_data_set_string(settings, SETTING_UI_LANG, nx_lang_get());
 			obs_data_release(settings);
 		}
 	} else {

@@ -18,24 +18,12 @@ static void ensure_packet_buffer(SourceInstance *inst, uint32_t length)
 	inst->packet_buf_size = length;
 }
 
-static bool caps_equal(const CameraCaps &a, const CameraCaps &b)
-{
-	if (a.valid != b.valid || a.flags != b.flags || a.zoom_min != b.zoom_min || a.zoom_max != b.zoom_max ||
-	    a.ev_min != b.ev_min || a.ev_max != b.ev_max || a.ev_step != b.ev_step || a.awb_count != b.awb_count)
-		return false;
-	for (int32_t i = 0; i < a.awb_count && i < CAPS_MAX_AWB_MODES; i++) {
-		if (a.awb_modes[i] != b.awb_modes[i])
-			return false;
-	}
-	return true;
-}
-
 static void handle_capabilities(SourceInstance *inst, uint32_t length)
 {
 	CameraCaps caps;
 	if (!camera_caps_parse({inst->packet_buf, length}, &caps))
 		return;
-	bool changed = !caps_equal(caps, source_caps(inst));
+	bool changed = !camera_caps_equal(caps, source_caps(inst));
 	source_set_caps(inst, caps);
 	connection_caps_arrived(&inst->conn, caps);
 	ostrelin_log(LOG_INFO, LOGTEXT_CAMERA_CAPS, caps.zoom_min / 1000.0, caps.zoom_max / 1000.0, caps.ev_min,
@@ -62,7 +50,8 @@ static void handle_audio_config(SourceInstance *inst, uint32_t length)
 		ostrelin_log(LOG_WARNING, LOGTEXT_AUDIO_RATE_REFUSED, (unsigned)config.sample_rate);
 		return;
 	}
-	inst->audio_decoder = ostrelin_audio_decoder_create(&inst->audio_config);
+	inst->audio_decoder =
+		ostrelin_audio_decoder_create(config.sample_rate, config.channels, config.asc, config.asc_len);
 }
 
 /* The delay for the panel, and for the log when the delay's rules say so. */

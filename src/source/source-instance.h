@@ -11,8 +11,8 @@
 #include "audio-allowance.h"
 #include "audio-decoder.h"
 #include "clock-sync.h"
-#include "conn-mode.h"
 #include "decoder.h"
+#include "settings.h"
 #include "stream-connection.h"
 #include "stream-protocol.h"
 #include "sync-delay.h"
@@ -22,8 +22,6 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
-
-#define SOURCE_DEFAULT_PORT 27183
 
 struct HeldPictures;
 

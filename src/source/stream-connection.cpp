@@ -65,26 +65,14 @@ void connection_want_controls(StreamConnection *conn, const ControlValues &value
 		plat_stop_raise(conn->wake);
 }
 
-bool connect_timeout(StreamConnection *conn, plat_socket sock, uint32_t addr_be, uint16_t port)
-{
-	if (!plat_socket_set_nonblocking(sock, true))
-		return false;
-	if (plat_connect(sock, addr_be, port))
-		return true;
-	if (!plat_last_error_is_in_progress())
-		return false;
-	plat_stop_signal *signals[] = {conn->stop};
-	if (plat_wait_socket(sock, PLAT_WAIT_WRITE, signals, 1, CONNECT_LIMIT_MS) <= 0)
-		return false;
-	return plat_socket_pending_error(sock) == 0;
-}
-
 ConnectResult connection_open(StreamConnection *conn, uint32_t addr_be, uint16_t port)
 {
 	plat_socket sock = plat_socket_tcp();
 	if (sock == PLAT_INVALID_SOCKET)
 		return ConnectResult::failed;
-	if (!connect_timeout(conn, sock, addr_be, port)) {
+	/* Connected, the socket stays non-blocking: every later wait is a socket wait. */
+	plat_stop_signal *signals[] = {conn->stop};
+	if (!plat_connect_within(sock, addr_be, port, signals, 1, CONNECT_LIMIT_MS)) {
 		plat_socket_close(sock);
 		return conn->running ? ConnectResult::failed : ConnectResult::stopped;
 	}

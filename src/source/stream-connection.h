@@ -81,11 +81,8 @@ void connection_want_controls(StreamConnection *conn, const ControlValues &value
 
 /* The connection thread's side. */
 
-/* Connects sock within CONNECT_LIMIT_MS, cut short by a stop; on true the
- * socket is connected and stays non-blocking (every later wait is a socket
- * wait). The caller closes the socket after false. */
-bool connect_timeout(StreamConnection *conn, plat_socket sock, uint32_t addr_be, uint16_t port);
-/* A new socket, connected and held by the connection. */
+/* A new socket, connected within CONNECT_LIMIT_MS (a stop cuts the attempt
+ * short) and held by the connection. */
 ConnectResult connection_open(StreamConnection *conn, uint32_t addr_be, uint16_t port);
 /* Reads exactly size bytes, writing pending camera controls meanwhile. */
 ReadResult connection_read(StreamConnection *conn, uint8_t *buf, size_t size);

@@ -78,12 +78,11 @@ PacketKind packet_kind(uint8_t flags)
  * Modes past the 16th are not read; bytes past the last mode read are ignored. */
 bool camera_caps_parse(std::span<const uint8_t> payload, CameraCaps *out)
 {
-	const size_t fixed = 22;
-	if (payload.size() < fixed)
+	if (payload.size() < CAPS_FIXED_SIZE)
 		return false;
 	const uint8_t *p = payload.data();
 	int32_t count = p[21] < CAPS_MAX_AWB_MODES ? p[21] : CAPS_MAX_AWB_MODES;
-	if (payload.size() < fixed + 4 * (size_t)count)
+	if (payload.size() < CAPS_FIXED_SIZE + 4 * (size_t)count)
 		return false;
 
 	CameraCaps caps = {};
@@ -95,7 +94,7 @@ bool camera_caps_parse(std::span<const uint8_t> payload, CameraCaps *out)
 	caps.ev_step = read_le32s(p + 17);
 	caps.awb_count = count;
 	for (int32_t i = 0; i < count; i++)
-		caps.awb_modes[i] = read_le32s(p + fixed + 4 * i);
+		caps.awb_modes[i] = read_le32s(p + CAPS_FIXED_SIZE + 4 * i);
 	caps.valid = 1;
 	*out = caps;
 	return true;
@@ -112,8 +111,20 @@ size_t camera_caps_write(const CameraCaps &caps, uint8_t *out)
 	int32_t count = caps.awb_count < 0 ? 0 : caps.awb_count > 255 ? 255 : caps.awb_count;
 	out[21] = (uint8_t)count;
 	for (int32_t i = 0; i < count && i < CAPS_MAX_AWB_MODES; i++)
-		write_le32(out + 22 + 4 * i, (uint32_t)caps.awb_modes[i]);
-	return 22 + 4 * (size_t)(count < CAPS_MAX_AWB_MODES ? count : CAPS_MAX_AWB_MODES);
+		write_le32(out + CAPS_FIXED_SIZE + 4 * i, (uint32_t)caps.awb_modes[i]);
+	return CAPS_FIXED_SIZE + 4 * (size_t)(count < CAPS_MAX_AWB_MODES ? count : CAPS_MAX_AWB_MODES);
+}
+
+bool camera_caps_equal(const CameraCaps &a, const CameraCaps &b)
+{
+	if (a.valid != b.valid || a.flags != b.flags || a.zoom_min != b.zoom_min || a.zoom_max != b.zoom_max ||
+	    a.ev_min != b.ev_min || a.ev_max != b.ev_max || a.ev_step != b.ev_step || a.awb_count != b.awb_count)
+		return false;
+	for (int32_t i = 0; i < a.awb_count && i < CAPS_MAX_AWB_MODES; i++) {
+		if (a.awb_modes[i] != b.awb_modes[i])
+			return false;
+	}
+	return true;
 }
 
 /* Audio configuration payload:

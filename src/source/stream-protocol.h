@@ -21,8 +21,11 @@
 #define PACKET_HEADER_SIZE 13
 #define CONTROL_MESSAGE_SIZE 5
 #define STREAM_PROTOCOL_VERSION 3
+#define STREAM_DEFAULT_PORT 27183 /* the phone app's TCP port unless told otherwise */
+#define ADB_SOCKET_NAME "nerix"   /* the phone app's socket that a USB forward reaches */
 #define STREAM_CODEC_H264 1
 #define STREAM_MAX_PAYLOAD 0x800000u
+#define CAPS_FIXED_SIZE 22 /* the capabilities payload before its white balance modes */
 #define CAPS_MAX_AWB_MODES 16
 #define AUDIO_CONFIG_MAX_ASC 64
 
@@ -104,8 +107,10 @@ PacketKind packet_kind(uint8_t flags);
 /* False (and *out untouched) for a payload that is too short. */
 bool camera_caps_parse(std::span<const uint8_t> payload, CameraCaps *out);
 /* Writes the wire form of caps (awb_count modes) and returns its size; out
- * needs room for 22 + 4 * awb_count bytes. */
+ * needs room for CAPS_FIXED_SIZE + 4 * awb_count bytes. */
 size_t camera_caps_write(const CameraCaps &caps, uint8_t *out);
+/* Equal fields, and equal modes up to awb_count; entries past it do not count. */
+bool camera_caps_equal(const CameraCaps &a, const CameraCaps &b);
 
 /* False for a payload that is too short or announces more than 64 ASC bytes. */
 bool audio_config_parse(std::span<const uint8_t> payload, AudioConfig *out);

@@ -4,6 +4,7 @@
 #include "report-gate.h"
 #include "ostrelin-log.h"
 #include "source-instance.h"
+#include "stream-protocol.h"
 
 #include <util/platform.h>
 

@@ -8,7 +8,6 @@
 struct SourceInstance;
 
 #define RETRY_PAUSE_MS 1000
-#define ADB_SOCKET_NAME "nerix"
 
 /* Thread body; its argument is the SourceInstance. */
 void stream_thread(void *arg);

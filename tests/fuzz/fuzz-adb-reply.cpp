@@ -8,6 +8,7 @@
 
 #include "adb-client.h"
 #include "fuzz-quiet.h"
+#include "stream-protocol.h"
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -166,11 +167,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 		break;
 	}
 	case 1:
-		if (!adb_forward(size % 2 ? "R58M123ABC" : nullptr, 27183, "nerix"))
+		if (!adb_forward(size % 2 ? "R58M123ABC" : nullptr, STREAM_DEFAULT_PORT, ADB_SOCKET_NAME))
 			FUZZ_CHECK(adb_last_error() != nullptr);
 		break;
 	case 2:
-		if (!adb_forward_remove(nullptr, 27183))
+		if (!adb_forward_remove(nullptr, STREAM_DEFAULT_PORT))
 			FUZZ_CHECK(adb_last_error() != nullptr);
 		break;
 	}

@@ -3,12 +3,12 @@
  * sender), and reports what OBS receives (see --help). Linux only. */
 
 #include "capture.h"
-#include "conn-mode.h"
 #include "obs-session.h"
 #include "options.h"
 #include "plugin-log.h"
 #include "png-writer.h"
 #include "progress.h"
+#include "settings.h"
 #include "source-snapshot.h"
 
 #include <obs.h>
@@ -51,13 +51,13 @@ static double seconds_since(Clock::time_point start)
 static obs_data_t *source_settings(const HostOptions &opts, bool enabled)
 {
 	obs_data_t *settings = obs_data_create();
-	obs_data_set_int(settings, "conn_mode", (long long)(opts.usb ? ConnMode::usb : ConnMode::wifi));
-	obs_data_set_int(settings, "port", opts.port);
+	obs_data_set_int(settings, SETTING_CONN_MODE, conn_mode_value(opts.usb));
+	obs_data_set_int(settings, SETTING_PORT, opts.port);
 	if (opts.usb)
-		obs_data_set_string(settings, "device", opts.serial.c_str());
+		obs_data_set_string(settings, SETTING_DEVICE, opts.serial.c_str());
 	else
-		obs_data_set_string(settings, "host", opts.host.c_str());
-	obs_data_set_bool(settings, "enabled", enabled);
+		obs_data_set_string(settings, SETTING_HOST, opts.host.c_str());
+	obs_data_set_bool(settings, SETTING_ENABLED, enabled);
 	return settings;
 }
 

@@ -24,7 +24,7 @@ OPTIONS
   -h, --help          this text
   --host ADDR         Wi-Fi mode: the phone's IPv4 address (default 127.0.0.1)
   --port N            the phone's port; in USB mode the local port of the adb
-                      forward (default 27183)
+                      forward (default )" HELP_NUMBER(STREAM_DEFAULT_PORT) R"()
   --usb               USB mode: the plug-in asks the adb server (127.0.0.1:5037)
                       to forward --port to the phone app
   --serial S          USB mode: the adb serial of the phone (default: the adb

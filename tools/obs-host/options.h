@@ -3,6 +3,7 @@
  * to run, the OBS canvas, and where to write the last picture. */
 
 #include "command-line.h"
+#include "stream-protocol.h"
 
 #include <cstdint>
 #include <string>
@@ -10,7 +11,7 @@
 struct HostOptions {
 	/* Wi-Fi mode (the default): connect straight to host:port. */
 	std::string host = "127.0.0.1";
-	int port = 27183;
+	int port = STREAM_DEFAULT_PORT;
 	/* USB mode: the plug-in asks the adb server for a forward to port. */
 	bool usb = false;
 	std::string serial;

@@ -73,7 +73,7 @@ WHAT THIS SENDER PRINTS (stdout, one line each, flushed)
 OPTIONS
   -h, --help           this text
   --listen ADDR        IPv4 address to listen on (default 127.0.0.1)
-  --port N             TCP port (default 27183; 0 picks a free port)
+  --port N             TCP port (default )" HELP_NUMBER(STREAM_DEFAULT_PORT) R"(; 0 picks a free port)
   --width W            picture width, even (default 640)
   --height H           picture height, even (default 360)
   --fps N              frames per second, 1..120 (default 30)

@@ -12,7 +12,7 @@
 
 struct SenderOptions {
 	std::string listen_addr = "127.0.0.1";
-	int port = 27183;
+	int port = STREAM_DEFAULT_PORT;
 	int width = 640;
 	int height = 360;
 	int fps = 30;

@@ -1,4 +1,5 @@
 #include "send-log.h"
+#include "send-log-line.h"
 
 #include <cstdio>
 #include <ctime>
@@ -25,37 +26,49 @@ int64_t send_log_now_ns(void)
 	return (int64_t)ts.tv_sec * 1000000000 + ts.tv_nsec;
 }
 
-/* Lines are flushed at once: a reader follows the file while it grows. */
+/* Stamped now and flushed at once: a reader follows the file while it grows. */
+static void write_line(SendLogLine line)
+{
+	if (!g_log)
+		return;
+	line.ns = (uint64_t)send_log_now_ns();
+	fputs(send_log_format(line).c_str(), g_log);
+	fflush(g_log);
+}
+
 void send_log_open_connection(long connection)
 {
-	if (g_log) {
-		fprintf(g_log, "open %ld %lld\n", connection, (long long)send_log_now_ns());
-		fflush(g_log);
-	}
+	SendLogLine line;
+	line.kind = SendLogKind::open;
+	line.connection = connection;
+	write_line(line);
 }
 
 void send_log_video(long connection, int64_t frame, int width, int height, uint64_t timestamp)
 {
-	if (g_log) {
-		fprintf(g_log, "video %ld %lld %lld %d %d %llu\n", connection, (long long)frame,
-			(long long)send_log_now_ns(), width, height, (unsigned long long)timestamp);
-		fflush(g_log);
-	}
+	SendLogLine line;
+	line.kind = SendLogKind::video;
+	line.connection = connection;
+	line.frame = frame;
+	line.width = width;
+	line.height = height;
+	line.timestamp_us = timestamp;
+	write_line(line);
 }
 
 void send_log_audio(long connection, uint64_t timestamp)
 {
-	if (g_log) {
-		fprintf(g_log, "audio %ld %lld %llu\n", connection, (long long)send_log_now_ns(),
-			(unsigned long long)timestamp);
-		fflush(g_log);
-	}
+	SendLogLine line;
+	line.kind = SendLogKind::audio;
+	line.connection = connection;
+	line.timestamp_us = timestamp;
+	write_line(line);
 }
 
 void send_log_close_connection(long connection)
 {
-	if (g_log) {
-		fprintf(g_log, "close %ld %lld\n", connection, (long long)send_log_now_ns());
-		fflush(g_log);
-	}
+	SendLogLine line;
+	line.kind = SendLogKind::close;
+	line.connection = connection;
+	write_line(line);
 }

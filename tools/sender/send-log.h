@@ -1,14 +1,6 @@
 #pragma once
-/* --send-log FILE: one line per event, on this machine's monotonic clock in
- * nanoseconds (CLOCK_MONOTONIC, the clock libobs's os_gettime_ns reads), so
- * that a receiver in another process can time each picture from the moment
- * the sender wrote it:
- *   open N NS            connection N (from 0) accepted
- *   video N F NS W H TS  picture F (from 0 on each connection) of W x H, just
- *                        before its first byte is written; TS its timestamp
- *                        on the wire (the phone's clock, microseconds)
- *   audio N NS TS        an audio block, just before it is written
- *   close N NS           connection N closed */
+/* --send-log FILE: the events of each connection, one line each, as
+ * support/send-log-line.h sets them out. */
 
 #include <cstdint>
 

@@ -101,7 +101,7 @@ static bool send_handshake(StreamState &s)
 
 static bool send_caps(StreamState &s)
 {
-	uint8_t payload[22 + 4 * CAPS_MAX_AWB_MODES];
+	uint8_t payload[CAPS_FIXED_SIZE + 4 * CAPS_MAX_AWB_MODES];
 	size_t size = camera_caps_write(s.opts.caps, payload);
 	uint64_t now = wire_time(s, phone_now_us(s));
 	if (!s.opts.malformed_caps)
@@ -114,9 +114,9 @@ static bool send_caps(StreamState &s)
 	three.awb_modes[0] = 1;
 	three.awb_modes[1] = 2;
 	three.awb_modes[2] = 3;
-	uint8_t list[22 + 4 * 3];
+	uint8_t list[CAPS_FIXED_SIZE + 4 * 3];
 	camera_caps_write(three, list);
-	return send_packet(s, PACKET_FLAG_CAPS, now, payload, 21) &&
+	return send_packet(s, PACKET_FLAG_CAPS, now, payload, CAPS_FIXED_SIZE - 1) &&
 	       send_packet(s, PACKET_FLAG_CAPS, now, list, sizeof(list) - 1);
 }
 
