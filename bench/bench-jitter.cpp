@@ -323,9 +323,14 @@ RowFigures figures(uint64_t start, const LogCapture &log)
 	}
 	std::vector<int64_t> out = sync_mark_offsets(&g_notes.output, settled);
 	f.out_marks = out.size();
-	if (getenv("OSTRELIN_BENCH_VERBOSE"))
-		fprintf(stderr, "output: %zu flashes, %zu bursts\n", g_notes.output.flashes.size(),
-			g_notes.output.bursts.size());
+	if (getenv("OSTRELIN_BENCH_VERBOSE")) {
+		std::vector<int64_t> each = sync_mark_offsets_in_order(&g_notes.output, settled);
+		fprintf(stderr, "output: %zu flashes, %zu bursts; flash to burst after 10 s (ms):",
+			g_notes.output.flashes.size(), g_notes.output.bursts.size());
+		for (int64_t d : each)
+			fprintf(stderr, " %.1f", (double)d / 1e6);
+		fprintf(stderr, "\n");
+	}
 	if (!out.empty()) {
 		f.out_median_ms = (double)out[out.size() / 2] / 1e6;
 		f.out_worst_ms = (double)out.back() / 1e6;

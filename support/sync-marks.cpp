@@ -62,7 +62,7 @@ void sync_marks_note_mix(void *param, size_t, audio_data *audio)
 	note_bursts(static_cast<SyncMarks *>(param), audio->data[0], audio->frames, audio->timestamp);
 }
 
-std::vector<int64_t> sync_mark_offsets(SyncMarks *marks, uint64_t after)
+std::vector<int64_t> sync_mark_offsets_in_order(SyncMarks *marks, uint64_t after)
 {
 	std::lock_guard<std::mutex> guard(marks->lock);
 	std::vector<int64_t> offsets;
@@ -78,6 +78,12 @@ std::vector<int64_t> sync_mark_offsets(SyncMarks *marks, uint64_t after)
 		if (best != INT64_MAX && std::llabs(best) < pair_limit_ns)
 			offsets.push_back(best);
 	}
+	return offsets;
+}
+
+std::vector<int64_t> sync_mark_offsets(SyncMarks *marks, uint64_t after)
+{
+	std::vector<int64_t> offsets = sync_mark_offsets_in_order(marks, after);
 	std::sort(offsets.begin(), offsets.end(), [](int64_t a, int64_t b) { return std::llabs(a) < std::llabs(b); });
 	return offsets;
 }

@@ -37,6 +37,8 @@ void sync_marks_note_mix(void *param, size_t mix_idx, audio_data *audio);
  * (ns), when that is within half the marks' second; sorted by size, smallest
  * first. */
 std::vector<int64_t> sync_mark_offsets(SyncMarks *marks, uint64_t after = 0);
+/* The same in the flashes' order. */
+std::vector<int64_t> sync_mark_offsets_in_order(SyncMarks *marks, uint64_t after = 0);
 
 /* Of the pictures sent between the first and the last OBS took, the share
  * it took (0 when it took none). */

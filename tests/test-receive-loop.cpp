@@ -64,8 +64,8 @@ protected:
 
 		inst = std::make_unique<SourceInstance>();
 		inst->source = sink;
-		inst->video_decoder = ostrelin_decoder_create();
-		ASSERT_NE(inst->video_decoder, nullptr);
+		inst->rx.video_decoder = ostrelin_decoder_create();
+		ASSERT_NE(inst->rx.video_decoder, nullptr);
 
 		ASSERT_TRUE(connection_init(&inst->conn));
 		inst->conn.running = true;
@@ -91,9 +91,7 @@ protected:
 			loop.join();
 		connection_close(&inst->conn);
 		connection_free(&inst->conn);
-		ostrelin_decoder_destroy(inst->video_decoder);
-		ostrelin_audio_decoder_destroy(inst->audio_decoder);
-		bfree(inst->packet_buf);
+		receiver_free(&inst->rx);
 		inst.reset();
 		attachment.reset();
 		obs_source_release(sink);
@@ -257,7 +255,7 @@ TEST_F(ReceiveLoopTest, AudioConfigurationsThatCannotPlayAreRefusedOnce)
 	}
 	sync_with_caps();
 	EXPECT_EQ(log.count(LOG_WARNING, refused), 1u);
-	EXPECT_EQ(inst->audio_decoder, nullptr);
+	EXPECT_EQ(inst->rx.audio_decoder, nullptr);
 	EXPECT_EQ(inst->audio_packets, 0u);
 	EXPECT_TRUE(recorder.audio().empty());
 
@@ -266,7 +264,7 @@ TEST_F(ReceiveLoopTest, AudioConfigurationsThatCannotPlayAreRefusedOnce)
 		ASSERT_TRUE(phone.send(peer::audio_config_packet(48000, 2, broken)));
 	sync_with_caps();
 	EXPECT_EQ(log.count(LOG_ERROR, plugin_line(LOGTEXT_AAC_OPEN_FAILED)), 1u);
-	EXPECT_EQ(inst->audio_decoder, nullptr);
+	EXPECT_EQ(inst->rx.audio_decoder, nullptr);
 }
 
 TEST_F(ReceiveLoopTest, ZeroLengthPacketsAreSkippedAndTheSizeLimitIsInclusive)
@@ -277,14 +275,14 @@ TEST_F(ReceiveLoopTest, ZeroLengthPacketsAreSkippedAndTheSizeLimitIsInclusive)
 	ASSERT_TRUE(phone.send(peer::packet(0x08, 0, {}, 0)));
 	sync_with_caps();
 	EXPECT_EQ(log.count_prefix(plugin_line_head(LOGTEXT_CAMERA_CAPS)), 1u); /* only the real one */
-	EXPECT_EQ(inst->audio_decoder, nullptr);
-	EXPECT_EQ(inst->packet_buf_size, 22u + 4 * 3);
+	EXPECT_EQ(inst->rx.audio_decoder, nullptr);
+	EXPECT_EQ(inst->rx.packet_buf_size, 22u + 4 * 3);
 
 	/* Exactly 8 MiB is read and processed; the buffer grows to exactly that. */
 	media::Bytes max_payload(STREAM_MAX_PAYLOAD, 0);
 	ASSERT_TRUE(phone.send(peer::packet(0x00, peer::now_us(), max_payload)));
 	sync_with_caps();
-	EXPECT_EQ(inst->packet_buf_size, (uint64_t)STREAM_MAX_PAYLOAD);
+	EXPECT_EQ(inst->rx.packet_buf_size, (uint64_t)STREAM_MAX_PAYLOAD);
 	EXPECT_FALSE(loop_ended);
 
 	/* One byte more ends the stream with the error line. */

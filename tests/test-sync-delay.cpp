@@ -349,28 +349,46 @@ TEST(SyncDelay, SwitchMidStreamKeepsTheSoundContinuous)
 	EXPECT_FALSE(fresh.started);
 }
 
-TEST(SyncDelay, HandoverWaitsForTheTickAfterTheLastPicture)
+TEST(SyncDelay, HandoverAimsAtTheNearestTickAfterTheLastPicture)
 {
-	const uint64_t tick = 1000 * sec, iv = 33333333;
-	const uint64_t next = tick + iv + iv / 4; /* a quarter past the tick that follows tick + 5 ms */
+	const uint64_t tick = 1000 * sec, iv = 33333333, half = iv / 2;
+	const uint64_t taken = tick + iv;        /* the tick after tick + 5 ms */
+	const uint64_t next = taken + iv / 4;    /* a quarter past it */
+	const uint64_t edge = taken + iv - half; /* shown at taken + iv: exactly half a tick late */
+	const uint32_t run = LATE_RUN_MAX;
 	struct Row {
-		uint64_t due;
-		uint64_t last;
-		uint64_t expect;
+		uint64_t at, last;
+		uint32_t late_run;
+		Handover expect;
 	};
 	const Row rows[] = {
-		{tick + 10 * ms, 0, tick + 10 * ms},                      /* nothing handed on yet */
-		{tick + 10 * ms, tick - 1, tick + 10 * ms},               /* a tick came since */
-		{tick + 10 * ms, tick, next},                             /* handed on at the tick itself */
-		{tick + 10 * ms, tick + 5 * ms, next},                    /* waits for the next tick */
-		{next, tick + 5 * ms, next},                              /* due exactly then */
-		{next - 1, tick + 5 * ms, next},                          /* just before: waits */
-		{next + 1, tick + 5 * ms, next + 1},                      /* after it: its own time */
-		{next - iv + 1, tick + 5 * ms, next},                     /* waits less than a tick */
-		{next - iv, tick + 5 * ms, next - iv},                    /* a whole tick: goes at its time */
-		{tick + 60 * ms, tick + 36 * ms, tick + 2 * iv + iv / 4}, /* ticks not seen yet */
+		{tick + 10 * ms + half, 0, 0, {tick + 10 * ms, false}},        /* nothing handed on yet */
+		{tick + 10 * ms + half, tick - 1, 0, {tick + 10 * ms, false}}, /* a tick came since */
+		{tick + 10 * ms + half, tick, 0, {next, true}},                /* handed on at the tick itself */
+		{next - 1 + half, tick + 5 * ms, 0, {next, false}},            /* waits, same tick as its own */
+		{next + half, tick + 5 * ms, 0, {next, false}},                /* due exactly then */
+		{next + 1 + half, tick + 5 * ms, 0, {next + 1, false}},        /* after it: its own time */
+		{next - iv + 1 + half, tick + 5 * ms, 0, {next, true}},        /* waits less than a tick */
+		{next - iv + half, tick + 5 * ms, 0, {next - iv, false}},      /* a whole tick: goes at its time */
+		{edge, tick + 5 * ms, run, {next, false}},                     /* half a tick late is in step */
+		{edge - 1, tick + 5 * ms, run - 1, {next, true}},              /* late, the run goes on */
+		{edge - 1, tick + 5 * ms, run, {edge - 1 - half, false}},      /* a run too long: back in step */
+		{tick + 60 * ms + half, tick + 36 * ms, 0, {tick + 2 * iv + iv / 4, true}}, /* ticks not seen yet */
 	};
-	for (const Row &r : rows)
-		EXPECT_EQ(sync_handover_time(r.due, r.last, tick, iv), r.expect) << r.due - tick << " " << r.last;
-	EXPECT_EQ(sync_handover_time(tick + 10 * ms, tick + 5 * ms, tick, 0), tick + 10 * ms); /* no tick known */
+	for (const Row &r : rows) {
+		HandoverState h = {r.last, r.late_run};
+		Handover got = sync_handover(r.at, &h, tick, iv);
+		EXPECT_EQ(got.time, r.expect.time) << (int64_t)(r.at - tick) << " " << r.last;
+		EXPECT_EQ(got.late, r.expect.late) << (int64_t)(r.at - tick) << " " << r.last;
+	}
+	HandoverState none = {tick + 5 * ms, 0};
+	EXPECT_EQ(sync_handover(tick + 10 * ms, &none, tick, 0).time, tick + 10 * ms); /* no tick known */
+
+	/* The run counts pictures shown late in a row. */
+	HandoverState h = {0, 2};
+	sync_handover_done(&h, Handover{next, true}, next + 5);
+	EXPECT_EQ(h.last, next + 5);
+	EXPECT_EQ(h.late_run, 3u);
+	sync_handover_done(&h, Handover{next, false}, next + 7);
+	EXPECT_EQ(h.late_run, 0u);
 }

@@ -1,6 +1,6 @@
 #include "lifecycle.h"
 #include "adb-background.h"
-#include "held-pictures.h"
+#include "receive-loop.h"
 #include "ostrelin-log.h"
 #include "settings.h"
 #include "source-instance.h"
@@ -194,10 +194,7 @@ void ostrelin_destroy(void *data)
 	stop_stream_thread(inst);
 	drop_stale_forward(inst, true);
 
-	ostrelin_decoder_destroy(inst->video_decoder);
-	held_pictures_destroy(inst->held);
-	ostrelin_audio_decoder_destroy(inst->audio_decoder);
-	bfree(inst->packet_buf);
+	receiver_free(&inst->rx);
 	connection_free(&inst->conn);
 	inst->~SourceInstance();
 	bfree(inst);

@@ -1,27 +1,27 @@
 #include "receive-loop.h"
-#include "held-pictures.h"
 #include "ostrelin-log.h"
+#include "picture-handover.h"
+#include "picture-pacing.h"
 #include "source-instance.h"
-#include "stream-stats.h"
 
 #include <util/bmem.h>
 #include <util/platform.h>
 
 #include <cstring>
 
-static void ensure_packet_buffer(SourceInstance *inst, uint32_t length)
+static void ensure_packet_buffer(Receiver *rx, uint32_t length)
 {
-	if (inst->packet_buf_size >= length)
+	if (rx->packet_buf_size >= length)
 		return;
-	bfree(inst->packet_buf);
-	inst->packet_buf = static_cast<uint8_t *>(bmalloc(length));
-	inst->packet_buf_size = length;
+	bfree(rx->packet_buf);
+	rx->packet_buf = static_cast<uint8_t *>(bmalloc(length));
+	rx->packet_buf_size = length;
 }
 
 static void handle_capabilities(SourceInstance *inst, uint32_t length)
 {
 	CameraCaps caps;
-	if (!camera_caps_parse({inst->packet_buf, length}, &caps))
+	if (!camera_caps_parse({inst->rx.packet_buf, length}, &caps))
 		return;
 	bool changed = !camera_caps_equal(caps, source_caps(inst));
 	source_set_caps(inst, caps);
@@ -33,53 +33,45 @@ static void handle_capabilities(SourceInstance *inst, uint32_t length)
 		source_panel_refresh(inst);
 }
 
-static void handle_audio_config(SourceInstance *inst, uint32_t length)
+static void handle_audio_config(Receiver *rx, uint32_t length)
 {
 	AudioConfig config;
-	if (!audio_config_parse({inst->packet_buf, length}, &config))
+	if (!audio_config_parse({rx->packet_buf, length}, &config))
 		return;
 	/* The same bytes again: nothing to rebuild, whether the decoder was
 	 * built or could not be. */
-	if (audio_config_equal(config, inst->audio_config))
+	if (audio_config_equal(config, rx->audio_config))
 		return;
 
-	ostrelin_audio_decoder_destroy(inst->audio_decoder);
-	inst->audio_decoder = nullptr;
-	memcpy(&inst->audio_config, &config, sizeof(config));
+	ostrelin_audio_decoder_destroy(rx->audio_decoder);
+	rx->audio_decoder = nullptr;
+	memcpy(&rx->audio_config, &config, sizeof(config));
 	if (!audio_config_rate_valid(config)) {
 		ostrelin_log(LOG_WARNING, LOGTEXT_AUDIO_RATE_REFUSED, (unsigned)config.sample_rate);
 		return;
 	}
-	inst->audio_decoder =
+	rx->audio_decoder =
 		ostrelin_audio_decoder_create(config.sample_rate, config.channels, config.asc, config.asc_len);
-}
-
-/* The delay for the panel, and for the log when the delay's rules say so. */
-static void show_sync_delay(SourceInstance *inst, bool report)
-{
-	const AudioAllowance *s = &inst->sync_delay.timing;
-	inst->sync_delay_ms = (int32_t)(s->allowance / 1000000);
-	if (report)
-		ostrelin_log(LOG_INFO, LOGTEXT_SYNC_DELAY, s->allowance / 1e6, (unsigned long long)s->dropped_blocks);
 }
 
 static void handle_audio_data(SourceInstance *inst, const PacketHeader &header)
 {
-	if (!inst->audio_decoder || !inst->audio_clock.clock_anchored)
+	Receiver *rx = &inst->rx;
+	if (!rx->audio_decoder || !rx->audio_clock.clock_anchored)
 		return;
 
 	uint64_t now = os_gettime_ns();
-	uint64_t pts = audio_clock_pts(&inst->audio_clock, sender_time_ns(header.timestamp));
+	uint64_t pts = audio_clock_pts(&rx->audio_clock, sender_time_ns(header.timestamp));
 	obs_source_audio audio;
-	if (!ostrelin_audio_decoder_decode(inst->audio_decoder, inst->packet_buf, header.length, pts, &audio))
+	if (!ostrelin_audio_decoder_decode(rx->audio_decoder, rx->packet_buf, header.length, pts, &audio))
 		return;
 
 	AllowanceVerdict v;
-	if (inst->sync_applied) {
-		v = sync_delay_audio(&inst->sync_delay, pts, now, audio.frames, audio.samples_per_sec);
-		show_sync_delay(inst, v.report);
+	if (rx->pacing.applied) {
+		v = sync_delay_audio(&rx->pacing.delay, pts, now, audio.frames, audio.samples_per_sec);
+		pacing_show_delay(inst, v.report);
 	} else {
-		AudioAllowance *allowance = &inst->audio_allowance;
+		AudioAllowance *allowance = &rx->audio_allowance;
 		v = audio_allowance_block(allowance, pts, now, audio.frames, audio.samples_per_sec);
 		if (v.report)
 			ostrelin_log(LOG_INFO, LOGTEXT_AUDIO_ALLOWANCE, allowance->allowance / 1e6,
@@ -94,187 +86,57 @@ static void handle_audio_data(SourceInstance *inst, const PacketHeader &header)
 	inst->audio_packets++;
 }
 
-static void report_window(SourceInstance *inst, const StreamStats *stats, uint64_t now)
+/* A picture follows the clocks along; with "smooth and in sync" on it is held
+ * until its time, otherwise it goes to OBS at once. */
+static void handle_video(SourceInstance *inst, const PacketHeader &header)
 {
-	StatsReport r = stats_report(stats, now);
-	inst->stat_fps = r.stat_fps;
-	inst->stat_kbps = r.stat_kbps;
-
-	ostrelin_log(LOG_INFO, LOGTEXT_STATS, r.fps, r.bits_per_sec / 1e6, r.decode_avg_ms, r.decode_max_ms,
-		     (unsigned long long)inst->frames_decoded.load());
-	uint64_t audio_packets = inst->audio_packets;
-	if (audio_packets)
-		ostrelin_log(LOG_INFO, LOGTEXT_STATS_AUDIO, (unsigned long long)audio_packets,
-			     inst->audio_clock.clock_offset / 1e6);
-	if (r.latency_count)
-		ostrelin_log(LOG_INFO, LOGTEXT_STATS_LATENCY, r.latency_avg_ms, r.latency_max_ms,
-			     (unsigned long long)r.latency_count);
-}
-
-static void handle_video(SourceInstance *inst, const PacketHeader &header, StreamStats *stats)
-{
+	Receiver *rx = &inst->rx;
 	uint64_t now = os_gettime_ns();
 	uint64_t ts = sender_time_ns(header.timestamp);
 	int64_t diff = transit_offset(now, ts);
 
 	int64_t re_anchor_delta = 0;
-	if (audio_clock_update(&inst->audio_clock, diff, now, &re_anchor_delta))
+	if (audio_clock_update(&rx->audio_clock, diff, now, &re_anchor_delta))
 		ostrelin_log(LOG_INFO, LOGTEXT_CLOCK_REANCHOR, re_anchor_delta / 1e6);
-	uint64_t pts = video_clock_pts(&inst->video_clock, ts, diff, now);
+	/* Kept current with the mode on too, for when it ends. */
+	uint64_t pts = video_clock_pts(&rx->video_clock, ts, diff, now);
 
-	obs_source_frame frame;
-	if (ostrelin_decoder_decode(inst->video_decoder, inst->packet_buf, header.length, pts, &frame)) {
-		obs_source_output_video(inst->source, &frame);
-		uint64_t t = os_gettime_ns();
-		stats_add_picture(stats, t - now, t, ts);
-		inst->frames_decoded++;
-	}
-	stats_add_bytes(stats, header.length);
-
-	uint64_t t2 = os_gettime_ns();
-	if (stats_window_due(stats, t2)) {
-		report_window(inst, stats, t2);
-		stats_start(stats, t2);
-	}
-}
-
-static_assert(HELD_PICTURES_BUDGET >= STREAM_MAX_PAYLOAD, "a picture of any size the stream allows fits alone");
-
-/* Decodes a held picture and hands it to OBS, at its time or as soon as
- * the thread gets to it. */
-static void present_held(SourceInstance *inst, StreamStats *stats)
-{
-	HeldPicture *p = held_pictures_front(inst->held);
-	uint64_t start = os_gettime_ns();
-	obs_source_frame frame;
-	if (ostrelin_decoder_decode(inst->video_decoder, p->data, p->size, p->present_at, &frame)) {
-		obs_source_output_video(inst->source, &frame);
-		uint64_t t = os_gettime_ns();
-		stats_add_picture(stats, t - start, t, p->sender_ts);
-		inst->frames_decoded++;
-		inst->last_handover = t;
-	}
-	held_pictures_pop(inst->held);
-}
-
-/* "Smooth and in sync": the picture is held until its time on the timeline
- * the sound shares. */
-static void handle_video_sync(SourceInstance *inst, const PacketHeader &header, StreamStats *stats)
-{
-	uint64_t now = os_gettime_ns();
-	uint64_t ts = sender_time_ns(header.timestamp);
-	int64_t diff = transit_offset(now, ts);
-
-	int64_t re_anchor_delta = 0;
-	if (audio_clock_update(&inst->audio_clock, diff, now, &re_anchor_delta))
-		ostrelin_log(LOG_INFO, LOGTEXT_CLOCK_REANCHOR, re_anchor_delta / 1e6);
-	video_clock_pts(&inst->video_clock, ts, diff, now); /* kept current for when the mode ends */
-	SyncPicture p = sync_delay_picture(&inst->sync_delay, audio_clock_pts(&inst->audio_clock, ts), now);
-	show_sync_delay(inst, p.report);
-
-	/* Held pictures stay within their budget: the oldest go to OBS first. */
-	while (!held_pictures_room(inst->held, header.length) && held_pictures_front(inst->held))
-		present_held(inst, stats);
-	held_pictures_push(inst->held, inst->packet_buf, header.length, p.present_at, ts);
-	stats_add_bytes(stats, header.length);
-
-	uint64_t after = os_gettime_ns();
-	if (stats_window_due(stats, after)) {
-		report_window(inst, stats, after);
-		stats_start(stats, after);
-	}
-}
-
-/* OBS's video tick, in ns. */
-static uint64_t tick_interval(void)
-{
-	obs_video_info ovi;
-	if (!obs_get_video_info(&ovi) || !ovi.fps_num)
-		return 0;
-	return (uint64_t)ovi.fps_den * 1000000000ULL / ovi.fps_num;
-}
-
-/* Hands on the held pictures whose time has come, then waits for the phone's
- * next bytes until the next one's. Decoding starts the picture's lead and half
- * a tick before its time, since OBS shows it at the first tick after (so that
- * on average it is shown at its time), and not before OBS has taken the
- * picture before. False when a stop came. */
-static bool pace_pictures(SourceInstance *inst, StreamStats *stats)
-{
-	for (;;) {
-		HeldPicture *p = held_pictures_front(inst->held);
-		if (!p)
-			return true;
-		uint64_t due = p->present_at - (uint64_t)PICTURE_LEAD - inst->tick_interval / 2;
-		uint64_t start =
-			sync_handover_time(due, inst->last_handover, obs_get_video_frame_time(), inst->tick_interval);
-		uint64_t now = os_gettime_ns();
-		if ((int64_t)(start - now) <= 0) {
-			present_held(inst, stats);
-			continue;
-		}
-		if (connection_wait_data(&inst->conn, (uint32_t)((start - now + 999999) / 1000000)))
-			return true;
-		if (!inst->conn.running)
-			return false;
-	}
-}
-
-/* The setting changed: the other timing takes over where this one is, so
- * the sound goes on without a jump. */
-static void switch_timing(SourceInstance *inst, StreamStats *stats)
-{
-	uint64_t now = os_gettime_ns();
-	if (inst->smooth_sync) {
-		if (!inst->held)
-			inst->held = held_pictures_create();
-		inst->tick_interval = tick_interval();
-		sync_delay_start(&inst->sync_delay, &inst->audio_allowance, now);
-		inst->sync_applied = true;
-		show_sync_delay(inst, false);
+	if (rx->pacing.applied) {
+		pacing_hold(inst, rx->packet_buf, header.length, ts, now);
 	} else {
-		/* Every held picture still goes through the decoder, in order. */
-		while (held_pictures_front(inst->held))
-			present_held(inst, stats);
-		held_pictures_trim(inst->held);
-		sync_delay_stop(&inst->sync_delay, &inst->audio_allowance, now);
-		inst->sync_applied = false;
-		inst->sync_delay_ms = -1;
+		obs_source_frame frame;
+		uint64_t decode_ns;
+		if (picture_decode(inst, rx->packet_buf, header.length, pts, &frame, &decode_ns))
+			picture_hand_over(inst, &frame, decode_ns, ts);
 	}
-	if (inst->sync_applied)
-		ostrelin_log(LOG_INFO, LOGTEXT_SYNC_ON);
-	else
-		ostrelin_log(LOG_INFO, LOGTEXT_SYNC_OFF);
+	picture_count_bytes(inst, header.length);
 }
 
-static void dispatch_packet(SourceInstance *inst, const PacketHeader &header, StreamStats *stats)
+static void dispatch_packet(SourceInstance *inst, const PacketHeader &header)
 {
 	switch (packet_kind(header.flags)) {
 	case PacketKind::capabilities:
 		handle_capabilities(inst, header.length);
 		break;
 	case PacketKind::audio_config:
-		handle_audio_config(inst, header.length);
+		handle_audio_config(&inst->rx, header.length);
 		break;
 	case PacketKind::audio_data:
 		handle_audio_data(inst, header);
 		break;
 	case PacketKind::video:
-		if (inst->sync_applied)
-			handle_video_sync(inst, header, stats);
-		else
-			handle_video(inst, header, stats);
+		handle_video(inst, header);
 		break;
 	}
 }
 
 /* Reads and handles the connection's packets until it ends or a stop comes. */
-static void receive_packets(SourceInstance *inst, StreamStats *stats)
+static void receive_packets(SourceInstance *inst)
 {
+	Receiver *rx = &inst->rx;
 	for (;;) {
-		if (inst->smooth_sync != inst->sync_applied)
-			switch_timing(inst, stats);
-		if (inst->sync_applied && !pace_pictures(inst, stats))
+		pacing_follow_setting(inst);
+		if (rx->pacing.applied && !pacing_run(inst))
 			return;
 		uint8_t header_bytes[PACKET_HEADER_SIZE];
 		if (connection_read(&inst->conn, header_bytes, sizeof(header_bytes)) != ReadResult::complete)
@@ -286,10 +148,10 @@ static void receive_packets(SourceInstance *inst, StreamStats *stats)
 				ostrelin_log(LOG_ERROR, LOGTEXT_PACKET_TOO_LARGE, (unsigned long long)header.length);
 				return;
 			}
-			ensure_packet_buffer(inst, header.length);
-			if (connection_read(&inst->conn, inst->packet_buf, header.length) != ReadResult::complete)
+			ensure_packet_buffer(rx, header.length);
+			if (connection_read(&inst->conn, rx->packet_buf, header.length) != ReadResult::complete)
 				return;
-			dispatch_packet(inst, header, stats);
+			dispatch_packet(inst, header);
 		}
 
 		if (!inst->conn.running)
@@ -299,19 +161,27 @@ static void receive_packets(SourceInstance *inst, StreamStats *stats)
 
 void receive_loop(SourceInstance *inst)
 {
-	StreamStats stats;
-	stats_start(&stats, os_gettime_ns());
+	Receiver *rx = &inst->rx;
+	stats_start(&rx->stats, os_gettime_ns());
 	if (!inst->conn.running)
 		return;
 	/* A new connection: OBS places its first audio block afresh. */
-	audio_allowance_reset(&inst->audio_allowance);
-	if (inst->sync_applied)
-		sync_delay_start(&inst->sync_delay, &inst->audio_allowance, os_gettime_ns());
+	audio_allowance_reset(&rx->audio_allowance);
+	pacing_connection_start(inst);
 
-	receive_packets(inst, &stats);
+	receive_packets(inst);
 
-	/* The pictures still held belong to this connection: none of them may
-	 * follow the next phone's; their large buffers go too. */
-	held_pictures_clear(inst->held);
-	held_pictures_trim(inst->held);
+	pacing_connection_end(&rx->pacing);
+}
+
+void receiver_free(Receiver *rx)
+{
+	ostrelin_decoder_destroy(rx->video_decoder);
+	rx->video_decoder = nullptr;
+	ostrelin_audio_decoder_destroy(rx->audio_decoder);
+	rx->audio_decoder = nullptr;
+	bfree(rx->packet_buf);
+	rx->packet_buf = nullptr;
+	rx->packet_buf_size = 0;
+	pacing_free(&rx->pacing);
 }

@@ -3,27 +3,24 @@
  * panel on OBS's interface thread, update on its video thread, destroy on its
  * destruction thread) and the source's connection thread.
  *
- * The connection (socket, thread, stop) has one owner, StreamConnection.
- * Fields that cross threads are atomic; caps is published whole under
- * caps_lock. The applied settings and the forward record change only while
- * no connection thread runs. */
+ * Each field has one writer, said beside it:
+ * - the connection (socket, thread, stop): StreamConnection, its one owner;
+ * - the connection thread's own state: `rx`, touched by nothing else;
+ * - the applied settings and the forward record: rewritten by create, update
+ *   and destroy only while no connection thread runs;
+ * - what the connection thread publishes for the panel and the update:
+ *   atomic, and caps whole under caps_lock. */
 
-#include "audio-allowance.h"
-#include "audio-decoder.h"
-#include "clock-sync.h"
-#include "decoder.h"
+#include "receiver.h"
 #include "settings.h"
 #include "stream-connection.h"
 #include "stream-protocol.h"
-#include "sync-delay.h"
 
 #include <obs-module.h>
 
 #include <atomic>
 #include <cstdint>
 #include <mutex>
-
-struct HeldPictures;
 
 struct SourceInstance {
 	obs_source_t *source = nullptr;
@@ -44,32 +41,17 @@ struct SourceInstance {
 	char forward_serial[128] = {};
 	int32_t forward_port = 0;
 
-	/* Owned by the instance, released by destroy; made and used by the
-	 * connection thread only. */
-	VideoDecoder *video_decoder = nullptr;
-	AudioDecoder *audio_decoder = nullptr;
-	uint8_t *packet_buf = nullptr;
-	uint64_t packet_buf_size = 0;
-	AudioConfig audio_config = {}; /* the last configuration tried, built or not */
-	AudioClock audio_clock = {};
-	AudioAllowance audio_allowance = {};
-	VideoClock video_clock = {};
+	/* The connection thread's alone while it runs. */
+	Receiver rx;
 
-	/* "Smooth and in sync": wanted by the settings (any update), followed
-	 * by the connection thread, whose copy says which timing is in force.
-	 * Its pictures wait in `held` until their time. */
+	/* "Smooth and in sync" as the settings want it (any update); the
+	 * connection thread follows it and says in rx.pacing which timing is in
+	 * force. */
 	std::atomic<bool> smooth_sync = false;
-	bool sync_applied = false;
-	SyncDelay sync_delay = {};
-	HeldPictures *held = nullptr;
-	uint64_t last_handover = 0;              /* when the last held picture went to OBS */
-	uint64_t tick_interval = 0;              /* OBS's video tick (ns), taken when the mode starts */
-	std::atomic<int32_t> sync_delay_ms = -1; /* for the panel; -1: mode off or no stream */
-
-	mutable std::mutex caps_lock;
-	CameraCaps caps = {};
 
 	/* Written by the connection thread, read by the panel and the update. */
+	mutable std::mutex caps_lock;
+	CameraCaps caps = {};
 	std::atomic<bool> connected = false;
 	std::atomic<uint32_t> width = 0;
 	std::atomic<uint32_t> height = 0;
@@ -78,6 +60,7 @@ struct SourceInstance {
 	std::atomic<int32_t> stat_kbps = 0;
 	std::atomic<uint64_t> frames_decoded = 0;
 	std::atomic<uint64_t> audio_packets = 0;
+	std::atomic<int32_t> sync_delay_ms = -1; /* the mode's delay; -1: mode off or no stream */
 };
 
 /* A consistent copy of the capabilities last received. */

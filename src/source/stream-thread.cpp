@@ -115,8 +115,8 @@ void stream_thread(void *arg)
 	uint64_t last_report = 0;
 	/* A stop ends an adb request of this thread at once. */
 	adb_set_thread_stop(conn->stop);
-	if (!inst->video_decoder)
-		inst->video_decoder = ostrelin_decoder_create();
+	if (!inst->rx.video_decoder)
+		inst->rx.video_decoder = ostrelin_decoder_create();
 
 	while (conn->running) {
 		uint64_t now = os_gettime_ns();

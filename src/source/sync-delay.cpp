@@ -40,14 +40,27 @@ AllowanceVerdict sync_delay_audio(SyncDelay *s, uint64_t t, uint64_t now, uint32
 	return audio_allowance_block(&s->timing, t, now, frames, sample_rate);
 }
 
-uint64_t sync_handover_time(uint64_t due, uint64_t last, uint64_t tick, uint64_t interval)
+Handover sync_handover(uint64_t at, const HandoverState *h, uint64_t tick, uint64_t interval)
 {
-	if (!last || !interval || (int64_t)(last - tick) < 0)
-		return due; /* a tick has come since */
-	uint64_t next = tick + ((last - tick) / interval + 1) * interval + interval / HANDOVER_SHARE;
+	uint64_t due = at - interval / 2;
+	/* A tick has come since the picture before: OBS has taken it. */
+	if (!h->last || !interval || (int64_t)(h->last - tick) < 0)
+		return {due, false};
+	/* The tick that takes the picture before. */
+	uint64_t taken = tick + ((h->last - tick) / interval + 1) * interval;
+	uint64_t next = taken + interval / HANDOVER_SHARE;
 	if ((int64_t)(next - due) <= 0 || next - due >= interval)
-		return due;
-	return next;
+		return {due, false};
+	bool late = taken + interval - at > interval / 2;
+	if (late && h->late_run >= LATE_RUN_MAX)
+		return {due, false};
+	return {next, late};
+}
+
+void sync_handover_done(HandoverState *h, const Handover &plan, uint64_t handed)
+{
+	h->last = handed;
+	h->late_run = plan.late ? h->late_run + 1 : 0;
 }
 
 void sync_delay_start(SyncDelay *s, const AudioAllowance *a, uint64_t now)

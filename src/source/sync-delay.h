@@ -26,6 +26,7 @@
 #define SYNC_CUT_STEP 2000000LL   /* the most one lowering step moves the timeline */
 #define SYNC_CUT_GAP 100000000ULL /* at most one lowering step in this time */
 #define HANDOVER_SHARE 4          /* a quarter of a tick after the tick, in case OBS runs it late */
+#define LATE_RUN_MAX 3            /* pictures in a row shown late before one is given up */
 
 /* The allowance's rules at the mode's pace of lowering. */
 inline AudioAllowance sync_timing()
@@ -56,13 +57,32 @@ SyncPicture sync_delay_picture(SyncDelay *s, uint64_t t, uint64_t now);
  * from its front. */
 AllowanceVerdict sync_delay_audio(SyncDelay *s, uint64_t t, uint64_t now, uint32_t frames, uint32_t sample_rate);
 
-/* When a picture due at `due` is to be handed to OBS, which takes a source's
- * newest picture at each video tick: a quarter of a tick after the first tick
- * past `last` (the handing over of the picture before, 0 for none), so that
- * OBS has taken that one even when its tick runs a little late. Ticks fall on `tick` (the latest one known) + whole `interval`s. A
- * picture that would wait an interval or more goes at its time instead (a
- * stream faster than OBS's frame rate loses pictures, not time). */
-uint64_t sync_handover_time(uint64_t due, uint64_t last, uint64_t tick, uint64_t interval);
+/* The pictures handed to OBS so far: when the last one went (0: none yet),
+ * and how many in a row were shown over half a tick after their time. */
+struct HandoverState {
+	uint64_t last;
+	uint32_t late_run;
+};
+
+struct Handover {
+	uint64_t time; /* when to hand the picture to OBS */
+	bool late;     /* it will be shown over half a tick after its time */
+};
+
+/* When a picture whose time is `at` is to be handed to OBS, which shows a
+ * source's newest picture at each video tick; ticks fall on `tick` (the
+ * latest one known) + whole `interval`s.
+ * - Half a tick before `at`, so that the tick nearest `at` shows it.
+ * - If OBS has not taken the picture before by then: a quarter of a tick
+ *   after the tick that takes it (in case OBS runs that tick a little late),
+ *   so no picture is lost to a phone's uneven timestamps.
+ * - But at its own time, replacing the picture before, when that would be a
+ *   whole interval or more later, or the (LATE_RUN_MAX + 1)th picture in a
+ *   row shown over half a tick late: a stream faster than OBS's frame rate,
+ *   or a delay lowered past a tick, loses a picture, not its sync. */
+Handover sync_handover(uint64_t at, const HandoverState *h, uint64_t tick, uint64_t interval);
+/* The picture planned as `plan` went to OBS at `handed`. */
+void sync_handover_done(HandoverState *h, const Handover &plan, uint64_t handed);
 
 /* The mode switched on: the delay starts where the allowance is. */
 void sync_delay_start(SyncDelay *s, const AudioAllowance *a, uint64_t now);
