@@ -32,18 +32,17 @@ static void pop_front(PicturePacing *p)
 {
 	held_pictures_pop(p->held);
 	p->front_decoded = false;
-	p->front_has_picture = false;
 }
 
+/* A payload that gives no picture is passed over: the next one's turn. */
 static void decode_front(SourceInstance *inst)
 {
 	PicturePacing *p = &inst->rx.pacing;
 	HeldPicture *pic = held_pictures_front(p->held);
-	p->front_has_picture =
-		picture_decode(inst, pic->data, pic->size, pic->present_at, &p->front, &p->front_decode_ns);
-	p->front_decoded = true;
-	if (!p->front_has_picture)
-		pop_front(p); /* nothing to show: the next one's turn */
+	if (picture_decode(inst, pic->data, pic->size, pic->present_at, &p->front, &p->front_decode_ns))
+		p->front_decoded = true;
+	else
+		pop_front(p);
 }
 
 static void hand_over_front(SourceInstance *inst, const Handover &plan)
@@ -150,7 +149,6 @@ void pacing_connection_start(SourceInstance *inst)
 void pacing_connection_end(PicturePacing *p)
 {
 	p->front_decoded = false;
-	p->front_has_picture = false;
 	held_pictures_clear(p->held);
 	held_pictures_trim(p->held);
 }

@@ -22,7 +22,6 @@ struct PicturePacing {
 	/* The oldest held picture, once decoded: its planes are the decoder's
 	 * until the next decode, which comes only after it is handed over. */
 	bool front_decoded = false;
-	bool front_has_picture = false;
 	uint64_t front_decode_ns = 0;
 	obs_source_frame front = {};
 };
