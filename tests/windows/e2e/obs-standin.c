@@ -516,6 +516,22 @@ uint64_t os_gettime_ns(void)
 	return (uint64_t)((double)now.QuadPart * 1e9 / (double)frequency.QuadPart);
 }
 
+/* Sleeps until the target, the last millisecond spun; false when it had
+ * passed. */
+bool os_sleepto_ns(uint64_t target)
+{
+	uint64_t now = os_gettime_ns();
+	if (now >= target)
+		return false;
+	while (target - now > 2000000) {
+		Sleep(1);
+		now = os_gettime_ns();
+	}
+	while (os_gettime_ns() < target)
+		;
+	return true;
+}
+
 /* A 30 fps canvas whose ticks fall on whole intervals of os_gettime_ns. */
 bool obs_get_video_info(struct obs_video_info *ovi)
 {
