@@ -229,7 +229,7 @@ TEST(SenderRun, RefusesBadOptions)
 	for (std::vector<std::string> args :
 	     {std::vector<std::string>{"--width", "321"}, std::vector<std::string>{"--fps", "0"},
 	      std::vector<std::string>{"--video-flags", "0x04"}, std::vector<std::string>{"--listen", "localhost"},
-	      std::vector<std::string>{"--no-such-option"}}) {
+	      std::vector<std::string>{"--codec", "H265"}, std::vector<std::string>{"--no-such-option"}}) {
 		SenderProcess sender(args);
 		EXPECT_EQ(sender.port(), 0) << args[0];
 		EXPECT_EQ(sender.wait_exit(5000), 2) << args[0];
