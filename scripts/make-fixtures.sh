@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Makes the small H.264 and AAC test media in tests/fixtures/ with FFmpeg's
-# command-line tools (libx264 and the native aac encoder). The results are
+# Makes the small H.264, H.265 and AAC test media in tests/fixtures/ with
+# FFmpeg's command-line tools (libx264, libx265 and the native aac encoder). The results are
 # committed, so tests never need an encoder; run this only to change them.
 #
 # Video: 80x48 pictures of 5x3 flat blocks of 16x16 luma samples. Block
@@ -23,6 +23,17 @@
 #     yuvj422.h264         4:2:2 full range (decodes as yuvj422p)
 #     yuvj444.h264         4:4:4 full range (decodes as yuvj444p)
 #     yuv420p10.h264       10-bit 4:2:0 (decodes as yuv420p10le)
+# H.265 (.h265) the same way through libx265, 4:2:0 8-bit, VPS, SPS and PPS
+# in band before every key frame (all IDR):
+#     yuv420.h265          5 pictures
+#     size-change.h265     3 pictures, then 3 of 48x80 from a key frame of their own
+#     cut-before-key.h265  8 pictures with a key frame every 4, the first 2
+#                          cut off: it starts without parameter sets, on
+#                          pictures whose references are not there
+# <name>.framemd5 beside yuv420.h264 and each .h265 is the ffmpeg program's
+# decode of it: one line per picture, its size and the MD5 of its planes
+# packed (each picture at its own size; the probe kept to the first bytes so
+# that ffmpeg takes no parameter sets from later in the stream).
 #
 # Audio: AAC-LC, 0.25 s of sine tones at amplitude 1/8, one frequency per
 # channel: mono 1000 Hz at 44.1 kHz; stereo FL 1000, FR 2000 Hz at 48 kHz;
@@ -75,6 +86,27 @@ encode_video yuv444.h264 yuv444p 2
 encode_video yuvj422.h264 yuv422p 2 -color_range pc
 encode_video yuvj444.h264 yuv444p 2 -color_range pc
 encode_video yuv420p10.h264 yuv420p 3 -pix_fmt yuv420p10le
+
+# encode_hevc NAME SIZE PICTURES KEY_FRAME_INTERVAL
+encode_hevc() {
+	local name=$1 size=$2 pictures=$3 gop=$4
+	ff -f lavfi -i "color=c=black:s=$size:r=30,format=yuv420p,$pattern" -frames:v "$pictures" \
+		-c:v libx265 -preset ultrafast -tune zerolatency \
+		-x265-params "log-level=error:qp=10:bframes=0:repeat-headers=1:keyint=$gop:min-keyint=$gop:scenecut=0:open-gop=0:frame-threads=1:pools=none" \
+		-f hevc "$name"
+}
+
+encode_hevc "$out/yuv420.h265" 80x48 5 30
+encode_hevc "$work/first.h265" 80x48 3 30
+encode_hevc "$work/turned.h265" 48x80 3 30
+cat "$work/first.h265" "$work/turned.h265" >"$out/size-change.h265"
+encode_hevc "$work/whole.h265" 80x48 8 4
+ff -i "$work/whole.h265" -c:v copy -bsf:v "noise=drop='lt(n\,2)'" -f hevc "$out/cut-before-key.h265"
+
+for stream in yuv420.h264 yuv420.h265 size-change.h265 cut-before-key.h265; do
+	ffmpeg -hide_banner -loglevel quiet -nostdin -probesize 32 -i "$out/$stream" \
+		-autoscale 0 -fps_mode passthrough -f framemd5 - | grep -v '^#' >"$out/$stream.framemd5"
+done
 
 # Writes the packets and the extradata of an MP4 file's audio stream.
 extract_aac() {

@@ -8,7 +8,7 @@
 #   fuzz-stream-records  handshake, then packet headers with payloads
 #   fuzz-clock-sync      u64 start, then events: u8 kind, u32 ns elapsed, u64 us
 #   fuzz-audio-decoder   records (u16 length + bytes): audio configuration, AACs
-#   fuzz-video-decoder   records: one H.264 access unit each
+#   fuzz-video-decoder   records: one H.264 or H.265 access unit each
 #   fuzz-adb-reply       u8 request (0 devices, 1 forward, 2 remove), reply bytes
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -58,6 +58,24 @@ def access_units(stream):
         units.append(current)
     return units
 
+def hevc_access_units(stream):
+    """The same for H.265: a new one starts at a VPS, SPS, PPS, AUD or prefix
+    SEI after a slice, or at a slice whose first_slice_segment_in_pic_flag
+    is set."""
+    units, current, had_slice = [], b"", False
+    for nal in nal_units(stream):
+        body = nal[nal.index(b"\x01") + 1:]
+        kind = (body[0] >> 1) & 0x3F
+        first_segment = kind < 32 and len(body) > 2 and body[2] & 0x80
+        if current and had_slice and (kind in (32, 33, 34, 35, 39) or first_segment):
+            units.append(current)
+            current, had_slice = b"", False
+        current += nal
+        had_slice = had_slice or kind < 32
+    if current:
+        units.append(current)
+    return units
+
 def records(payloads):
     return b"".join(struct.pack("<H", len(p)) + p for p in payloads)
 
@@ -82,6 +100,9 @@ videos = [f for f in sorted(os.listdir(fix)) if f.endswith(".h264")]
 # Video: each fixture as access units.
 for f in videos:
     write("fuzz-video-decoder", f[:-5], records(access_units(read(f))))
+for f in sorted(os.listdir(fix)):
+    if f.endswith(".h265"):
+        write("fuzz-video-decoder", f[:-5] + "-h265", records(hevc_access_units(read(f))))
 
 # Audio: each fixture's configuration and its first eight access units.
 for name, (rate, channels) in audio.items():
@@ -105,6 +126,12 @@ for n, au in enumerate(access_units(read("yuv420.h264"))[:2]):
     stream += header(0x00, au, 1000 + n * 33333)
 stream += header(0x08, aac("stereo")[0], 1000) + header(0x00, b"", 2000)
 write("fuzz-stream-records", "connection", stream)
+# The same with H.265 (codec 2).
+hevc = b"NRIX" + struct.pack("<BBHHBB", 3, 2, 80, 48, 30, 0)
+hevc += header(0x04, caps, 1000) + header(0x09, stereo, 1000)
+for n, au in enumerate(hevc_access_units(read("yuv420.h265"))[:2]):
+    hevc += header(0x00, au, 1000 + n * 33333)
+write("fuzz-stream-records", "connection-h265", hevc)
 write("fuzz-stream-records", "short-caps", stream[:12] + header(0x04, caps[:21], 0))
 
 # Clocks: a steady 30 fps phone with audio, then its clock jumping 600 ms back.

@@ -62,11 +62,14 @@ void release(VideoDecoder *decoder)
 	bfree(decoder);
 }
 
-bool open_context(VideoDecoder *decoder)
+bool open_context(VideoDecoder *decoder, AVCodecID codec_id)
 {
-	decoder->codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+	decoder->codec = avcodec_find_decoder(codec_id);
 	if (!decoder->codec) {
-		ostrelin_log(LOG_ERROR, LOGTEXT_NO_H264_DECODER);
+		if (codec_id == AV_CODEC_ID_HEVC)
+			ostrelin_log(LOG_ERROR, LOGTEXT_NO_HEVC_DECODER);
+		else
+			ostrelin_log(LOG_ERROR, LOGTEXT_NO_H264_DECODER);
 		return false;
 	}
 
@@ -126,11 +129,11 @@ void fill_frame(const AVFrame *frame, video_format format, uint64_t timestamp, o
 
 } // namespace
 
-VideoDecoder *ostrelin_decoder_create(void)
+VideoDecoder *decoder_create(int av_codec_id)
 {
 	auto *decoder = static_cast<VideoDecoder *>(bzalloc(sizeof(VideoDecoder)));
 
-	if (!open_context(decoder)) {
+	if (!open_context(decoder, static_cast<AVCodecID>(av_codec_id))) {
 		release(decoder);
 		return nullptr;
 	}
@@ -150,6 +153,21 @@ VideoDecoder *ostrelin_decoder_create(void)
 
 	ostrelin_log(LOG_INFO, LOGTEXT_DECODER_READY, decoder->codec->name, decoder->codec_ctx->thread_count);
 	return decoder;
+}
+
+VideoDecoder *ostrelin_decoder_create(void)
+{
+	return decoder_create(AV_CODEC_ID_H264);
+}
+
+int decoder_codec_id(const VideoDecoder *decoder)
+{
+	return decoder->codec->id;
+}
+
+bool decoder_available(int av_codec_id)
+{
+	return avcodec_find_decoder(static_cast<AVCodecID>(av_codec_id)) != nullptr;
 }
 
 bool ostrelin_decoder_decode(VideoDecoder *decoder, const uint8_t *data, size_t size, uint64_t timestamp,

@@ -65,6 +65,7 @@
 
 /* Video decoder */
 #define LOGTEXT_NO_H264_DECODER "找不到 H.264 解碼器"             /* libavcodec has no H.264 decoder */
+#define LOGTEXT_NO_HEVC_DECODER "找不到 H.265 解碼器"             /* libavcodec has no HEVC decoder */
 #define LOGTEXT_DECODER_OPEN_FAILED "開啟解碼器失敗"              /* the video decoder did not open */
 #define LOGTEXT_DECODER_READY "解碼器就緒 (%s, slice threads=%d)" /* video decoder ready: name, threads */
 #define LOGTEXT_PIXEL_FORMAT_UNSUPPORTED "不支援的像素格式 %d"    /* unsupported pixel format number */

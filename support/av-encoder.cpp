@@ -13,9 +13,10 @@ std::string av_error_text(int err)
 
 bool x264_encoder_open(const X264Settings &settings, AvEncoder *out, std::string *error)
 {
-	const AVCodec *codec = avcodec_find_encoder_by_name("libx264");
+	const char *name = settings.h265 ? "libx265" : "libx264";
+	const AVCodec *codec = avcodec_find_encoder_by_name(name);
 	if (!codec) {
-		*error = "this FFmpeg has no libx264 encoder";
+		*error = std::string("this FFmpeg has no ") + name + " encoder";
 		return false;
 	}
 	AvEncoder enc;
@@ -47,18 +48,23 @@ bool x264_encoder_open(const X264Settings &settings, AvEncoder *out, std::string
 		ctx->color_primaries = AVCOL_PRI_BT709;
 		ctx->color_trc = AVCOL_TRC_BT709;
 	}
-	/* No AV_CODEC_FLAG_GLOBAL_HEADER: SPS and PPS stay in the stream, in
-	 * front of every keyframe, as a receiver without side data needs. */
+	/* No AV_CODEC_FLAG_GLOBAL_HEADER: the parameter sets stay in the
+	 * stream, in front of every keyframe, as a receiver without side data
+	 * needs. The presets, the tune and the rest are the same options in
+	 * both wrappers. */
 	av_opt_set(ctx->priv_data, "preset", settings.preset, 0);
 	av_opt_set(ctx->priv_data, "tune", "zerolatency", 0);
 	if (settings.crf >= 0)
 		av_opt_set(ctx->priv_data, "crf", std::to_string(settings.crf).c_str(), 0);
 	av_opt_set(ctx->priv_data, "forced-idr", "1", 0);
-	av_opt_set(ctx->priv_data, "x264-params", "repeat-headers=1:annexb=1", 0);
+	if (settings.h265)
+		av_opt_set(ctx->priv_data, "x265-params", "repeat-headers=1:annexb=1:bframes=0:log-level=error", 0);
+	else
+		av_opt_set(ctx->priv_data, "x264-params", "repeat-headers=1:annexb=1", 0);
 
 	int err = avcodec_open2(ctx, codec, nullptr);
 	if (err < 0) {
-		*error = "cannot open libx264: " + av_error_text(err);
+		*error = std::string("cannot open ") + name + ": " + av_error_text(err);
 		return false;
 	}
 	AVFrame *frame = enc.frame.get();

@@ -1,9 +1,9 @@
 #pragma once
 /* libavcodec for the reference sender, the headless host and the benchmarks:
  * owners of FFmpeg's records that free them on every way out, error texts,
- * and an H.264 encoder through libx264 set up as a phone's: Annex B, SPS and
- * PPS in band before every keyframe, no B-frames, zero latency, one slice
- * per picture. */
+ * and an H.264 encoder through libx264 (or H.265 through libx265) set up as
+ * a phone's: Annex B, parameter sets in band before every keyframe, no
+ * B-frames, zero latency, one slice per picture. */
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -47,8 +47,10 @@ struct X264Settings {
 	int crf = -1;               /* >= 0: constant quality */
 	int64_t bit_rate = 0;       /* > 0: this rate, and never above it */
 	bool bt709_transfer = true; /* also tag BT.709 primaries and transfer, not only the matrix */
+	bool h265 = false;          /* H.265 through libx265 with the same settings */
 };
 
-/* Opens libx264 with a YUV 4:2:0 picture of the size; false with the reason
- * in *error ("this FFmpeg has no libx264 encoder", "cannot open libx264: ..."). */
+/* Opens libx264 (libx265) with a YUV 4:2:0 picture of the size; false with
+ * the reason in *error ("this FFmpeg has no libx264 encoder", "cannot open
+ * libx264: ..."). */
 bool x264_encoder_open(const X264Settings &settings, AvEncoder *out, std::string *error);

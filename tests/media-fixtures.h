@@ -1,7 +1,8 @@
 #pragma once
 /* Reads the committed test media in tests/fixtures (made by
- * scripts/make-fixtures.sh): whole files, H.264 Annex B streams split into NAL
- * units or access units, and AAC access units listed in a .sizes file. */
+ * scripts/make-fixtures.sh): whole files, H.264 and H.265 Annex B streams
+ * split into NAL units or access units, and AAC access units listed in a
+ * .sizes file. */
 
 #include "read-file.h"
 
@@ -36,17 +37,34 @@ struct NalUnit {
 	int type = 0;
 	Bytes bytes;
 	size_t start_code = 0; /* 3 or 4 */
+	bool hevc = false;     /* H.265: a two-byte header, its type in bits 1-6 */
 
 	const uint8_t *payload() const { return bytes.data() + start_code; }
 	size_t payload_size() const { return bytes.size() - start_code; }
-	bool is_slice() const { return type >= 1 && type <= 5; }
-	/* first_mb_in_slice is ue(v) right after the header byte; it is 0
-	 * exactly when its first bit is 1. */
-	bool starts_picture() const { return is_slice() && payload_size() > 1 && (payload()[1] & 0x80); }
+	bool is_slice() const { return hevc ? type <= 31 : type >= 1 && type <= 5; }
+	/* H.264: first_mb_in_slice is ue(v) right after the header byte; it is
+	 * 0 exactly when its first bit is 1. H.265: the first bit after the
+	 * header is first_slice_segment_in_pic_flag. */
+	bool starts_picture() const
+	{
+		size_t header = hevc ? 2 : 1;
+		return is_slice() && payload_size() > header && (payload()[header] & 0x80);
+	}
+	/* Units that come before a picture's slices, so start a new access unit
+	 * after one that holds a slice: H.264 SEI, SPS, PPS, AUD and 14-18;
+	 * H.265 VPS, SPS, PPS, AUD, prefix SEI and 41-44, 48-55. */
+	bool opens_unit() const
+	{
+		if (hevc)
+			return (type >= 32 && type <= 35) || type == 39 || (type >= 41 && type <= 44) ||
+			       (type >= 48 && type <= 55);
+		return (type >= 6 && type <= 9) || (type >= 14 && type <= 18);
+	}
 };
 
-/* Splits an Annex B stream at its start codes (00 00 01, or 00 00 00 01). */
-inline std::vector<NalUnit> split_nal_units(const Bytes &stream)
+/* Splits an Annex B stream at its start codes (00 00 01, or 00 00 00 01);
+ * hevc: the stream is H.265. */
+inline std::vector<NalUnit> split_nal_units(const Bytes &stream, bool hevc = false)
 {
 	std::vector<size_t> starts; /* offsets of the start codes */
 	std::vector<size_t> lengths;
@@ -66,7 +84,9 @@ inline std::vector<NalUnit> split_nal_units(const Bytes &stream)
 		unit.bytes.assign(stream.begin() + static_cast<ptrdiff_t>(starts[n]),
 				  stream.begin() + static_cast<ptrdiff_t>(end));
 		unit.start_code = lengths[n];
-		unit.type = unit.payload_size() > 0 ? unit.payload()[0] & 0x1f : 0;
+		unit.hevc = hevc;
+		if (unit.payload_size() > 0)
+			unit.type = hevc ? (unit.payload()[0] >> 1) & 0x3f : unit.payload()[0] & 0x1f;
 		units.push_back(std::move(unit));
 	}
 	return units;
@@ -81,18 +101,16 @@ inline Bytes join(const std::vector<NalUnit> &units)
 }
 
 /* Groups NAL units into access units, each one whole picture with the
- * parameter sets and SEI that come before it. A new access unit starts at an
- * AUD, SEI, SPS, PPS or reserved 14-18 unit, or at the first slice of a
- * picture, once the current one holds a slice. */
+ * parameter sets and SEI that come before it. A new access unit starts at a
+ * unit that opens one, or at the first slice of a picture, once the current
+ * one holds a slice. */
 inline std::vector<std::vector<NalUnit>> split_access_units(const std::vector<NalUnit> &units)
 {
 	std::vector<std::vector<NalUnit>> access_units;
 	std::vector<NalUnit> current;
 	bool has_slice = false;
 	for (const auto &unit : units) {
-		bool opens_unit = (unit.type >= 6 && unit.type <= 9) || (unit.type >= 14 && unit.type <= 18) ||
-				  unit.starts_picture();
-		if (has_slice && opens_unit) {
+		if (has_slice && (unit.opens_unit() || unit.starts_picture())) {
 			access_units.push_back(std::move(current));
 			current.clear();
 			has_slice = false;
@@ -106,10 +124,10 @@ inline std::vector<std::vector<NalUnit>> split_access_units(const std::vector<Na
 }
 
 /* A stream as the payloads a sender puts on the wire: one access unit each. */
-inline std::vector<Bytes> access_unit_payloads(const Bytes &stream)
+inline std::vector<Bytes> access_unit_payloads(const Bytes &stream, bool hevc = false)
 {
 	std::vector<Bytes> payloads;
-	for (const auto &access_unit : split_access_units(split_nal_units(stream)))
+	for (const auto &access_unit : split_access_units(split_nal_units(stream, hevc)))
 		payloads.push_back(join(access_unit));
 	return payloads;
 }

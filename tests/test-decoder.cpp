@@ -1,6 +1,7 @@
-/* The H.264 decoder on real libx264 streams: what OBS gets for each picture
- * (format, size, planes, colour parameters, timestamp, pixels), what it does
- * with payloads that give no picture, and that it leaves nothing behind. */
+/* The video decoder on real libx264 and libx265 streams: what OBS gets for
+ * each picture (format, size, planes, colour parameters, timestamp, pixels),
+ * the same pictures as the ffmpeg program's decode, what it does with
+ * payloads that give no picture, and that it leaves nothing behind. */
 
 #include "decoder.h"
 #include "log-capture.h"
@@ -12,12 +13,17 @@
 #include <util/bmem.h>
 
 extern "C" {
+#include <libavcodec/codec_id.h>
+#include <libavutil/md5.h>
+#include <libavutil/mem.h>
 #include <libavutil/pixfmt.h>
 }
 
 #include <array>
+#include <cstdio>
 #include <cstring>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -122,15 +128,23 @@ void expect_defaults(const obs_source_frame &frame)
 
 TEST(VideoDecoder, CreateLogsReadyLineWithCodecAndThreads)
 {
-	LogCapture log;
-	DecoderPtr decoder = make_decoder();
-	ASSERT_NE(nullptr, decoder);
-	decoder.reset();
+	struct Row {
+		int av_codec_id;
+		const char *name;
+	};
+	for (const Row &row : {Row{AV_CODEC_ID_H264, "h264"}, Row{AV_CODEC_ID_HEVC, "hevc"}}) {
+		LogCapture log;
+		DecoderPtr decoder(decoder_create(row.av_codec_id), &ostrelin_decoder_destroy);
+		ASSERT_NE(nullptr, decoder);
+		EXPECT_EQ(row.av_codec_id, decoder_codec_id(decoder.get()));
+		decoder.reset();
 
-	auto lines = log.plugin_lines();
-	ASSERT_EQ(1u, lines.size());
-	EXPECT_EQ(LOG_INFO, lines[0].level);
-	EXPECT_EQ(plugin_line(LOGTEXT_DECODER_READY, "h264", 4), lines[0].text);
+		auto lines = log.plugin_lines();
+		ASSERT_EQ(1u, lines.size());
+		EXPECT_EQ(LOG_INFO, lines[0].level);
+		EXPECT_EQ(plugin_line(LOGTEXT_DECODER_READY, row.name, 4), lines[0].text);
+	}
+	EXPECT_EQ(AV_CODEC_ID_H264, decoder_codec_id(make_decoder().get()));
 }
 
 TEST(VideoDecoder, EachAccessUnitGivesItsOwnPictureAtOnce)
@@ -250,6 +264,104 @@ INSTANTIATE_TEST_SUITE_P(
 				ch = '_';
 		return name;
 	});
+
+/* One line of a .framemd5 file: a picture's packed size and its MD5. */
+struct PictureSum {
+	size_t size;
+	std::string md5;
+	bool operator==(const PictureSum &) const = default;
+};
+
+void PrintTo(const PictureSum &sum, std::ostream *os)
+{
+	*os << sum.size << " " << sum.md5;
+}
+
+/* The ffmpeg program's decode, as scripts/make-fixtures.sh wrote it. */
+std::vector<PictureSum> ffmpeg_sums(const std::string &fixture)
+{
+	media::Bytes text = media::read_fixture(fixture + ".framemd5");
+	std::istringstream lines(std::string(text.begin(), text.end()));
+	std::vector<PictureSum> sums;
+	std::string line;
+	while (std::getline(lines, line)) {
+		/* stream, dts, pts, duration, size, md5 */
+		std::vector<std::string> fields;
+		std::istringstream parts(line);
+		for (std::string field; std::getline(parts, field, ',');)
+			fields.push_back(field.substr(field.find_first_not_of(' ')));
+		if (fields.size() == 6)
+			sums.push_back({std::stoul(fields[4]), fields[5]});
+	}
+	return sums;
+}
+
+/* An I420 picture's planes packed row after row, as ffmpeg hashes them. */
+PictureSum picture_sum(const obs_source_frame &frame)
+{
+	std::unique_ptr<AVMD5, decltype(&av_free)> md5(av_md5_alloc(), &av_free);
+	av_md5_init(md5.get());
+	size_t size = 0;
+	for (int plane = 0; plane < 3; plane++) {
+		uint32_t w = plane ? (frame.width + 1) / 2 : frame.width;
+		uint32_t h = plane ? (frame.height + 1) / 2 : frame.height;
+		for (uint32_t y = 0; y < h; y++)
+			av_md5_update(md5.get(), frame.data[plane] + (size_t)y * frame.linesize[plane], w);
+		size += (size_t)w * h;
+	}
+	uint8_t digest[16];
+	av_md5_final(md5.get(), digest);
+	char hex[33];
+	for (int i = 0; i < 16; i++)
+		snprintf(hex + 2 * i, 3, "%02x", digest[i]);
+	return {size, hex};
+}
+
+struct ReferenceCase {
+	const char *fixture;
+	int av_codec_id;
+	size_t payloads;
+	size_t pictures;
+};
+
+class VideoDecoderReference : public testing::TestWithParam<ReferenceCase> {};
+
+TEST_P(VideoDecoderReference, SamePicturesAsTheFfmpegProgram)
+{
+	const ReferenceCase &c = GetParam();
+	const std::vector<PictureSum> want = ffmpeg_sums(c.fixture);
+	ASSERT_EQ(c.pictures, want.size());
+	auto units = media::access_unit_payloads(media::read_fixture(c.fixture), c.av_codec_id == AV_CODEC_ID_HEVC);
+	ASSERT_EQ(c.payloads, units.size());
+
+	DecoderPtr decoder(decoder_create(c.av_codec_id), &ostrelin_decoder_destroy);
+	ASSERT_NE(nullptr, decoder);
+	std::vector<PictureSum> got;
+	for (size_t n = 0; n < units.size(); n++) {
+		obs_source_frame out;
+		if (!decode(decoder.get(), units[n], n, &out))
+			continue;
+		EXPECT_EQ(VIDEO_FORMAT_I420, out.format);
+		EXPECT_EQ(n, out.timestamp) << "one payload in, its own picture out";
+		got.push_back(picture_sum(out));
+	}
+	EXPECT_EQ(want, got);
+}
+
+INSTANTIATE_TEST_SUITE_P(Streams, VideoDecoderReference,
+			 testing::Values(ReferenceCase{"yuv420.h264", AV_CODEC_ID_H264, 5, 5},
+					 ReferenceCase{"yuv420.h265", AV_CODEC_ID_HEVC, 5, 5},
+					 /* 80x48, then 48x80 from its own key frame. */
+					 ReferenceCase{"size-change.h265", AV_CODEC_ID_HEVC, 6, 6},
+					 /* Nothing until the key frame: its parameter sets come with it. */
+					 ReferenceCase{"cut-before-key.h265", AV_CODEC_ID_HEVC, 6, 4}),
+			 [](const testing::TestParamInfo<ReferenceCase> &param_info) {
+				 std::string name = param_info.param.fixture;
+				 for (char &ch : name)
+					 if (ch == '-' || ch == '.')
+						 ch = '_';
+				 return name;
+			 });
 
 TEST(VideoDecoderColour, ParametersTellTheCasesApart)
 {

@@ -9,6 +9,10 @@
 
 #include <media-io/video-io.h>
 
+extern "C" {
+#include <libavcodec/codec_id.h>
+}
+
 #include <cmath>
 #include <cstdlib>
 #include <memory>
@@ -55,17 +59,29 @@ int read_counter(const obs_source_frame &frame, uint32_t side)
 	return value;
 }
 
-void check_pictures(uint16_t width, uint16_t height, uint32_t counter_side, std::vector<std::string> args)
+/* The decoder's codec for each handshake codec the sender can send. */
+struct CodecRow {
+	const char *name; /* --codec */
+	uint8_t handshake;
+	int av_codec_id;
+};
+const CodecRow codec_rows[] = {{"h264", STREAM_CODEC_H264, AV_CODEC_ID_H264},
+			       {"h265", STREAM_CODEC_H265, AV_CODEC_ID_HEVC}};
+
+void check_pictures(const CodecRow &codec, uint16_t width, uint16_t height, uint32_t counter_side,
+		    std::vector<std::string> args)
 {
-	SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
+	SCOPED_TRACE(std::string(codec.name) + " " + std::to_string(width) + "x" + std::to_string(height));
+	args.insert(args.end(), {"--codec", codec.name});
 	SenderProcess sender(args);
 	StreamClient client(sender.port());
 	auto hs = client.read_handshake();
 	ASSERT_TRUE(hs);
+	ASSERT_EQ(hs->codec, codec.handshake);
 	ASSERT_EQ(hs->width, width);
 	ASSERT_EQ(hs->height, height);
 
-	VideoDecoderPtr decoder(ostrelin_decoder_create(), &ostrelin_decoder_destroy);
+	VideoDecoderPtr decoder(decoder_create(codec.av_codec_id), &ostrelin_decoder_destroy);
 	ASSERT_TRUE(decoder);
 	std::vector<int> counters;
 	for (int packets = 0; counters.size() < 12 && packets < 40; packets++) {
@@ -101,8 +117,10 @@ void check_pictures(uint16_t width, uint16_t height, uint32_t counter_side, std:
 
 TEST(SenderDecode, PicturesShowTheDocumentedPattern)
 {
-	check_pictures(640, 360, 20, {"--no-audio"});
-	check_pictures(320, 180, 10, {"--no-audio", "--width", "320", "--height", "180", "--fps", "60"});
+	for (const CodecRow &codec : codec_rows) {
+		check_pictures(codec, 640, 360, 20, {"--no-audio"});
+		check_pictures(codec, 320, 180, 10, {"--no-audio", "--width", "320", "--height", "180", "--fps", "60"});
+	}
 }
 
 TEST(SenderDecode, AudioIsTheToneInItsOwnConfiguration)

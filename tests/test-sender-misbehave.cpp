@@ -34,7 +34,7 @@ TEST(SenderHandshakeFaults, BadFieldsFailTheirOwnCheck)
 	const Case cases[] = {
 		{{"--bad-magic"}, {'n', 'r', 'i', 'x', 3, 1}, HandshakeVerdict::wrong_magic},
 		{{"--bad-version", "2"}, {'N', 'R', 'I', 'X', 2, 1}, HandshakeVerdict::wrong_version},
-		{{"--bad-codec", "2"}, {'N', 'R', 'I', 'X', 3, 2}, HandshakeVerdict::wrong_codec},
+		{{"--bad-codec", "3"}, {'N', 'R', 'I', 'X', 3, 3}, HandshakeVerdict::wrong_codec},
 	};
 	for (const Case &c : cases) {
 		SenderProcess sender(with(c.args));
@@ -42,7 +42,7 @@ TEST(SenderHandshakeFaults, BadFieldsFailTheirOwnCheck)
 		uint8_t bytes[HANDSHAKE_SIZE];
 		ASSERT_TRUE(client.read_exact(bytes, sizeof(bytes))) << c.args[0];
 		EXPECT_EQ(Bytes(bytes, bytes + 6), c.first_six) << c.args[0];
-		EXPECT_EQ(handshake_check(handshake_parse(bytes)), c.verdict) << c.args[0];
+		EXPECT_EQ(handshake_check(handshake_parse(bytes), true), c.verdict) << c.args[0];
 	}
 }
 
@@ -54,7 +54,7 @@ TEST(SenderHandshakeFaults, StalledHandshakeArrivesInTwoHalves)
 	auto hs = client.read_handshake(&first_read);
 	ASSERT_TRUE(hs);
 	EXPECT_EQ(first_read, 6u);
-	EXPECT_EQ(handshake_check(*hs), HandshakeVerdict::accepted);
+	EXPECT_EQ(handshake_check(*hs, true), HandshakeVerdict::accepted);
 	EXPECT_EQ(hs->width, 160);
 	Packet packet;
 	EXPECT_TRUE(client.read_packet(&packet));

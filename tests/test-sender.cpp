@@ -76,7 +76,7 @@ TEST(SenderSetup, OptionsChangeTheHandshakeAndCaps)
 	StreamClient client(sender.port());
 	auto hs = client.read_handshake();
 	ASSERT_TRUE(hs);
-	EXPECT_EQ(handshake_check(*hs), HandshakeVerdict::accepted);
+	EXPECT_EQ(handshake_check(*hs, true), HandshakeVerdict::accepted);
 	EXPECT_EQ(hs->width, 320);
 	EXPECT_EQ(hs->height, 180);
 	EXPECT_EQ(hs->fps, 25);
@@ -194,7 +194,7 @@ TEST(SenderRun, ServesConnectionsOneAfterAnotherThenExits)
 		StreamClient client(sender.port());
 		auto hs = client.read_handshake();
 		ASSERT_TRUE(hs) << "connection " << i;
-		EXPECT_EQ(handshake_check(*hs), HandshakeVerdict::accepted);
+		EXPECT_EQ(handshake_check(*hs, true), HandshakeVerdict::accepted);
 		Packet packet;
 		ASSERT_TRUE(client.read_until(PacketKind::video, &packet));
 		EXPECT_TRUE(contains(nal_types(packet.payload), 5)) << "each connection starts on a keyframe";
@@ -229,7 +229,7 @@ TEST(SenderRun, RefusesBadOptions)
 	for (std::vector<std::string> args :
 	     {std::vector<std::string>{"--width", "321"}, std::vector<std::string>{"--fps", "0"},
 	      std::vector<std::string>{"--video-flags", "0x04"}, std::vector<std::string>{"--listen", "localhost"},
-	      std::vector<std::string>{"--no-such-option"}}) {
+	      std::vector<std::string>{"--codec", "H265"}, std::vector<std::string>{"--no-such-option"}}) {
 		SenderProcess sender(args);
 		EXPECT_EQ(sender.port(), 0) << args[0];
 		EXPECT_EQ(sender.wait_exit(5000), 2) << args[0];

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -37,7 +38,7 @@ TEST(Handshake, ParsesFieldsLittleEndian)
 	EXPECT_EQ(hs.width, 1920);
 	EXPECT_EQ(hs.height, 1080);
 	EXPECT_EQ(hs.fps, 30);
-	EXPECT_EQ(handshake_check(hs), HandshakeVerdict::accepted);
+	EXPECT_EQ(handshake_check(hs, false), HandshakeVerdict::accepted);
 
 	uint8_t round_trip[HANDSHAKE_SIZE];
 	handshake_write(hs, round_trip);
@@ -48,7 +49,7 @@ TEST(Handshake, MadeAsAPhoneSendsIt)
 {
 	Handshake hs = handshake_make(1920, 1080, 30);
 	EXPECT_EQ(memcmp(hs.magic, "NRIX", 4), 0);
-	EXPECT_EQ(handshake_check(hs), HandshakeVerdict::accepted); /* version 3, codec H.264 */
+	EXPECT_EQ(handshake_check(hs, false), HandshakeVerdict::accepted); /* version 3, codec H.264 */
 	EXPECT_EQ((std::vector<int>{hs.width, hs.height, hs.fps, hs.reserved}), (std::vector<int>{1920, 1080, 30, 0}));
 }
 
@@ -60,19 +61,43 @@ TEST(Handshake, ChecksRunInOrderMagicVersionCodec)
 	Handshake lower = hs;
 	lower.magic[3] = 'x'; /* no case folding */
 	lower.version = 2;
-	EXPECT_EQ(handshake_check(lower), HandshakeVerdict::wrong_magic);
+	EXPECT_EQ(handshake_check(lower, true), HandshakeVerdict::wrong_magic);
 
 	Handshake version2 = hs;
 	version2.version = 2;
 	version2.codec = 9; /* the codec check is not reached */
-	EXPECT_EQ(handshake_check(version2), HandshakeVerdict::wrong_version);
+	EXPECT_EQ(handshake_check(version2, true), HandshakeVerdict::wrong_version);
 	Handshake version4 = hs;
 	version4.version = 4; /* a newer protocol is not this one either */
-	EXPECT_EQ(handshake_check(version4), HandshakeVerdict::wrong_version);
+	EXPECT_EQ(handshake_check(version4, true), HandshakeVerdict::wrong_version);
 
-	Handshake codec2 = hs;
-	codec2.codec = 2;
-	EXPECT_EQ(handshake_check(codec2), HandshakeVerdict::wrong_codec);
+	/* Each codec with and without an HEVC decoder in the build; the magic
+	 * and the version still decide before it. */
+	struct Row {
+		uint8_t codec;
+		bool h265_decodable;
+		HandshakeVerdict verdict;
+	};
+	const Row rows[] = {
+		{0, true, HandshakeVerdict::wrong_codec},
+		{STREAM_CODEC_H264, true, HandshakeVerdict::accepted},
+		{STREAM_CODEC_H265, true, HandshakeVerdict::accepted},
+		{3, true, HandshakeVerdict::wrong_codec},
+		{0, false, HandshakeVerdict::wrong_codec},
+		{STREAM_CODEC_H264, false, HandshakeVerdict::accepted},
+		{STREAM_CODEC_H265, false, HandshakeVerdict::wrong_codec},
+		{3, false, HandshakeVerdict::wrong_codec},
+	};
+	for (const Row &row : rows) {
+		SCOPED_TRACE("codec " + std::to_string(row.codec) + (row.h265_decodable ? ", HEVC decoder" : ""));
+		Handshake codec = hs;
+		codec.codec = row.codec;
+		EXPECT_EQ(handshake_check(codec, row.h265_decodable), row.verdict);
+		codec.version = 2;
+		EXPECT_EQ(handshake_check(codec, row.h265_decodable), HandshakeVerdict::wrong_version);
+		codec.magic[0] = 'n';
+		EXPECT_EQ(handshake_check(codec, row.h265_decodable), HandshakeVerdict::wrong_magic);
+	}
 }
 
 TEST(PacketHeader, LengthComesBeforeTimestamp)

@@ -2,6 +2,7 @@
 #include "log-lines.h"
 
 #include <string>
+#include <tuple>
 
 using namespace std::chrono_literals;
 
@@ -164,4 +165,55 @@ TEST_F(StreamThreadTest, UsbModeAsksForTheForwardBeforeEachAttempt)
 	EXPECT_TRUE(adb.wait_for_request(forward, 3000));
 	EXPECT_TRUE(accept_phone().valid());
 	EXPECT_EQ(log.count_prefix(plugin_line_head(LOGTEXT_FORWARD_FAILED)), 0u);
+}
+
+/* A phone that switches codecs between connections: each connection's
+ * pictures come from a decoder of its own handshake's codec, and a decoder is
+ * replaced only when the codec changes. */
+TEST_F(StreamThreadTest, EachConnectionDecodesWithItsHandshakesCodec)
+{
+	using Picture = std::tuple<uint32_t, uint32_t, uint8_t>; /* width, height, first luma sample */
+	struct Leg {
+		uint8_t codec;
+		const char *fixture;
+		std::vector<Picture> pictures; /* see scripts/make-fixtures.sh */
+	};
+	const std::vector<Picture> yuv420 = {{80, 48, 40}, {80, 48, 43}, {80, 48, 46}, {80, 48, 49}, {80, 48, 52}};
+	const Leg legs[] = {
+		{STREAM_CODEC_H264, "yuv420.h264", yuv420},
+		{STREAM_CODEC_H265,
+		 "size-change.h265",
+		 {{80, 48, 40}, {80, 48, 43}, {80, 48, 46}, {48, 80, 40}, {48, 80, 43}, {48, 80, 46}}},
+		{STREAM_CODEC_H264, "yuv420.h264", yuv420},
+	};
+
+	obs_source_t *source = create_wifi(listener.port());
+	SourceInstance *inst = instance(source);
+	probe::Recorder recorder;
+	probe::Attachment attachment(source, &recorder);
+	std::vector<Picture> want;
+	for (const Leg &leg : legs) {
+		SCOPED_TRACE(leg.fixture);
+		peer::Connection phone = listener.accept(5000);
+		ASSERT_TRUE(phone.valid());
+		ASSERT_TRUE(phone.send(peer::handshake(80, 48, 30, STREAM_PROTOCOL_VERSION, leg.codec)));
+		auto units =
+			media::access_unit_payloads(media::read_fixture(leg.fixture), leg.codec == STREAM_CODEC_H265);
+		ASSERT_EQ(units.size(), leg.pictures.size());
+		for (size_t n = 0; n < units.size(); n++) {
+			/* The next picture only once OBS has shown this one, so that
+			 * none is passed over at a tick. */
+			ASSERT_TRUE(phone.send(peer::packet(0, peer::now_us(), units[n])));
+			want.push_back(leg.pictures[n]);
+			ASSERT_TRUE(recorder.wait_frames(want.size(), 5000ms)) << "picture " << n;
+		}
+		EXPECT_EQ(inst->frames_decoded, want.size());
+	}
+	std::vector<Picture> got;
+	for (const probe::Frame &frame : recorder.frames())
+		got.emplace_back(frame.width, frame.height, frame.first_sample[0]);
+	EXPECT_EQ(want, got);
+	/* Made at the start, replaced for H.265 and again for H.264. */
+	EXPECT_EQ(log.count(LOG_INFO, plugin_line(LOGTEXT_DECODER_READY, "h264", 4)), 2u);
+	EXPECT_EQ(log.count(LOG_INFO, plugin_line(LOGTEXT_DECODER_READY, "hevc", 4)), 1u);
 }

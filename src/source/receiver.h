@@ -15,7 +15,7 @@
 #include <cstdint>
 
 struct Receiver {
-	VideoDecoder *video_decoder = nullptr; /* made once, kept across connections */
+	VideoDecoder *video_decoder = nullptr; /* kept across connections of the same codec */
 	AudioDecoder *audio_decoder = nullptr;
 	AudioConfig audio_config = {}; /* the last configuration tried, built or not */
 	uint8_t *packet_buf = nullptr;

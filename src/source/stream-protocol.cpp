@@ -36,13 +36,13 @@ void handshake_write(const Handshake &hs, uint8_t out[HANDSHAKE_SIZE])
 	out[11] = hs.reserved;
 }
 
-HandshakeVerdict handshake_check(const Handshake &hs)
+HandshakeVerdict handshake_check(const Handshake &hs, bool h265_decodable)
 {
 	if (memcmp(hs.magic, HANDSHAKE_MAGIC, sizeof(hs.magic)) != 0)
 		return HandshakeVerdict::wrong_magic;
 	if (hs.version != STREAM_PROTOCOL_VERSION)
 		return HandshakeVerdict::wrong_version;
-	if (hs.codec != STREAM_CODEC_H264)
+	if (hs.codec != STREAM_CODEC_H264 && !(hs.codec == STREAM_CODEC_H265 && h265_decodable))
 		return HandshakeVerdict::wrong_codec;
 	return HandshakeVerdict::accepted;
 }

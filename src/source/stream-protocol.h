@@ -24,6 +24,7 @@
 #define STREAM_DEFAULT_PORT 27183 /* the phone app's TCP port unless told otherwise */
 #define ADB_SOCKET_NAME "nerix"   /* the phone app's socket that a USB forward reaches */
 #define STREAM_CODEC_H264 1
+#define STREAM_CODEC_H265 2 /* HEVC */
 #define STREAM_MAX_PAYLOAD 0x800000u
 #define CAPS_FIXED_SIZE 22 /* the capabilities payload before its white balance modes */
 #define CAPS_MAX_AWB_MODES 16
@@ -97,8 +98,10 @@ struct ControlMessage {
 Handshake handshake_make(uint16_t width, uint16_t height, uint8_t fps);
 Handshake handshake_parse(const uint8_t bytes[HANDSHAKE_SIZE]);
 void handshake_write(const Handshake &hs, uint8_t out[HANDSHAKE_SIZE]);
-/* The checks run in the order magic, version, codec; the first that fails decides. */
-HandshakeVerdict handshake_check(const Handshake &hs);
+/* The checks run in the order magic, version, codec; the first that fails
+ * decides. H.264 is always taken, H.265 only when h265_decodable says this
+ * build's libavcodec can decode it. */
+HandshakeVerdict handshake_check(const Handshake &hs, bool h265_decodable);
 
 PacketHeader packet_header_parse(const uint8_t bytes[PACKET_HEADER_SIZE]);
 void packet_header_write(const PacketHeader &header, uint8_t out[PACKET_HEADER_SIZE]);

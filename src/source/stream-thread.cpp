@@ -8,6 +8,10 @@
 
 #include <util/platform.h>
 
+extern "C" {
+#include <libavcodec/codec_id.h>
+}
+
 #include <cstring>
 
 enum class AttemptEnd { cannot_connect, dropped, streamed };
@@ -36,7 +40,7 @@ static ConnectResult connect_stream(SourceInstance *inst)
 
 static bool check_handshake(const Handshake &hs)
 {
-	switch (handshake_check(hs)) {
+	switch (handshake_check(hs, decoder_available(AV_CODEC_ID_HEVC))) {
 	case HandshakeVerdict::accepted:
 		return true;
 	case HandshakeVerdict::wrong_magic:
@@ -50,6 +54,18 @@ static bool check_handshake(const Handshake &hs)
 		break;
 	}
 	return false;
+}
+
+/* Decodes with the codec the handshake names: the decoder kept from the last
+ * connection stays when its codec is the same, and is replaced otherwise,
+ * before the first packet is read. */
+static void follow_codec(Receiver *rx, uint8_t stream_codec)
+{
+	const int codec_id = stream_codec == STREAM_CODEC_H265 ? AV_CODEC_ID_HEVC : AV_CODEC_ID_H264;
+	if (rx->video_decoder && decoder_codec_id(rx->video_decoder) == codec_id)
+		return;
+	ostrelin_decoder_destroy(rx->video_decoder);
+	rx->video_decoder = decoder_create(codec_id);
 }
 
 /* Asks the adb server for the forward and remembers a forward made, so that
@@ -92,6 +108,7 @@ static AttemptEnd run_attempt(SourceInstance *inst, bool may_report)
 	Handshake hs = handshake_parse(bytes);
 	if (!check_handshake(hs))
 		return AttemptEnd::dropped;
+	follow_codec(&inst->rx, hs.codec);
 
 	inst->width = hs.width;
 	inst->height = hs.height;

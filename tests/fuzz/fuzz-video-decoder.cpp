@@ -1,5 +1,6 @@
-/* H.264 payloads through the video decoder, one record per packet as the
- * receive loop hands them over. Every picture handed on to OBS must be one
+/* H.264 and H.265 payloads through the video decoder, one record per packet
+ * as the receive loop hands them over; every input goes through a decoder of
+ * each codec. Every picture handed on to OBS must be one
  * OBS can read: a known format, a size, and planes whose rows all lie inside
  * the decoder's memory (every row's first and last sample is read, so that
  * AddressSanitizer sees a plane or line size that does not match). */
@@ -9,6 +10,10 @@
 #include "fuzz-quiet.h"
 
 #include <media-io/video-io.h>
+
+extern "C" {
+#include <libavcodec/codec_id.h>
+}
 
 namespace {
 
@@ -54,11 +59,9 @@ unsigned touch_plane(const uint8_t *data, uint32_t linesize, const PlaneShape &s
 	return sum;
 }
 
-} // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+void decode_all(int av_codec_id, const uint8_t *data, size_t size)
 {
-	VideoDecoder *decoder = ostrelin_decoder_create();
+	VideoDecoder *decoder = decoder_create(av_codec_id);
 	FUZZ_CHECK(decoder != nullptr);
 
 	FuzzPackets packets(data, size);
@@ -83,5 +86,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 		}
 	}
 	ostrelin_decoder_destroy(decoder);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+	decode_all(AV_CODEC_ID_H264, data, size);
+	decode_all(AV_CODEC_ID_HEVC, data, size);
 	return 0;
 }

@@ -1,5 +1,6 @@
 #include "encoder.h"
 #include "pattern.h"
+#include "stream-protocol.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -40,10 +41,11 @@ static bool encode_and_collect(AVCodecContext *ctx, AVFrame *frame, AVPacket *pa
 	}
 }
 
-VideoEncoder video_encoder_open(int width, int height, int fps, int gop, int crf)
+VideoEncoder video_encoder_open(int width, int height, int fps, int gop, int crf, uint8_t codec)
 {
 	X264Settings settings = {width, height, fps, gop, "ultrafast"};
 	settings.crf = crf;
+	settings.h265 = codec == STREAM_CODEC_H265;
 	VideoEncoder enc;
 	std::string error;
 	if (!x264_encoder_open(settings, &enc, &error))

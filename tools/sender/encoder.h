@@ -1,5 +1,6 @@
 #pragma once
-/* The sender's encoders: H.264 through libx264 (Annex B, parameter sets in
+/* The sender's encoders: H.264 through libx264 or H.265 through libx265
+ * (Annex B, parameter sets in
  * band on every keyframe, no B-frames) and AAC-LC through FFmpeg's own
  * encoder (raw access units, no ADTS), fed with the test picture and a sine
  * tone. One pair per connection, so each connection starts on a keyframe. */
@@ -19,8 +20,9 @@ struct EncodedUnit {
 
 using VideoEncoder = AvEncoder;
 
-/* Null pointers inside on failure (the reason went to stderr). */
-VideoEncoder video_encoder_open(int width, int height, int fps, int gop, int crf);
+/* codec: STREAM_CODEC_H264 or STREAM_CODEC_H265. Null pointers inside on
+ * failure (the reason went to stderr). */
+VideoEncoder video_encoder_open(int width, int height, int fps, int gop, int crf, uint8_t codec);
 /* Draws frame number n of the pattern, encodes it and appends what comes
  * out (one access unit) to out. */
 /* flash: the picture white but for its counter row (a sync mark). */

@@ -5,14 +5,14 @@
 static const char help_text[] = R"(
 Serves a live test stream exactly as an Ostrelin phone app must: it listens on
 a TCP port, and on each connection it sends a handshake, camera capabilities,
-an audio configuration, then live H.264 video and AAC audio paced in real
-time, while it prints every camera-control message the receiver sends back.
-Connections are served one after another. Linux only.
+an audio configuration, then live H.264 (or H.265) video and AAC audio paced
+in real time, while it prints every camera-control message the receiver sends
+back. Connections are served one after another. Linux only.
 
 THE PROTOCOL IN BRIEF (all integers little-endian, records packed)
   The phone listens; the receiver connects. The phone sends first:
   Handshake, 12 bytes, once:
-    0 magic "NRIX" | 4 version u8 = 3 | 5 codec u8 = 1 (H.264)
+    0 magic "NRIX" | 4 version u8 = 3 | 5 codec u8 = 1 (H.264) or 2 (H.265)
     | 6 width u16 | 8 height u16 | 10 fps u8 | 11 reserved u8 (any value)
   Then packets, each a 13-byte header and `length` payload bytes:
     0 flags u8 | 1 length u32 (at most 0x800000) | 5 timestamp u64
@@ -21,8 +21,9 @@ THE PROTOCOL IN BRIEF (all integers little-endian, records packed)
     0x04 set              capabilities
     0x08 and 0x01 set     audio configuration   (this sender: 0x09)
     0x08 set, 0x01 clear  audio data, one raw AAC access unit, no ADTS
-    0x04 and 0x08 clear   video, H.264 Annex B; one access unit per packet,
-                          SPS and PPS in band before every keyframe
+    0x04 and 0x08 clear   video, H.264 or H.265 Annex B; one access unit
+                          per packet, parameter sets (H.265: VPS, SPS, PPS)
+                          in band before every keyframe
                           (this sender: 0x00)
     A packet of length 0 is skipped, whatever its flags.
   Capabilities payload (22 + 4 * awb_count bytes):
@@ -44,8 +45,8 @@ THE PROTOCOL IN BRIEF (all integers little-endian, records packed)
 WHAT THIS SENDER SENDS
   handshake; capabilities (flags 0x04); audio configuration (flags 0x09:
   48000 Hz, 2 channels, the AAC-LC encoder's own AudioSpecificConfig); then
-  video (flags 0x00, libx264 ultrafast/zerolatency, no B-frames, a keyframe
-  every --gop frames) and audio (flags 0x08, a sine tone, 1024 samples per
+  video (flags 0x00, libx264 or libx265 ultrafast/zerolatency, no
+  B-frames, a keyframe every --gop frames) and audio (flags 0x08, a sine tone, 1024 samples per
   access unit). Each picture's timestamp is the time it is taken; each audio
   unit's is the time of its first sample. Every connection starts its own
   encoders, so it starts on a keyframe with frame number 0.
@@ -78,7 +79,9 @@ OPTIONS
   --height H           picture height, even (default 360)
   --fps N              frames per second, 1..120 (default 30)
   --gop N              frames from one keyframe to the next (default 2 s)
-  --crf N              x264 quality, 0..51 (default 20)
+  --crf N              encoder quality, 0..51 (default 20)
+  --codec C            h264 (libx264, handshake codec 1, the default) or
+                       h265 (libx265, handshake codec 2)
   --tone HZ            audio tone frequency (default 1000)
   --reserved N         the handshake's reserved byte (default 0)
   --video-flags N      flags of video packets; 0x04 and 0x08 must stay clear
@@ -96,7 +99,7 @@ OPTIONS
 MISBEHAVIOUR, to try a receiver's error handling
   --bad-magic          handshake magic "nrix" (lower case)
   --bad-version N      handshake version N (e.g. 2)
-  --bad-codec N        handshake codec N (e.g. 2)
+  --bad-codec N        handshake codec N (e.g. 3)
     (after a bad handshake the stream goes on as usual, for a receiver
     that wrongly accepts it)
   --stall-handshake MS send 6 handshake bytes, pause MS ms, send the other 6
@@ -130,7 +133,7 @@ MISBEHAVIOUR, to try a receiver's error handling
                        (negative: the clock goes back)
 
 MEASURING A RECEIVER
-  --annexb             send plain H.264 Annex B and nothing else: no
+  --annexb             send plain Annex B video and nothing else: no
                        handshake, no packet headers, no capabilities, no
                        audio (what a generic network video input reads)
   --sync-marks         once a second, at the same sender time, the picture

@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -126,6 +127,16 @@ bool parse_spike_ms(const char *arg, SenderOptions *o)
 	return false;
 }
 
+bool parse_codec(const char *arg, SenderOptions *o)
+{
+	if (strcmp(arg, "h264") == 0 || strcmp(arg, "h265") == 0) {
+		o->codec = strcmp(arg, "h265") == 0 ? STREAM_CODEC_H265 : STREAM_CODEC_H264;
+		return true;
+	}
+	fprintf(stderr, "ostrelin-sender: --codec wants h264 or h265, not \"%s\"\n", arg);
+	return false;
+}
+
 bool parse_percent(const char *arg, double *out)
 {
 	double value = 0;
@@ -152,6 +163,10 @@ std::vector<OptionRow> option_rows(SenderOptions *o)
 		whole("fps", 1, 120, &o->fps),
 		whole("gop", 0, 100000, &o->gop),
 		whole("crf", 0, 51, &o->crf),
+		{"codec", true,
+		 [o](const char *arg) {
+			 return parse_codec(arg, o);
+		 }},
 		whole("tone", 1, 20000, &o->tone_hz),
 		whole("reserved", 0, 255, &o->reserved),
 		{"video-flags", true,

@@ -18,6 +18,7 @@ struct SenderOptions {
 	int fps = 30;
 	int gop = 0; /* frames between keyframes; 0 means two seconds */
 	int crf = 20;
+	uint8_t codec = STREAM_CODEC_H264; /* or STREAM_CODEC_H265 */
 	int tone_hz = 1000;
 	uint8_t reserved = 0;
 	uint8_t video_flags = 0x00;
@@ -26,7 +27,7 @@ struct SenderOptions {
 	double duration_s = 0; /* 0: until SIGINT or SIGTERM */
 
 	/* Measuring a receiver. */
-	bool annexb = false;       /* plain H.264 Annex B, nothing else */
+	bool annexb = false;       /* plain Annex B video, nothing else */
 	bool sync_marks = false;   /* a flash and a tone burst at each whole second */
 	std::string send_log;      /* empty: none */
 	double drop_every_s = 0;   /* 0: keep each connection */

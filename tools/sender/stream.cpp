@@ -83,6 +83,7 @@ static bool send_handshake(StreamState &s)
 {
 	const SenderOptions &o = s.opts;
 	Handshake hs = handshake_make((uint16_t)o.width, (uint16_t)o.height, (uint8_t)o.fps);
+	hs.codec = o.codec;
 	if (o.bad_magic) /* "nrix" */
 		for (uint8_t &c : hs.magic)
 			c = (uint8_t)tolower(c);
@@ -232,7 +233,7 @@ static bool turn_if_due(StreamState &s, VideoEncoder &video, int gop)
 	int height = portrait ? o.width : o.height;
 	if (width == s.width && height == s.height)
 		return true;
-	VideoEncoder turned = video_encoder_open(width, height, o.fps, gop, o.crf);
+	VideoEncoder turned = video_encoder_open(width, height, o.fps, gop, o.crf, o.codec);
 	if (!turned.ctx)
 		return false;
 	video = std::move(turned);
@@ -309,7 +310,7 @@ void stream_serve(Connection &conn, const SenderOptions &opts, long connection)
 	/* Both encoders are ready before the first byte, so that nothing the
 	 * receiver waits for comes late. */
 	int gop = opts.gop > 0 ? opts.gop : 2 * opts.fps;
-	VideoEncoder video = video_encoder_open(opts.width, opts.height, opts.fps, gop, opts.crf);
+	VideoEncoder video = video_encoder_open(opts.width, opts.height, opts.fps, gop, opts.crf, opts.codec);
 	if (!video.ctx)
 		return;
 	AudioEncoder audio;

@@ -3,7 +3,8 @@
  * natively on loopback. The folder holds no FFmpeg DLL: the module carries its
  * own decoders.
  *   dll-e2e <case> <port> <sender's output file>
- * case: stream | bad-magic | oversize | silent | usb | installed
+ * case: stream | bad-magic | h265 | oversize | silent | usb | installed
+ * h265: this DLL's FFmpeg has no HEVC decoder, so codec 2 is refused.
  * installed: the module is found where the installer puts it for all users
  * (<ProgramData>/obs-studio/plugins/ostrelin), loaded from there with the data
  * folder OBS gives it, and registers its source; no connection is made.
@@ -11,6 +12,7 @@
 
 #include "log-lines.h"
 #include "obs-standin.h"
+#include "source/stream-protocol.h"
 
 #include <obs-module.h>
 
@@ -306,6 +308,12 @@ int main(int argc, char **argv)
 			check(wait_until([&] { return count_sender(sender_out, "connected") >= 2; }),
 			      "it connects again after the wrong magic");
 			check(count_log(plugin_line(LOGTEXT_NOT_OSTRELIN)) >= 1, "the wrong magic is logged");
+			check(standin_video_count() == 0, "no picture from a stream it refused");
+		} else if (mode == "h265") {
+			check(wait_until([&] { return count_sender(sender_out, "connected") >= 2; }),
+			      "it connects again after refusing H.265");
+			check(count_log(plugin_line(LOGTEXT_UNSUPPORTED_CODEC, STREAM_CODEC_H265)) >= 1,
+			      "H.265 is refused as an unsupported codec");
 			check(standin_video_count() == 0, "no picture from a stream it refused");
 		} else if (mode == "oversize") {
 			check(wait_until([&] { return count_sender(sender_out, "connected") >= 2; }),

@@ -39,6 +39,7 @@ count() {
 cases=(
 	"stream|"
 	"bad-magic|--bad-magic"
+	"h265|--codec h265"
 	"oversize|--oversize"
 	"silent|--handshake-only"
 )
