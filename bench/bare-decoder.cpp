@@ -8,7 +8,7 @@ BareDecoder::BareDecoder()
 	ctx = avcodec_alloc_context3(codec);
 	if (!ctx)
 		return;
-	/* Keep these in step with open_context() in src/decoder.cpp. */
+	/* Keep these in step with open_context() in src/decode/decoder.cpp. */
 	ctx->thread_count = 4;
 	ctx->thread_type = FF_THREAD_SLICE;
 	ctx->flags |= AV_CODEC_FLAG_LOW_DELAY;

@@ -156,7 +156,8 @@ in_root() {
 	in_root_at "$root" "$options" "$@"
 }
 
-check() {
+# The build counts as one check, each test as one (the library's counter).
+build_and_test() {
 	[ "$kind" = build ] || usage
 	make_root >/dev/null
 	local jobs log=build/$name/ctest-summary.log
@@ -167,31 +168,30 @@ check() {
 	local started=$SECONDS
 	# The preset of the root's name (CMakePresets.json), read by the root's
 	# own CMake.
-	if ! in_root --net-isolated sh -ec "cd /src
+	check "$name build" in_root --net-isolated sh -ec "cd /src
 		cmake --preset $name >/dev/null
-		cmake --build build/$name -j $jobs"; then
-		echo "$name build: FAILED"
-		echo "$name: 0 passed, 1 failed"
-		return 1
+		cmake --build build/$name -j $jobs"
+	if [ "$checks_failed" -ne 0 ]; then
+		checks_summary "$name"
+		return
 	fi
 	echo "$name build: ok ($((SECONDS - started)) s)"
 	started=$SECONDS
-	local status=0
 	in_root --net-isolated ctest --test-dir "/src/build/$name" -j "$jobs" --output-on-failure </dev/null | tee "$log" ||
-		status=1
+		true
 	echo "$name tests: $((SECONDS - started)) s"
 	local passed fails
-	if ! read -r passed fails < <(ctest_counts "$log"); then
-		echo "$name: 1 passed, 1 failed"
-		return 1
+	if read -r passed fails < <(ctest_counts "$log"); then
+		checks_add "$passed" "$fails"
+	else
+		check "$name tests: a ctest summary in $log" false
 	fi
-	echo "$name: $((passed + 1)) passed, $fails failed"
-	return $status
+	checks_summary "$name"
 }
 
 case "$command" in
 make) make_root ;;
-check) check ;;
+check) build_and_test ;;
 run)
 	make_root >/dev/null
 	in_root "$@"

@@ -123,7 +123,7 @@ def selected(block, filters, root):
         rel = os.path.relpath(os.path.abspath(f), root) if os.path.exists(f) else f
         if f in (block.id, block.unit) or rel == block.path or block.path.startswith(rel + "/"):
             return True
-        # A unit's file pair: "src/adb-client" or "adb-client.cpp" picks its list.
+        # A unit's file pair: "src/adb/adb-client" or "adb-client.cpp" picks its list.
         stem = os.path.splitext(os.path.basename(rel))[0]
         if stem == block.unit or os.path.splitext(block.path)[0] == rel:
             return True

@@ -212,7 +212,7 @@ debian_root_stage() {
 	local stage=$1 started=$SECONDS
 	mkdir -p build
 	if scripts/debian-root.sh "$stage" check </dev/null | tee "build/$stage-stage.log"; then :; else status=1; fi
-	grep -q "^$stage build: FAILED" "build/$stage-stage.log" && stage_reason="build/$stage did not build in its root"
+	grep -qx "FAILED: $stage build" "build/$stage-stage.log" && stage_reason="build/$stage did not build in its root"
 	count_summary "$stage" "build/$stage-stage.log"
 	echo "$stage stage: $((SECONDS - started)) s"
 }

@@ -8,9 +8,8 @@ set -uo pipefail
 build=$(cd "$1" && pwd)
 
 . "$(dirname "$0")/wine-env.sh" "$build" server
+. "$(dirname "$0")/../../scripts/lib/common.sh"
 
-passed=0
-failed=0
 for exe in "$build"/test-*.exe; do
 	name=$(basename "$exe" .exe)
 	log="$build/$name.log"
@@ -23,12 +22,10 @@ for exe in "$build"/test-*.exe; do
 	if [ "$code" -ne 0 ] && [ "$bad" -eq 0 ]; then
 		bad=1 # it ended before GoogleTest could count (a crash or the time limit)
 	fi
-	passed=$((passed + ok))
-	failed=$((failed + bad))
+	checks_add "$ok" "$bad"
 	echo "$name (Wine): $ok passed, $bad failed"
 	if [ "$bad" -ne 0 ]; then
 		grep -E '^\[  FAILED  \]|Failure|Expected|Which is|^wine:' "$log" | head -n 40
 	fi
 done
-echo "wine: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+checks_summary wine

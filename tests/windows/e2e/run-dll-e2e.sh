@@ -22,18 +22,8 @@ generations=("$@")
 [ ${#generations[@]} -gt 0 ] || generations=(obs29 obs32 obs32.1)
 
 . "$root/tests/windows/wine-env.sh" "$build"
-
-passed=0
-failed=0
-count() {
-	if [ "$2" -eq 0 ]; then
-		passed=$((passed + 1))
-		echo "$1: ok"
-	else
-		failed=$((failed + 1))
-		echo "$1: FAILED"
-	fi
-}
+CHECKS_SAY_OK=yes
+. "$root/scripts/lib/common.sh"
 
 # case: the sender's extra options.
 cases=(
@@ -64,10 +54,12 @@ run_case() {
 	[ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
 	grep -E '^(FAILED|usb:|stream: statistics)' "$run/$name.log"
 	tail -n 1 "$run/$name.log"
-	count "dll-e2e $generation $name (Wine)" $code
+	check "dll-e2e $generation $name (Wine)" [ "$code" -eq 0 ]
 }
 
 listed=$(grep -E '^[A-Za-z_]' "$root/cmake/windows/obs.symbols" | sort)
+# The differences, if any, go to stderr.
+same_exports() { diff <(echo "$listed") <(echo "$exports") >&2; }
 for generation in "${generations[@]}"; do
 	run="$build/dll-e2e-$generation"
 	rm -rf "$run"
@@ -76,12 +68,10 @@ for generation in "${generations[@]}"; do
 	cp "$root"/data/locale/*.ini "$run/data/locale/"
 
 	dlls=$(cd "$run" && ls ./*.dll | sed 's:^\./::' | tr '[:upper:]' '[:lower:]' | sort | paste -sd' ')
-	[ "$dlls" = "obs.dll ostrelin.dll" ]
-	count "dll-e2e $generation: the folder holds obs.dll and ostrelin.dll only ($dlls)" $?
+	check "dll-e2e $generation: the folder holds obs.dll and ostrelin.dll only ($dlls)" [ "$dlls" = "obs.dll ostrelin.dll" ]
 	exports=$(x86_64-w64-mingw32-objdump -p "$run/obs.dll" |
 		sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | awk 'NR > 1 && NF { print $NF }' | grep -v '^standin_' | sort)
-	diff <(echo "$listed") <(echo "$exports") >&2
-	count "dll-e2e $generation: the stand-in obs.dll exports the module's import list" $?
+	check "dll-e2e $generation: the stand-in obs.dll exports the module's import list" same_exports
 
 	if [ "$generation" = obs32.1 ]; then
 		run_case stream ""
@@ -101,8 +91,7 @@ for generation in "${generations[@]}"; do
 		run_case usb ""
 	else
 		echo "dll-e2e usb: an adb server is listening on 127.0.0.1:5037 and no network namespace can be made"
-		count "dll-e2e $generation usb (Wine)" 1
+		check "dll-e2e $generation usb (Wine)" false
 	fi
 done
-echo "dll-e2e: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+checks_summary dll-e2e
