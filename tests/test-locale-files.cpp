@@ -153,7 +153,7 @@ TEST(LocaleFiles, FormatTextsHoldExactlyTheirConversions)
 		for (auto &[key, text] : locale.texts) {
 			auto conv = conversions(text);
 			if (key == "StatusOn") {
-				EXPECT_EQ(conv, (std::vector<std::string>{"u", "u", "u"})) << text;
+				EXPECT_EQ(conv, (std::vector<std::string>{"s", "u", "u", "u"})) << text;
 			} else if (key == "StatusStats") {
 				ASSERT_EQ(conv.size(), 3u) << text;
 				EXPECT_TRUE(is_int_conversion(conv[0])) << text;
@@ -185,7 +185,7 @@ TEST(LocaleFiles, FormattedLabelsFitTheirBuffers)
 		auto &t = locale.texts;
 		if (!t.count("StatusOn") || !t.count("StatusStats") || !t.count("ExposureStep") || !t.count("AWBMode"))
 			FAIL() << "format keys missing";
-		size_t on = formatted_length(t["StatusOn"].c_str(), 65535u, 65535u, 255u);
+		size_t on = formatted_length(t["StatusOn"].c_str(), "H.265", 65535u, 65535u, 255u);
 		size_t stats =
 			formatted_length(t["StatusStats"].c_str(), 9999, 99999.9, (unsigned long long)UINT64_MAX);
 		EXPECT_LT(stats, 128u);

@@ -56,10 +56,11 @@ template<typename... Args> std::string format(const std::string &text, Args... a
 	return out;
 }
 
-/* A regular expression matching what a format gives, one group per number. */
+/* A regular expression matching what a format gives, one group per number or
+ * word. */
 std::regex format_pattern(const std::string &text)
 {
-	static const std::regex conversion(R"(%[-+ #0]*[0-9]*(\.[0-9]+)?(hh|h|ll|l)?[diufgeE])");
+	static const std::regex conversion(R"(%[-+ #0]*[0-9]*(\.[0-9]+)?(hh|h|ll|l)?[diufgeEs])");
 	std::string pattern;
 	std::sregex_iterator it(text.begin(), text.end(), conversion), end;
 	size_t at = 0;
@@ -72,7 +73,7 @@ std::regex format_pattern(const std::string &text)
 	};
 	for (; it != end; ++it) {
 		literal(at, (size_t)it->position());
-		pattern += "(-?[0-9.]+)";
+		pattern += it->str().back() == 's' ? "(\\S+)" : "(-?[0-9.]+)";
 		at = (size_t)(it->position() + it->length());
 	}
 	literal(at, text.size());
@@ -528,7 +529,7 @@ TEST_F(PanelTest, StatusFollowsTheSourceAndTheButtonRefreshesIt)
 	int fps_after = inst->stat_fps, kbps_after = inst->stat_kbps;
 	std::string status = label(props.get(), "status");
 
-	std::string on = format(en.text("StatusOn"), 320u, 180u, 15u);
+	std::string on = format(en.text("StatusOn"), "H.264", 320u, 180u, 15u);
 	ASSERT_EQ(status.substr(0, on.size()), on) << status;
 	std::string stats = status.substr(on.size());
 	std::smatch numbers;
@@ -713,7 +714,7 @@ TEST_F(PanelTest, PickedLanguageRelabelsThePanelInPlaceAndIsRemembered)
 		EXPECT_EQ(label(props.get(), "ui_lang"), t.text("Language"));
 		EXPECT_EQ(obs_property_long_description(obs_properties_get(props.get(), SETTING_UI_LANG)),
 			  t.text("LanguageHint"));
-		std::string on = format(t.text("StatusOn"), 640u, 360u, 30u);
+		std::string on = format(t.text("StatusOn"), "H.264", 640u, 360u, 30u);
 		EXPECT_EQ(label(props.get(), "status").substr(0, on.size()), on);
 	};
 

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -43,6 +44,16 @@ TEST(Handshake, ParsesFieldsLittleEndian)
 	uint8_t round_trip[HANDSHAKE_SIZE];
 	handshake_write(hs, round_trip);
 	EXPECT_EQ(memcmp(bytes, round_trip, sizeof(bytes)), 0);
+}
+
+TEST(Handshake, CodecNamesAsTheStatusShowsThem)
+{
+	const std::pair<uint8_t, std::string> rows[] = {{0, "?"},
+							{STREAM_CODEC_H264, "H.264"},
+							{STREAM_CODEC_H265, "H.265"},
+							{3, "?"}};
+	for (const auto &[codec, name] : rows)
+		EXPECT_EQ(stream_codec_name(codec), name) << "codec " << (int)codec;
 }
 
 TEST(Handshake, MadeAsAPhoneSendsIt)

@@ -168,8 +168,8 @@ TEST_F(StreamThreadTest, UsbModeAsksForTheForwardBeforeEachAttempt)
 }
 
 /* A phone that switches codecs between connections: each connection's
- * pictures come from a decoder of its own handshake's codec, and a decoder is
- * replaced only when the codec changes. */
+ * pictures come from a decoder of its own handshake's codec, the status
+ * names that codec, and a decoder is replaced only when the codec changes. */
 TEST_F(StreamThreadTest, EachConnectionDecodesWithItsHandshakesCodec)
 {
 	using Picture = std::tuple<uint32_t, uint32_t, uint8_t>; /* width, height, first luma sample */
@@ -208,6 +208,7 @@ TEST_F(StreamThreadTest, EachConnectionDecodesWithItsHandshakesCodec)
 			ASSERT_TRUE(recorder.wait_frames(want.size(), 5000ms)) << "picture " << n;
 		}
 		EXPECT_EQ(inst->frames_decoded, want.size());
+		EXPECT_EQ(inst->stream_codec, leg.codec); /* what the status names */
 	}
 	std::vector<Picture> got;
 	for (const probe::Frame &frame : recorder.frames())

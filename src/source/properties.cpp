@@ -55,8 +55,8 @@ void status_text(const SourceInstance *inst, char out[STATUS_TEXT_SIZE])
 		char on[192];
 		char stats[128];
 		char sync[96] = "";
-		snprintf(on, sizeof(on), nx_text("StatusOn"), inst->width.load(), inst->height.load(),
-			 inst->stream_fps.load());
+		snprintf(on, sizeof(on), nx_text("StatusOn"), stream_codec_name(inst->stream_codec), inst->width.load(),
+			 inst->height.load(), inst->stream_fps.load());
 		snprintf(stats, sizeof(stats), nx_text("StatusStats"), inst->stat_fps.load(),
 			 inst->stat_kbps.load() / 1000.0, (unsigned long long)inst->frames_decoded.load());
 		int32_t delay_ms = inst->sync_delay_ms;

@@ -56,6 +56,7 @@ struct SourceInstance {
 	std::atomic<uint32_t> width = 0;
 	std::atomic<uint32_t> height = 0;
 	std::atomic<uint32_t> stream_fps = 0;
+	std::atomic<uint8_t> stream_codec = 0; /* the handshake's codec number */
 	std::atomic<int32_t> stat_fps = 0;
 	std::atomic<int32_t> stat_kbps = 0;
 	std::atomic<uint64_t> frames_decoded = 0;

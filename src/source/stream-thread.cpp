@@ -113,6 +113,7 @@ static AttemptEnd run_attempt(SourceInstance *inst, bool may_report)
 	inst->width = hs.width;
 	inst->height = hs.height;
 	inst->stream_fps = hs.fps;
+	inst->stream_codec = hs.codec;
 	inst->connected = true;
 	ostrelin_log(LOG_INFO, LOGTEXT_STREAM_CONNECTED, (unsigned)hs.width, (unsigned)hs.height, (unsigned)hs.fps);
 	source_panel_refresh(inst);

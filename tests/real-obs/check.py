@@ -25,7 +25,7 @@ import time
 
 import websocket
 
-from log_texts import LOGTEXT_PLUGIN_LOADED, LOGTEXT_PREFIX
+from log_texts import LOGTEXT_DECODER_READY, LOGTEXT_PLUGIN_LOADED, LOGTEXT_PREFIX
 from obs_socket import (
     EVENT_INPUT_VOLUME_METERS,
     REQUEST_PROCESSING_FAILED,
@@ -47,6 +47,8 @@ CANVAS = (1280, 720)
 SOURCE_KIND = "ostrelin_source"
 SOURCE_NAME = "Ostrelin"
 LOAD_LINE = LOGTEXT_PREFIX + LOGTEXT_PLUGIN_LOADED
+# The sender's --codec, and the libavcodec decoder the plug-in must name for it.
+DECODER_OF_CODEC = {"h264": "h264", "h265": "hevc"}
 LEAK_LINE = "Number of memory leaks: 0"
 STOP_SIGNALS = (signal.SIGTERM, signal.SIGHUP, signal.SIGINT)
 
@@ -210,7 +212,7 @@ class Run:
 
     def start_sender(self):
         self.sender = subprocess.Popen(
-            [self.args.sender, "--port", "0"],
+            [self.args.sender, "--port", "0", "--codec", self.args.sender_codec],
             stdin=subprocess.DEVNULL,
             stdout=subprocess.PIPE,
             stderr=subprocess.STDOUT,
@@ -367,6 +369,13 @@ class Run:
             raise Failure(f"the bars did not move between two screenshots 0.5 s apart (difference {difference:.1f})")
         ok(f"the picture is live: the bars moved between two screenshots (mean difference {difference:.0f})")
 
+    def check_decoder(self):
+        name = DECODER_OF_CODEC[self.args.sender_codec]
+        ready = LOGTEXT_PREFIX + LOGTEXT_DECODER_READY.split("%s")[0] + name + ","
+        if not any(log_message(line).startswith(ready) for line in read_log(self.args.config)):
+            raise Failure(f'OBS\'s log has no "{ready}" line for the sender\'s {self.args.sender_codec}')
+        ok(f"the plug-in decodes the sender's {self.args.sender_codec} with libavcodec's {name} decoder")
+
     def check_audio(self):
         def loud(data):
             for entry in data.get("inputs", []):
@@ -498,6 +507,7 @@ def main():
     parser.add_argument("--screenshot", required=True, help="where to save the screen as PNG")
     parser.add_argument("--module", required=True, help="the installed ostrelin.so OBS must run")
     parser.add_argument("--ld-debug", help="record OBS's symbol bindings in files of this prefix (LD_DEBUG)")
+    parser.add_argument("--sender-codec", choices=sorted(DECODER_OF_CODEC), default="h264", help="the sender's --codec")
     parser.add_argument("--refused", help="OBS must refuse the module, with this text in its log")
     run = Run(parser.parse_args())
 
@@ -523,6 +533,7 @@ def main():
                 run.check_kind_listed,
                 run.create_source,
                 run.check_picture,
+                run.check_decoder,
                 run.check_audio,
                 run.check_zoom,
                 run.screen_shot,

@@ -31,6 +31,7 @@
 # OSTRELIN_UPDATE_SCREENSHOT=1 saves the screen to docs/obs-screenshot.png;
 # otherwise it stays in the temporary folder. OSTRELIN_KEEP_TEMP=1 keeps that
 # folder (logs, sender output, pictures) for a look afterwards.
+# OSTRELIN_SENDER_CODEC=h265 has the sender send H.265 instead of H.264.
 # OSTRELIN_OBS_LD_DEBUG=PREFIX records OBS's symbol bindings (LD_DEBUG) in
 # files PREFIX.<pid>.
 set -euo pipefail
@@ -244,6 +245,7 @@ else
 fi
 check_options=()
 [ -z "$refused" ] || check_options+=(--refused "$refused")
+[ -z "${OSTRELIN_SENDER_CODEC:-}" ] || check_options+=(--sender-codec "$OSTRELIN_SENDER_CODEC")
 [ -z "${OSTRELIN_OBS_LD_DEBUG:-}" ] || check_options+=(--ld-debug "$OSTRELIN_OBS_LD_DEBUG")
 
 if [ "${OSTRELIN_UPDATE_SCREENSHOT:-0}" = 1 ]; then

@@ -47,6 +47,18 @@ HandshakeVerdict handshake_check(const Handshake &hs, bool h265_decodable)
 	return HandshakeVerdict::accepted;
 }
 
+const char *stream_codec_name(uint8_t codec)
+{
+	switch (codec) {
+	case STREAM_CODEC_H264:
+		return "H.264";
+	case STREAM_CODEC_H265:
+		return "H.265";
+	default:
+		return "?";
+	}
+}
+
 PacketHeader packet_header_parse(const uint8_t bytes[PACKET_HEADER_SIZE])
 {
 	PacketHeader header;

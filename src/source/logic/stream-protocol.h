@@ -102,6 +102,9 @@ void handshake_write(const Handshake &hs, uint8_t out[HANDSHAKE_SIZE]);
  * decides. H.264 is always taken, H.265 only when h265_decodable says this
  * build's libavcodec can decode it. */
 HandshakeVerdict handshake_check(const Handshake &hs, bool h265_decodable);
+/* The codec's name as the panel shows it: "H.264", "H.265", or "?" for a
+ * number no handshake is accepted with. */
+const char *stream_codec_name(uint8_t codec);
 
 PacketHeader packet_header_parse(const uint8_t bytes[PACKET_HEADER_SIZE]);
 void packet_header_write(const PacketHeader &header, uint8_t out[PACKET_HEADER_SIZE]);
