@@ -352,43 +352,45 @@ TEST(SyncDelay, SwitchMidStreamKeepsTheSoundContinuous)
 TEST(SyncDelay, HandoverAimsAtTheNearestTickAfterTheLastPicture)
 {
 	const uint64_t tick = 1000 * sec, iv = 33333333, half = iv / 2;
-	const uint64_t taken = tick + iv;        /* the tick after tick + 5 ms */
-	const uint64_t next = taken + iv / 4;    /* a quarter past it */
-	const uint64_t edge = taken + iv - half; /* shown at taken + iv: exactly half a tick late */
+	const uint64_t t1 = tick + iv, t2 = tick + 2 * iv; /* the ticks to come */
+	const uint64_t poll = TICK_POLL_NS;
 	const uint32_t run = LATE_RUN_MAX;
 	struct Row {
 		uint64_t at, last;
 		uint32_t late_run;
+		uint64_t now;
 		Handover expect;
 	};
 	const Row rows[] = {
-		{tick + 10 * ms + half, 0, 0, {tick + 10 * ms, false}},        /* nothing handed on yet */
-		{tick + 10 * ms + half, tick - 1, 0, {tick + 10 * ms, false}}, /* a tick came since */
-		{tick + 10 * ms + half, tick, 0, {next, true}},                /* handed on at the tick itself */
-		{next - 1 + half, tick + 5 * ms, 0, {next, false}},            /* waits, same tick as its own */
-		{next + half, tick + 5 * ms, 0, {next, false}},                /* due exactly then */
-		{next + 1 + half, tick + 5 * ms, 0, {next + 1, false}},        /* after it: its own time */
-		{next - iv + 1 + half, tick + 5 * ms, 0, {next, true}},        /* waits less than a tick */
-		{next - iv + half, tick + 5 * ms, 0, {next - iv, false}},      /* a whole tick: goes at its time */
-		{edge, tick + 5 * ms, run, {next, false}},                     /* half a tick late is in step */
-		{edge - 1, tick + 5 * ms, run - 1, {next, true}},              /* late, the run goes on */
-		{edge - 1, tick + 5 * ms, run, {edge - 1 - half, false}},      /* a run too long: back in step */
-		{tick + 60 * ms + half, tick + 36 * ms, 0, {tick + 2 * iv + iv / 4, true}}, /* ticks not seen yet */
+		{t1 + 5 * ms, 0, 0, tick, {t1 - half, false}},        /* nothing handed on yet */
+		{t1 + half, 0, 0, tick, {t1 - half, false}},          /* half a tick after a tick: that tick */
+		{t1 + half + 1, 0, 0, tick, {t2 - half, false}},      /* just past it: the next */
+		{tick + half, 0, 0, tick, {t1 - half, true}},         /* its tick has come: the next, late */
+		{tick + half + 1, 0, 0, tick, {t1 - half, false}},    /* the next is its own */
+		{t1 + 5 * ms, tick - 1, 0, tick, {t1 - half, false}}, /* the picture before went at the tick */
+		{t1 + 5 * ms, tick, 0, tick, {t2 - half, true}},      /* handed on at the tick: it has t1 */
+		{t1 + 5 * ms, tick + 5 * ms, run - 1, tick, {t2 - half, true}},     /* late, the run goes on */
+		{t1 + 5 * ms, tick + 5 * ms, run, t1 - half, {t1 - half, false}},   /* a run too long: its own tick */
+		{t1 + 5 * ms, t1 + 1, 0, t1 - half, {t1 - half, false}},            /* ticks not seen yet: it has t2 */
+		{t2 + 5 * ms, tick + 5 * ms, 0, t2 - half - 1, {t2 - half, false}}, /* the picture before has t1 */
+		{t2 + 5 * ms, tick + 5 * ms, 0, t2 - half, {t2 - half + poll, false}}, /* t1 late: it waits */
+		{t2 + 5 * ms, tick + 5 * ms, 0, t2 - 1, {t2 - 1 + poll, false}},       /* up to its own tick */
+		{t2 + 5 * ms, tick + 5 * ms, 0, t2, {t2 - half, false}}, /* its own tick: no more waiting */
 	};
 	for (const Row &r : rows) {
 		HandoverState h = {r.last, r.late_run};
-		Handover got = sync_handover(r.at, &h, tick, iv);
-		EXPECT_EQ(got.time, r.expect.time) << (int64_t)(r.at - tick) << " " << r.last;
-		EXPECT_EQ(got.late, r.expect.late) << (int64_t)(r.at - tick) << " " << r.last;
+		Handover got = sync_handover(r.at, &h, tick, iv, r.now);
+		EXPECT_EQ(got.time, r.expect.time) << (int64_t)(r.at - tick) << " " << r.last << " " << r.now;
+		EXPECT_EQ(got.late, r.expect.late) << (int64_t)(r.at - tick) << " " << r.last << " " << r.now;
 	}
 	HandoverState none = {tick + 5 * ms, 0};
-	EXPECT_EQ(sync_handover(tick + 10 * ms, &none, tick, 0).time, tick + 10 * ms); /* no tick known */
+	EXPECT_EQ(sync_handover(tick + 10 * ms, &none, tick, 0, tick).time, tick + 10 * ms); /* no tick known */
 
 	/* The run counts pictures shown late in a row. */
 	HandoverState h = {0, 2};
-	sync_handover_done(&h, Handover{next, true}, next + 5);
-	EXPECT_EQ(h.last, next + 5);
+	sync_handover_done(&h, Handover{t1, true}, t1 + 5);
+	EXPECT_EQ(h.last, t1 + 5);
 	EXPECT_EQ(h.late_run, 3u);
-	sync_handover_done(&h, Handover{next, false}, next + 7);
+	sync_handover_done(&h, Handover{t1, false}, t1 + 7);
 	EXPECT_EQ(h.late_run, 0u);
 }

@@ -84,12 +84,12 @@ bool pacing_run(SourceInstance *inst)
 		HeldPicture *pic = held_pictures_front(p->held);
 		if (!pic)
 			return true;
+		uint64_t now = os_gettime_ns();
 		Handover plan =
-			sync_handover(pic->present_at, &p->handover, obs_get_video_frame_time(), p->tick_interval);
+			sync_handover(pic->present_at, &p->handover, obs_get_video_frame_time(), p->tick_interval, now);
 		/* Decoded the lead before its hand-over, so that the picture is
 		 * ready then, whatever its decode takes. */
 		uint64_t next = p->front_decoded ? plan.time : plan.time - (uint64_t)PICTURE_LEAD;
-		uint64_t now = os_gettime_ns();
 		if ((int64_t)(next - now) <= 0) {
 			if (p->front_decoded)
 				hand_over_front(inst, plan);

@@ -40,21 +40,34 @@ AllowanceVerdict sync_delay_audio(SyncDelay *s, uint64_t t, uint64_t now, uint32
 	return audio_allowance_block(&s->timing, t, now, frames, sample_rate);
 }
 
-Handover sync_handover(uint64_t at, const HandoverState *h, uint64_t tick, uint64_t interval)
+/* The first tick at or after `t` that is still to come (`tick` has come). */
+static uint64_t tick_from(uint64_t t, uint64_t tick, uint64_t interval)
 {
-	uint64_t due = at - interval / 2;
-	/* A tick has come since the picture before: OBS has taken it. */
-	if (!h->last || !interval || (int64_t)(h->last - tick) < 0)
-		return {due, false};
-	/* The tick that takes the picture before. */
-	uint64_t taken = tick + ((h->last - tick) / interval + 1) * interval;
-	uint64_t next = taken + interval / HANDOVER_SHARE;
-	if ((int64_t)(next - due) <= 0 || next - due >= interval)
-		return {due, false};
-	bool late = taken + interval - at > interval / 2;
-	if (late && h->late_run >= LATE_RUN_MAX)
-		return {due, false};
-	return {next, late};
+	if ((int64_t)(t - tick) <= 0)
+		return tick + interval;
+	return tick + ((t - tick - 1) / interval + 1) * interval;
+}
+
+Handover sync_handover(uint64_t at, const HandoverState *h, uint64_t tick, uint64_t interval, uint64_t now)
+{
+	if (!interval)
+		return {at, false};
+	uint64_t half = interval / 2;
+	uint64_t own = tick_from(at - half, tick, interval); /* the nearest tick to `at` still to come */
+	Handover plan = {own - half, (int64_t)(own - at) > (int64_t)half};
+	if (!h->last || (int64_t)(h->last - tick) < 0)
+		return plan; /* OBS has taken the picture before */
+	uint64_t before = tick_from(h->last + 1, tick, interval);
+	/* It has this one's tick too: this one the tick after, unless that
+	 * makes too long a run of late pictures. */
+	if (before == own && h->late_run < LATE_RUN_MAX)
+		plan = {own + interval - half, true};
+	/* OBS is late with the tick that takes it: this one waits for that
+	 * tick, so as not to replace it, up to the tick this one aims at. */
+	uint64_t aim = plan.time + half;
+	if ((int64_t)(before - aim) < 0 && (int64_t)(now - plan.time) >= 0 && (int64_t)(now - aim) < 0)
+		return {now + TICK_POLL_NS, plan.late};
+	return plan;
 }
 
 void sync_handover_done(HandoverState *h, const Handover &plan, uint64_t handed)

@@ -25,8 +25,8 @@
 #define PICTURE_LEAD 10000000LL   /* a picture must be in this long before its time */
 #define SYNC_CUT_STEP 2000000LL   /* the most one lowering step moves the timeline */
 #define SYNC_CUT_GAP 100000000ULL /* at most one lowering step in this time */
-#define HANDOVER_SHARE 4          /* a quarter of a tick after the tick, in case OBS runs it late */
 #define LATE_RUN_MAX 3            /* pictures in a row shown late before one is given up */
+#define TICK_POLL_NS 1000000ULL   /* how often a late tick of OBS's is looked for */
 
 /* The allowance's rules at the mode's pace of lowering. */
 inline AudioAllowance sync_timing()
@@ -71,16 +71,20 @@ struct Handover {
 
 /* When a picture whose time is `at` is to be handed to OBS, which shows a
  * source's newest picture at each video tick; ticks fall on `tick` (the
- * latest one known) + whole `interval`s.
- * - Half a tick before `at`, so that the tick nearest `at` shows it.
- * - If OBS has not taken the picture before by then: a quarter of a tick
- *   after the tick that takes it (in case OBS runs that tick a little late),
- *   so no picture is lost to a phone's uneven timestamps.
- * - But at its own time, replacing the picture before, when that would be a
- *   whole interval or more later, or the (LATE_RUN_MAX + 1)th picture in a
- *   row shown over half a tick late: a stream faster than OBS's frame rate,
- *   or a delay lowered past a tick, loses a picture, not its sync. */
-Handover sync_handover(uint64_t at, const HandoverState *h, uint64_t tick, uint64_t interval);
+ * latest one, come already) + whole `interval`s.
+ * - Half a tick before the tick nearest `at`: that tick shows it, with half
+ *   a tick to spare on either side for a late wake-up or a late tick.
+ * - If the picture before has that tick too (OBS has not taken it yet):
+ *   half a tick before the tick after, shown late, so that no picture is
+ *   lost to a phone's uneven timestamps; but the (LATE_RUN_MAX + 1)th
+ *   picture in a row shown late goes for its own tick, replacing the picture
+ *   before: a stream faster than OBS's frame rate, or a delay lowered past a
+ *   tick, loses a picture, not its sync.
+ * - While OBS is late with the tick that takes the picture before (it is
+ *   `now` and that tick has not come), not before that tick, up to the tick
+ *   this one aims at: `now` + TICK_POLL_NS, to look again then.
+ * A picture is late when it is shown over half a tick after `at`. */
+Handover sync_handover(uint64_t at, const HandoverState *h, uint64_t tick, uint64_t interval, uint64_t now);
 /* The picture planned as `plan` went to OBS at `handed`. */
 void sync_handover_done(HandoverState *h, const Handover &plan, uint64_t handed);
 
