@@ -38,6 +38,11 @@ struct AvEncoder {
 	PacketPtr packet;
 };
 
+/* The reference sender's speed preset, the same name in both wrappers: the
+ * fastest, as a phone's hardware encoder costs its CPU nothing. The
+ * benchmarks that compare the two encoders use it too. */
+constexpr const char *sender_encoder_preset = "ultrafast";
+
 struct X264Settings {
 	int width;
 	int height;
