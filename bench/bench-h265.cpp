@@ -23,6 +23,8 @@
 
 namespace {
 
+/* Where a phone's bit rates land on this pattern, whose fresh grain is
+ * costly to keep: 0.97 takes H.264 near 30 Mbit/s at 1080p30. */
 constexpr double target_ssim = 0.95;
 /* One keyframe interval of the sender's: its share of the bit rate is the
  * stream's. */
