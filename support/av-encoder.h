@@ -38,6 +38,13 @@ struct AvEncoder {
 	PacketPtr packet;
 };
 
+/* The reference sender's speed preset, the same name in both wrappers: the
+ * fastest, as a phone's hardware encoder costs its CPU nothing. The
+ * benchmarks that compare the two encoders use it too. */
+constexpr const char *sender_encoder_preset = "ultrafast";
+/* The reference sender's keyframe interval unless told otherwise. */
+constexpr int sender_keyframe_seconds = 2;
+
 struct X264Settings {
 	int width;
 	int height;

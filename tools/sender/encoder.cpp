@@ -43,7 +43,7 @@ static bool encode_and_collect(AVCodecContext *ctx, AVFrame *frame, AVPacket *pa
 
 VideoEncoder video_encoder_open(int width, int height, int fps, int gop, int crf, uint8_t codec)
 {
-	X264Settings settings = {width, height, fps, gop, "ultrafast"};
+	X264Settings settings = {width, height, fps, gop, sender_encoder_preset};
 	settings.crf = crf;
 	settings.h265 = codec == STREAM_CODEC_H265;
 	VideoEncoder enc;

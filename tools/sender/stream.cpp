@@ -309,7 +309,7 @@ void stream_serve(Connection &conn, const SenderOptions &opts, long connection)
 
 	/* Both encoders are ready before the first byte, so that nothing the
 	 * receiver waits for comes late. */
-	int gop = opts.gop > 0 ? opts.gop : 2 * opts.fps;
+	int gop = opts.gop > 0 ? opts.gop : sender_keyframe_seconds * opts.fps;
 	VideoEncoder video = video_encoder_open(opts.width, opts.height, opts.fps, gop, opts.crf, opts.codec);
 	if (!video.ctx)
 		return;
