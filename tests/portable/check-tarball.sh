@@ -35,6 +35,8 @@ tar -C "$work" -xf "$tarball"
 unpacked=$work/$name
 check "the notice names FFmpeg's version and configure line" \
 	grep -qE '^ostrelin\.so contains FFmpeg [0-9]' "$unpacked/NOTICE.txt"
+check "the notice lists the decoders and parsers its FFmpeg configure line enables, H.265's among them" \
+	notice_lists_hevc "$unpacked/NOTICE.txt"
 check "the manifest names Ostrelin $version" grep -q "\"version\": \"$version\"" "$unpacked/ostrelin/data/manifest.json"
 
 home=$work/home

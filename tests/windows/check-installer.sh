@@ -86,6 +86,8 @@ diff -u --label expected --label installed <(echo "$expected") <(tree "$inst")
 count "it installs exactly the DLL, the locale files, the licences and the uninstaller" $?
 cmp -s "$dll" "$inst/bin/64bit/ostrelin.dll"
 count "the installed DLL is the one built" $?
+notice_lists_hevc "$inst/NOTICE.txt"
+count "the notice lists the decoders and parsers its FFmpeg configure line enables, H.265's among them" $?
 [ "$(reg_value DisplayVersion)" = "$version" ] &&
 	[ "$(reg_value QuietUninstallString)" = "\"C:\\ProgramData\\obs-studio\\plugins\\ostrelin\\uninstall.exe\" /S" ]
 count "the uninstaller is registered ($(reg_value DisplayName) $(reg_value DisplayVersion))" $?
