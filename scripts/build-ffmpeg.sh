@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds a static, decoder-only FFmpeg from Debian's FFmpeg 8.1.2 source
 # package (unstable's ffmpeg 7:8.1.2-2), for linking into a module that
-# carries its own decoders: the H.264 and AAC decoders, the H.264 parser and
-# what they need, nothing else (no programs, devices, formats, network,
-# encoders or filters; no GPL, version-3 or nonfree part: it stays
-# LGPL-2.1-or-later).
+# carries its own decoders: the H.264, H.265 (HEVC) and AAC decoders, the
+# H.264 and H.265 parsers and what they need, nothing else (no programs,
+# devices, formats, network, encoders or filters; no GPL, version-3 or nonfree
+# part: it stays LGPL-2.1-or-later). scripts/write-notice.sh names the
+# decoders and parsers from the configure line kept beside the build.
 #   build-ffmpeg.sh windows   64-bit Windows (mingw-w64), for ostrelin.dll:
 #                             build/ffmpeg-windows
 #   build-ffmpeg.sh linux     Linux x86-64, position-independent, for the
@@ -22,7 +23,7 @@ root=$PWD
 version=7:8.1.2-2
 decoders=(
 	--enable-static --disable-shared --disable-programs --disable-doc --disable-debug
-	--disable-everything --enable-decoder=h264,aac --enable-parser=h264
+	--disable-everything --enable-decoder=h264,hevc,aac --enable-parser=h264,hevc
 	--disable-avdevice --disable-avformat --disable-swscale --disable-swresample --disable-avfilter
 	--disable-network --disable-autodetect
 )

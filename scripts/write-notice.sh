@@ -2,7 +2,7 @@
 # Writes the licences and the notice that every package with FFmpeg inside
 # carries: LICENSE.txt (Ostrelin's, GPL-2.0-or-later), COPYING.LGPLv2.1.txt
 # (FFmpeg's) and NOTICE.txt (what was built from which source, with FFmpeg's
-# version and configure line).
+# version and configure line, and the decoders and parsers that line put in).
 #   write-notice.sh OUT_DIR "WHAT" FILE FFMPEG_DIR OBS_INCLUDE_DIR BUILD_SCRIPT
 #     WHAT        what the build is for, e.g. "OBS Studio on Windows (64-bit)"
 #     FILE        the module's file name, e.g. ostrelin.dll
@@ -16,6 +16,19 @@ version=$(ostrelin_version)
 commit=$(git -C "$repo" rev-parse --short=12 HEAD 2>/dev/null || echo unknown)
 obs_api=$(sed -nE 's/^#define LIBOBS_API_(MAJOR|MINOR|PATCH)_VER +([0-9]+).*/\2/p' "$obs_include/obs-config.h" | paste -sd.)
 ffmpeg_version=$(sed -nE 's/^#define FFMPEG_VERSION "([^"]+)".*/\1/p' "$ffmpeg/include/libavutil/ffversion.h")
+# FFmpeg's names of the components its configure line enabled, e.g.
+# "h264, hevc, aac" for --enable-decoder=h264,hevc,aac.
+enabled() {
+	local names
+	names=$(grep -oE -- "--enable-$1=[^ ]+" "$ffmpeg/configure-line" | cut -d= -f2 | paste -sd, | sed 's/,/, /g')
+	[ -n "$names" ] || {
+		echo "write-notice: no --enable-$1 in $ffmpeg/configure-line" >&2
+		exit 1
+	}
+	echo "$names"
+}
+decoders=$(enabled decoder)
+parsers=$(enabled parser)
 
 rm -rf "$out"
 mkdir -p "$out"
@@ -37,6 +50,9 @@ version 2.1 or later: see COPYING.LGPLv2.1.txt. It was built from Debian's
 ffmpeg source package, version $(cat "$ffmpeg/built-from"), with:
 
   $(cat "$ffmpeg/configure-line")
+
+FFmpeg's decoders inside: $decoders
+FFmpeg's parsers inside: $parsers
 
 FFmpeg's source: https://ffmpeg.org/download.html; Debian's source package
 (ffmpeg_${ffmpeg_version}.orig.tar.xz and its Debian changes):

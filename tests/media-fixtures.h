@@ -132,6 +132,33 @@ inline std::vector<Bytes> access_unit_payloads(const Bytes &stream, bool hevc = 
 	return payloads;
 }
 
+/* One line of a .framemd5 file: a picture's packed size and its MD5. */
+struct PictureSum {
+	size_t size;
+	std::string md5;
+	bool operator==(const PictureSum &) const = default;
+};
+
+/* The ffmpeg program's decode of a stream, as scripts/make-fixtures.sh wrote
+ * it beside the stream: one sum per picture. */
+inline std::vector<PictureSum> ffmpeg_sums(const std::string &fixture)
+{
+	Bytes text = read_fixture(fixture + ".framemd5");
+	std::istringstream lines(std::string(text.begin(), text.end()));
+	std::vector<PictureSum> sums;
+	std::string line;
+	while (std::getline(lines, line)) {
+		/* stream, dts, pts, duration, size, md5 */
+		std::vector<std::string> fields;
+		std::istringstream parts(line);
+		for (std::string field; std::getline(parts, field, ',');)
+			fields.push_back(field.substr(field.find_first_not_of(' ')));
+		if (fields.size() == 6)
+			sums.push_back({std::stoul(fields[4]), fields[5]});
+	}
+	return sums;
+}
+
 /* Raw AAC access units from "<prefix>.raw" cut at the sizes listed one per
  * line in "<prefix>.sizes"; nothing when the two do not agree. */
 inline std::vector<Bytes> read_aac_access_units(const std::string &prefix)

@@ -265,36 +265,15 @@ INSTANTIATE_TEST_SUITE_P(
 		return name;
 	});
 
-/* One line of a .framemd5 file: a picture's packed size and its MD5. */
-struct PictureSum {
-	size_t size;
-	std::string md5;
-	bool operator==(const PictureSum &) const = default;
-};
+using media::ffmpeg_sums;
+using media::PictureSum;
 
+namespace media {
 void PrintTo(const PictureSum &sum, std::ostream *os)
 {
 	*os << sum.size << " " << sum.md5;
 }
-
-/* The ffmpeg program's decode, as scripts/make-fixtures.sh wrote it. */
-std::vector<PictureSum> ffmpeg_sums(const std::string &fixture)
-{
-	media::Bytes text = media::read_fixture(fixture + ".framemd5");
-	std::istringstream lines(std::string(text.begin(), text.end()));
-	std::vector<PictureSum> sums;
-	std::string line;
-	while (std::getline(lines, line)) {
-		/* stream, dts, pts, duration, size, md5 */
-		std::vector<std::string> fields;
-		std::istringstream parts(line);
-		for (std::string field; std::getline(parts, field, ',');)
-			fields.push_back(field.substr(field.find_first_not_of(' ')));
-		if (fields.size() == 6)
-			sums.push_back({std::stoul(fields[4]), fields[5]});
-	}
-	return sums;
-}
+} // namespace media
 
 /* An I420 picture's planes packed row after row, as ffmpeg hashes them. */
 PictureSum picture_sum(const obs_source_frame &frame)

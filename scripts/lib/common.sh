@@ -59,3 +59,19 @@ checks_summary() {
 	echo "$1: $checks_passed passed, $checks_failed failed"
 	[ "$checks_failed" -eq 0 ]
 }
+
+# The decoders or the parsers (KIND: decoder | parser) that a notice written
+# by scripts/write-notice.sh lists, one a line, sorted; nothing, and false,
+# unless they are exactly the ones its FFmpeg configure line enables.
+notice_ffmpeg_parts() {
+	local notice=$1 kind=$2 listed configured
+	listed=$(sed -nE "s/^FFmpeg's ${kind}s inside: //p" "$notice" | sed 's/, /\n/g' | sort)
+	configured=$(grep -E '^  \./configure ' "$notice" | grep -oE -- "--enable-$kind=[^ ]+" | cut -d= -f2 |
+		tr , '\n' | sort)
+	[ -n "$listed" ] && [ "$listed" = "$configured" ] && echo "$listed"
+}
+# True when that notice lists its configure line's decoders and parsers, and
+# H.265's decoder and parser are among them.
+notice_lists_hevc() {
+	notice_ffmpeg_parts "$1" decoder | grep -qx hevc && notice_ffmpeg_parts "$1" parser | grep -qx hevc
+}

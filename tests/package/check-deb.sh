@@ -47,6 +47,8 @@ check "copyright is machine-readable" matches "$(head -n 1 "$unpacked/usr/share/
 	'^Format: https://www\.debian\.org/doc/packaging-manuals/copyright-format/1\.0/$'
 check "the notice names the FFmpeg inside" grep -qE '^ostrelin\.so contains FFmpeg [0-9]' \
 	"$unpacked/usr/share/doc/ostrelin/NOTICE"
+check "the notice lists the decoders and parsers its FFmpeg configure line enables, H.265's among them" \
+	notice_lists_hevc "$unpacked/usr/share/doc/ostrelin/NOTICE"
 check "the changelog's entry is this version" \
 	matches "$(zcat "$unpacked/usr/share/doc/ostrelin/changelog.Debian.gz" | head -n 1)" \
 	"^ostrelin \\($upstream-1\\) unstable; urgency=medium\$"

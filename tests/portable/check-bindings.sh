@@ -7,7 +7,9 @@
 #   - decode-with-module: the module's decoder on an H.264 fixture; each
 #     picture equal to the ffmpeg program's decode;
 #   - OBS Studio 29 itself, with the tarball's plug-in folder installed by its
-#     install.sh: the real-OBS test.
+#     install.sh: the real-OBS test, against the sender as it is (H.264) and
+#     again as a phone sending H.265 (handshake codec 2), which only the
+#     module's own HEVC decoder shows.
 # The same record of the regular build, which links the system's FFmpeg,
 # must fail the first check: it can see such a binding.
 #   check-bindings.sh TARBALL DECODE_PROGRAM SENDER LOG_TEXTS.py REGULAR.so
@@ -53,4 +55,10 @@ check "the regular build, which links the system's FFmpeg, fails that check" bas
 check "OBS Studio 29 runs the tarball's plug-in folder through the real-OBS test" \
 	env OSTRELIN_OBS_LD_DEBUG="$work/obs" bash "$here/../real-obs/run.sh" --tarball "$tarball" "$sender" "$log_texts"
 recorded "OBS Studio 29" "$work/obs"
+printf '#!/bin/sh\nexec %q --codec h265 "$@"\n' "$(realpath "$sender")" >"$work/sender-h265"
+chmod +x "$work/sender-h265"
+check "OBS Studio 29 runs the tarball's plug-in folder through the real-OBS test, the phone sending H.265" \
+	env OSTRELIN_OBS_LD_DEBUG="$work/obs-h265" bash "$here/../real-obs/run.sh" --tarball "$tarball" \
+	"$work/sender-h265" "$log_texts"
+recorded "OBS Studio 29 with H.265" "$work/obs-h265"
 checks_summary bindings

@@ -2,7 +2,8 @@
 # The portable tarball (scripts/build-portable.sh) and its install.sh, run as
 # a user runs them, in a temporary home:
 #   - the tarball holds exactly the plug-in folder, the install script, the
-#     licences and the notice;
+#     licences and the notice, which lists the decoders and parsers of its
+#     FFmpeg configure line, H.265's among them;
 #   - install.sh installs the plug-in folder, byte for byte, for a
 #     distribution's OBS (XDG_CONFIG_HOME respected, ~/.config without it)
 #     and, when ~/.var/app/com.obsproject.Studio exists, for the Flatpak too,
@@ -35,6 +36,8 @@ tar -C "$work" -xf "$tarball"
 unpacked=$work/$name
 check "the notice names FFmpeg's version and configure line" \
 	grep -qE '^ostrelin\.so contains FFmpeg [0-9]' "$unpacked/NOTICE.txt"
+check "the notice lists the decoders and parsers its FFmpeg configure line enables, H.265's among them" \
+	notice_lists_hevc "$unpacked/NOTICE.txt"
 check "the manifest names Ostrelin $version" grep -q "\"version\": \"$version\"" "$unpacked/ostrelin/data/manifest.json"
 
 home=$work/home

@@ -2,7 +2,8 @@
 # Tests the Windows installer under Wine, in the Windows test build's Wine
 # prefix: with obs64.exe running a silent install gives up and writes nothing;
 # a silent install puts exactly the plug-in's files into
-# %ProgramData%\obs-studio\plugins\ostrelin and registers its uninstaller; the
+# %ProgramData%\obs-studio\plugins\ostrelin (the notice listing the decoders
+# and parsers of its FFmpeg configure line) and registers its uninstaller; the
 # stand-in OBS loader (dll-e2e installed, beside the libobs 29 stand-in) finds
 # the module there, as OBS builds the path, and loads it; a second install
 # upgrades in place; a silent uninstall removes everything the installer put
@@ -86,6 +87,8 @@ diff -u --label expected --label installed <(echo "$expected") <(tree "$inst")
 count "it installs exactly the DLL, the locale files, the licences and the uninstaller" $?
 cmp -s "$dll" "$inst/bin/64bit/ostrelin.dll"
 count "the installed DLL is the one built" $?
+notice_lists_hevc "$inst/NOTICE.txt"
+count "the notice lists the decoders and parsers its FFmpeg configure line enables, H.265's among them" $?
 [ "$(reg_value DisplayVersion)" = "$version" ] &&
 	[ "$(reg_value QuietUninstallString)" = "\"C:\\ProgramData\\obs-studio\\plugins\\ostrelin\\uninstall.exe\" /S" ]
 count "the uninstaller is registered ($(reg_value DisplayName) $(reg_value DisplayVersion))" $?

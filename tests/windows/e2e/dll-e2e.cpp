@@ -1,18 +1,24 @@
 /* Loads the real ostrelin.dll beside the stand-in obs.dll, as OBS for Windows
- * loads a plug-in, and drives one source against the reference sender running
- * natively on loopback. The folder holds no FFmpeg DLL: the module carries its
- * own decoders.
+ * loads a plug-in, and drives one source against a phone on loopback: the
+ * reference sender running natively, or for the fixture cases this harness
+ * itself. The folder holds no FFmpeg DLL: the module carries its own decoders.
  *   dll-e2e <case> <port> <sender's output file>
- * case: stream | bad-magic | h265 | oversize | silent | usb | installed
- * h265: this DLL's FFmpeg has no HEVC decoder, so codec 2 is refused.
+ * case: stream | bad-magic | bad-codec | oversize | silent | usb | installed
+ *       | h264 | h265
+ * h264, h265: this harness is the phone (port and file unused): it sends a
+ * stream of tests/fixtures one access unit at a time, each once the picture
+ * before it is out, and every picture must be the ffmpeg program's decode of
+ * it (the fixture's .framemd5).
  * installed: the module is found where the installer puts it for all users
  * (<ProgramData>/obs-studio/plugins/ostrelin), loaded from there with the data
  * folder OBS gives it, and registers its source; no connection is made.
  * Prints one line per check and "dll-e2e <case>: N passed, M failed". */
 
 #include "log-lines.h"
+#include "loopback.h"
+#include "media-fixtures.h"
 #include "obs-standin.h"
-#include "source/stream-protocol.h"
+#include "stream-protocol.h"
 
 #include <obs-module.h>
 
@@ -171,12 +177,92 @@ void check_audio()
 	check(peak > 0.1f, "the tone is audible (peak " + std::to_string(peak) + ")");
 }
 
+/* The streams the fixture cases send: each codec's through the decoder the
+ * module carries for it (its name as the decoder-ready line gives it). */
+struct FixtureCase {
+	const char *mode;
+	uint8_t codec;
+	const char *fixture;
+	const char *decoder;
+};
+const FixtureCase fixture_cases[] = {
+	{"h264", STREAM_CODEC_H264, "yuv420.h264", "h264"},
+	/* 80x48, then 48x80 from a key frame with parameter sets of its own. */
+	{"h265", STREAM_CODEC_H265, "size-change.h265", "hevc"},
+};
+
+const FixtureCase *fixture_case(const std::string &mode)
+{
+	for (const FixtureCase &c : fixture_cases)
+		if (mode == c.mode)
+			return &c;
+	return nullptr;
+}
+
+bool send_all(plat_socket s, const std::vector<uint8_t> &bytes)
+{
+	for (size_t at = 0; at < bytes.size();) {
+		long n = loopback_send(s, reinterpret_cast<const char *>(bytes.data()) + at, bytes.size() - at);
+		if (n <= 0)
+			return false;
+		at += (size_t)n;
+	}
+	return true;
+}
+
+/* The phone's side of a fixture case, on a listener the source connects to:
+ * the handshake naming the case's codec, then each access unit as a video
+ * packet once the picture before it has been handed over. */
+void serve_fixture(const FixtureCase &c, plat_socket listener)
+{
+	const std::vector<media::PictureSum> want = media::ffmpeg_sums(c.fixture);
+	const std::vector<media::Bytes> units =
+		media::access_unit_payloads(media::read_fixture(c.fixture), c.codec == STREAM_CODEC_H265);
+	check(!want.empty() && units.size() == want.size(),
+	      std::string(c.fixture) + ": " + std::to_string(units.size()) + " access units, " +
+		      std::to_string(want.size()) + " pictures in its .framemd5");
+	plat_socket phone = loopback_wait_readable(listener, 20000) ? loopback_accept(listener) : PLAT_INVALID_SOCKET;
+	check(phone != PLAT_INVALID_SOCKET, "the source connects to the phone");
+	if (phone == PLAT_INVALID_SOCKET)
+		return;
+	Handshake hs = handshake_make(80, 48, 30);
+	hs.codec = c.codec;
+	std::vector<uint8_t> bytes(HANDSHAKE_SIZE);
+	handshake_write(hs, bytes.data());
+	bool sent = send_all(phone, bytes), each_out = true;
+	for (size_t n = 0; n < units.size() && sent; n++) {
+		bytes.assign(PACKET_HEADER_SIZE, 0);
+		packet_header_write({0, (uint32_t)units[n].size(), 1000000 + 33333 * (uint64_t)n}, bytes.data());
+		bytes.insert(bytes.end(), units[n].begin(), units[n].end());
+		sent = send_all(phone, bytes);
+		each_out &= wait_until([n] { return standin_video_count() >= n + 1; });
+	}
+	check(sent, "the handshake and every access unit are sent");
+	check(each_out, "each access unit gives its picture");
+
+	std::vector<media::PictureSum> got;
+	standin_video v = {};
+	for (size_t i = 0; standin_video_at(i, &v); i++)
+		got.push_back({v.packed_size, v.md5});
+	std::string sums;
+	for (const media::PictureSum &sum : got)
+		sums += " " + std::to_string(sum.size) + ":" + sum.md5.substr(0, 8);
+	check(got == want, "every picture is the ffmpeg program's decode, in order (" + std::to_string(got.size()) +
+				   " pictures:" + sums + ")");
+	check(count_log(plugin_line_head(LOGTEXT_DECODER_READY) + c.decoder) == 1,
+	      std::string("the ") + c.decoder + " decoder is logged");
+	check(count_log(plugin_line_head(LOGTEXT_UNSUPPORTED_CODEC)) == 0, "the codec is not refused");
+	plat_socket_close(phone);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
 	if (argc != 4) {
-		fprintf(stderr, "usage: dll-e2e stream|bad-magic|oversize|silent|usb|installed PORT SENDER-OUTPUT\n");
+		fprintf(stderr,
+			"usage: dll-e2e stream|bad-magic|bad-codec|oversize|silent|usb|installed|h264|h265 PORT "
+			"SENDER-OUTPUT\n");
 		return 2;
 	}
 	std::string mode = argv[1];
@@ -253,6 +339,15 @@ int main(int argc, char **argv)
 		goto unload;
 	{
 
+		/* A fixture case's phone: listening before the source starts. */
+		const FixtureCase *fixture = fixture_case(mode);
+		plat_socket listener = PLAT_INVALID_SOCKET;
+		if (fixture) {
+			uint16_t bound = 0;
+			check(plat_net_init() && (listener = loopback_listen(&bound)) != PLAT_INVALID_SOCKET,
+			      "the phone listens on 127.0.0.1");
+			port = bound;
+		}
 		obs_data_t *settings = standin_data_create();
 		info->get_defaults(settings);
 		obs_data_set_int(settings, "conn_mode", mode == "usb" ? 0 : 1);
@@ -309,12 +404,15 @@ int main(int argc, char **argv)
 			      "it connects again after the wrong magic");
 			check(count_log(plugin_line(LOGTEXT_NOT_OSTRELIN)) >= 1, "the wrong magic is logged");
 			check(standin_video_count() == 0, "no picture from a stream it refused");
-		} else if (mode == "h265") {
+		} else if (mode == "bad-codec") {
 			check(wait_until([&] { return count_sender(sender_out, "connected") >= 2; }),
-			      "it connects again after refusing H.265");
-			check(count_log(plugin_line(LOGTEXT_UNSUPPORTED_CODEC, STREAM_CODEC_H265)) >= 1,
-			      "H.265 is refused as an unsupported codec");
+			      "it connects again after refusing an unknown codec");
+			check(count_log(plugin_line(LOGTEXT_UNSUPPORTED_CODEC, 3)) >= 1,
+			      "codec 3 is refused as an unsupported codec");
 			check(standin_video_count() == 0, "no picture from a stream it refused");
+		} else if (fixture) {
+			if (listener != PLAT_INVALID_SOCKET)
+				serve_fixture(*fixture, listener);
 		} else if (mode == "oversize") {
 			check(wait_until([&] { return count_sender(sender_out, "connected") >= 2; }),
 			      "it connects again after the oversize packet");
@@ -348,6 +446,10 @@ int main(int argc, char **argv)
 		check(standin_source_refs(source) == 1, "every source reference the module took is released");
 		standin_source_destroy(source);
 		obs_data_release(settings);
+		if (listener != PLAT_INVALID_SOCKET) {
+			plat_socket_close(listener);
+			plat_net_cleanup();
+		}
 	}
 unload:
 	entry<void (*)()>(dll, "obs_module_unload")();

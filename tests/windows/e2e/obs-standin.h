@@ -17,11 +17,13 @@ struct standin_video {
 	uint64_t timestamp;
 	bool full_range;
 	float range_min[3], range_max[3];
-	bool flip;                               /* upside down */
-	uint8_t flags;                           /* OBS_SOURCE_FRAME_* */
-	uint8_t trc;                             /* enum video_trc */
-	uint16_t max_luminance;                  /* nits, 0: libobs's default */
-	uint64_t checksum;                       /* FNV-1a over the visible bytes of the three planes */
+	bool flip;              /* upside down */
+	uint8_t flags;          /* OBS_SOURCE_FRAME_* */
+	uint8_t trc;            /* enum video_trc */
+	uint16_t max_luminance; /* nits, 0: libobs's default */
+	uint64_t checksum;      /* FNV-1a over the visible bytes of the three planes */
+	uint32_t packed_size;   /* I420: the visible bytes of the three planes */
+	char md5[33];           /* I420: their MD5 in hex, rows packed, as ffmpeg's framemd5 writes it */
 	uint8_t red_quarter[3], blue_quarter[3]; /* Y, U, V at the middle of each */
 	int counter;                             /* the 16-block frame counter at the top of the right half */
 	unsigned long thread;                    /* the id of the thread that handed it over */

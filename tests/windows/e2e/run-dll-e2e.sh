@@ -3,7 +3,8 @@
 # generation of the stand-in obs.dll (tests/windows/CMakeLists.txt): the real
 # ostrelin.dll and that stand-in in one folder with the dll-e2e harness and no
 # FFmpeg DLL, each case against the reference sender running natively on
-# loopback (Wine's Winsock reaches it). For each generation it first checks
+# loopback (Wine's Winsock reaches it), or the harness itself as the phone,
+# sending a fixture whose pictures must be ffmpeg's decode. For each generation it first checks
 # that the folder holds no FFmpeg DLL and that the stand-in exports exactly the
 # module's import list (plus its own standin_* calls).
 #   obs29    libobs 29.0.2's headers, built as 29.0.2: every case
@@ -25,18 +26,21 @@ generations=("$@")
 CHECKS_SAY_OK=yes
 . "$root/scripts/lib/common.sh"
 
-# case: the sender's extra options.
+# case: the sender's extra options; "-": the case needs no sender (the
+# harness plays the phone itself, streaming a fixture).
 cases=(
 	"stream|"
 	"bad-magic|--bad-magic"
-	"h265|--codec h265"
+	"bad-codec|--bad-codec 3"
 	"oversize|--oversize"
 	"silent|--handshake-only"
+	"h264|-"
+	"h265|-"
 )
 run_case() {
 	local name=$1 options=$2 port=0 out="$run/sender-$1.out" pid="" isolate=()
 	[ "$name" = usb ] && [ "$#" -gt 2 ] && isolate=("${@:3}")
-	if [ "$name" != usb ]; then
+	if [ "$name" != usb ] && [ "$options" != - ]; then
 		: >"$out" # there before the loop below reads it
 		# shellcheck disable=SC2086
 		"$sender" --port 0 --width 320 --height 180 --fps 30 $options >"$out" 2>"$run/sender-$name.err" &
