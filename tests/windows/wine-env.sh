@@ -10,6 +10,9 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
 if [ "${2:-}" = server ]; then
 	mkdir -p "$WINEPREFIX"
+	# A server the script before ended may still be going away: this
+	# script's own starts only once it is gone (at most 30 s).
+	timeout 30 wineserver -w 2>/dev/null || true
 	wineserver -p
 	trap 'wineserver -k 2>/dev/null || true' EXIT
 fi
