@@ -146,7 +146,12 @@ def connect_websocket(obs, seconds):
 
 
 def source_screenshot(obs_socket, name, width):
-    data = obs_socket.request("GetSourceScreenshot", {"sourceName": name, "imageFormat": "bmp", "imageWidth": width})
+    # OBS renders the answer on its graphics thread, here a software renderer
+    # under Xvfb: on a busy machine one answer took over 10 s once (OBS 32).
+    # It gets as long as the picture check itself waits for the picture.
+    data = obs_socket.request(
+        "GetSourceScreenshot", {"sourceName": name, "imageFormat": "bmp", "imageWidth": width}, seconds=30
+    )
     encoded = data["imageData"].split(",", 1)[1]
     return parse_bmp(base64.b64decode(encoded))
 
