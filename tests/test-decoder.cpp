@@ -14,6 +14,7 @@
 
 extern "C" {
 #include <libavcodec/codec_id.h>
+#include <libavutil/cpu.h>
 #include <libavutil/md5.h>
 #include <libavutil/mem.h>
 #include <libavutil/pixfmt.h>
@@ -124,15 +125,29 @@ void expect_defaults(const obs_source_frame &frame)
 	}
 }
 
+/* The cores libavcodec sees while it lives; all of them again after. */
+struct CoreCount {
+	explicit CoreCount(int count) { av_cpu_force_count(count); }
+	~CoreCount() { av_cpu_force_count(0); }
+};
+
 } // namespace
 
-TEST(VideoDecoder, CreateLogsReadyLineWithCodecAndThreads)
+TEST(VideoDecoder, CreateLogsReadyLineWithCodecAndThreadsUpToTheCores)
 {
 	struct Row {
 		int av_codec_id;
 		const char *name;
+		int cores;
+		int threads;
 	};
-	for (const Row &row : {Row{AV_CODEC_ID_H264, "h264"}, Row{AV_CODEC_ID_HEVC, "hevc"}}) {
+	const Row rows[] = {{AV_CODEC_ID_H264, "h264", 1, 1},
+			    {AV_CODEC_ID_HEVC, "hevc", 2, 2},
+			    {AV_CODEC_ID_H264, "h264", 4, 4},
+			    {AV_CODEC_ID_HEVC, "hevc", 5, 4},
+			    {AV_CODEC_ID_H264, "h264", 64, 4}};
+	for (const Row &row : rows) {
+		CoreCount cores(row.cores);
 		LogCapture log;
 		DecoderPtr decoder(decoder_create(row.av_codec_id), &ostrelin_decoder_destroy);
 		ASSERT_NE(nullptr, decoder);
@@ -142,7 +157,8 @@ TEST(VideoDecoder, CreateLogsReadyLineWithCodecAndThreads)
 		auto lines = log.plugin_lines();
 		ASSERT_EQ(1u, lines.size());
 		EXPECT_EQ(LOG_INFO, lines[0].level);
-		EXPECT_EQ(plugin_line(LOGTEXT_DECODER_READY, row.name, 4), lines[0].text);
+		EXPECT_EQ(plugin_line(LOGTEXT_DECODER_READY, row.name, row.threads), lines[0].text)
+			<< row.cores << " cores";
 	}
 	EXPECT_EQ(AV_CODEC_ID_H264, decoder_codec_id(make_decoder().get()));
 }
@@ -458,6 +474,7 @@ TEST(VideoDecoder, CreateDecodeDestroyLeavesNoAllocation)
 {
 	auto units = payloads("yuv420.h264");
 	media::Bytes params = media::read_fixture("params-only.h264");
+	CoreCount cores(4);
 	LogCapture log;
 	const long start = bnum_allocs();
 	for (int i = 0; i < 200; i++) {
