@@ -382,20 +382,29 @@ class Run:
         ok(f"the plug-in decodes the sender's {self.args.sender_codec} with libavcodec's {name} decoder")
 
     def check_audio(self):
-        def loud(data):
+        def levels(data):
             for entry in data.get("inputs", []):
                 if entry.get("inputName") == SOURCE_NAME:
-                    levels = [value for channel in entry.get("inputLevelsMul", []) for value in channel]
-                    if levels and max(levels) > 0:
-                        return True
-            return False
+                    return entry.get("inputLevelsMul", [])
+            return []
 
-        event = self.socket.wait_event("InputVolumeMeters", loud, 15)
-        if event is None:
+        def loud(data):
+            return any(value > 0 for channel in levels(data) for value in channel)
+
+        if self.socket.wait_event("InputVolumeMeters", loud, 15) is None:
             raise Failure(f'no InputVolumeMeters event with a level above zero for "{SOURCE_NAME}" within 15 s')
-        entry = next(e for e in event["inputs"] if e.get("inputName") == SOURCE_NAME)
-        peaks = [max(channel) for channel in entry["inputLevelsMul"]]
-        ok("audio meters move: " + ", ".join(f"channel {i + 1} peak {p:.3f}" for i, p in enumerate(peaks)))
+        # obs-websocket's meter takes each channel's first peak over four
+        # earlier samples it never set, so the first level above zero may
+        # show anything; the events after it measure the source's own audio.
+        later = [self.socket.wait_event("InputVolumeMeters", loud, 5) for _ in range(3)]
+        if None in later:
+            raise Failure(f'the meters of "{SOURCE_NAME}" fell silent within 5 s of their first level above zero')
+        beyond = [value for event in later for channel in levels(event) for value in channel if not 0 <= value <= 1]
+        if beyond:
+            raise Failure(f"audio levels beyond full scale (0 to 1): {beyond}")
+        peaks = [max(channel) for channel in levels(later[-1])]
+        ok("audio meters move, within full scale: "
+           + ", ".join(f"channel {i + 1} peak {p:.3f}" for i, p in enumerate(peaks)))
 
     def check_zoom(self):
         start = self.sender_out.count()
