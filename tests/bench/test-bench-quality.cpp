@@ -82,7 +82,8 @@ struct SsimRow {
 	int height;
 	Pixel a;
 	Pixel b;
-	double expected; /* NaN: no figure; below_one: a figure clearly below 1 */
+	double expected;  /* NaN: no figure; below_one: a figure clearly below 1 */
+	int b_height = 0; /* the second plane's, when not the first's */
 };
 
 constexpr double below_one = -1;
@@ -104,11 +105,12 @@ TEST(Ssim, KnownPlanes)
 		{"narrower than a window", 7, 8, texture, texture, NAN},
 		{"lower than a window", 8, 7, texture, texture, NAN},
 		{"lower than one block", 8, 3, texture, texture, NAN},
+		{"planes of different sizes", 16, 16, texture, texture, NAN, 20},
 	};
 	for (const SsimRow &row : rows) {
 		SCOPED_TRACE(row.rule);
 		Plane a(row.width, row.height, row.a);
-		Plane b(row.width, row.height, row.b);
+		Plane b(row.width, row.b_height ? row.b_height : row.height, row.b);
 		const double ssim = ssim_plane(a.view(), b.view());
 		if (std::isnan(row.expected))
 			EXPECT_TRUE(std::isnan(ssim)) << ssim;
@@ -117,13 +119,6 @@ TEST(Ssim, KnownPlanes)
 		else
 			EXPECT_NEAR(ssim, row.expected, 1e-9);
 	}
-}
-
-TEST(Ssim, PlanesOfDifferentSizesHaveNoFigure)
-{
-	Plane a(16, 16, texture);
-	Plane b(16, 20, texture);
-	EXPECT_TRUE(std::isnan(ssim_plane(a.view(), b.view())));
 }
 
 constexpr double target = 0.95;
