@@ -1,4 +1,5 @@
 #include "bare-decoder.h"
+#include "decoder.h"
 
 BareDecoder::BareDecoder()
 {
@@ -9,7 +10,7 @@ BareDecoder::BareDecoder()
 	if (!ctx)
 		return;
 	/* Keep these in step with open_context() in src/decode/decoder.cpp. */
-	ctx->thread_count = 4;
+	ctx->thread_count = decoder_slice_threads();
 	ctx->thread_type = FF_THREAD_SLICE;
 	ctx->flags |= AV_CODEC_FLAG_LOW_DELAY;
 	ctx->flags2 |= AV_CODEC_FLAG2_FAST;

@@ -1,4 +1,5 @@
 #include "source-fixture.h"
+#include "decoder.h"
 #include "log-lines.h"
 
 #include <string>
@@ -215,6 +216,6 @@ TEST_F(StreamThreadTest, EachConnectionDecodesWithItsHandshakesCodec)
 		got.emplace_back(frame.width, frame.height, frame.first_sample[0]);
 	EXPECT_EQ(want, got);
 	/* Made at the start, replaced for H.265 and again for H.264. */
-	EXPECT_EQ(log.count(LOG_INFO, plugin_line(LOGTEXT_DECODER_READY, "h264", 4)), 2u);
-	EXPECT_EQ(log.count(LOG_INFO, plugin_line(LOGTEXT_DECODER_READY, "hevc", 4)), 1u);
+	EXPECT_EQ(log.count(LOG_INFO, plugin_line(LOGTEXT_DECODER_READY, "h264", decoder_slice_threads())), 2u);
+	EXPECT_EQ(log.count(LOG_INFO, plugin_line(LOGTEXT_DECODER_READY, "hevc", decoder_slice_threads())), 1u);
 }

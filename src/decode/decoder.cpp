@@ -85,7 +85,7 @@ bool open_context(VideoDecoder *decoder, AVCodecID codec_id)
 		return false;
 
 	AVCodecContext *ctx = decoder->codec_ctx;
-	ctx->thread_count = std::clamp(av_cpu_count(), 1, max_slice_threads);
+	ctx->thread_count = decoder_slice_threads();
 	/* Frame threading holds pictures back by one frame per thread. */
 	ctx->thread_type = FF_THREAD_SLICE;
 	ctx->flags |= AV_CODEC_FLAG_LOW_DELAY;
@@ -175,6 +175,11 @@ int decoder_codec_id(const VideoDecoder *decoder)
 bool decoder_available(int av_codec_id)
 {
 	return avcodec_find_decoder(static_cast<AVCodecID>(av_codec_id)) != nullptr;
+}
+
+int decoder_slice_threads(void)
+{
+	return std::clamp(av_cpu_count(), 1, max_slice_threads);
 }
 
 bool ostrelin_decoder_decode(VideoDecoder *decoder, const uint8_t *data, size_t size, uint64_t timestamp,

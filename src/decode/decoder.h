@@ -27,6 +27,8 @@ VideoDecoder *decoder_create(int av_codec_id);
 int decoder_codec_id(const VideoDecoder *decoder);
 /* True when this build's libavcodec has a decoder for av_codec_id. */
 bool decoder_available(int av_codec_id);
+/* The slice threads a decoder asks libavcodec for: one per core, up to four. */
+int decoder_slice_threads(void);
 
 /* The OBS format a picture of libavcodec's format av_format is handed on as,
  * without conversion; false (and *obs_format untouched) for a format OBS
