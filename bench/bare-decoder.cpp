@@ -1,5 +1,5 @@
 #include "bare-decoder.h"
-#include "decoder.h"
+#include "decode/video-decoder.h"
 
 BareDecoder::BareDecoder()
 {
@@ -9,7 +9,7 @@ BareDecoder::BareDecoder()
 	ctx = avcodec_alloc_context3(codec);
 	if (!ctx)
 		return;
-	/* Keep these in step with open_context() in src/decode/decoder.cpp. */
+	/* Keep these in step with open_context() in src/decode/video-decoder.cpp. */
 	ctx->thread_count = decoder_slice_threads();
 	ctx->thread_type = FF_THREAD_SLICE;
 	ctx->flags |= AV_CODEC_FLAG_LOW_DELAY;

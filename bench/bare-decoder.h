@@ -1,6 +1,6 @@
 #pragma once
 /* The reference for the plug-in's video decoder: a bare libavcodec H.264
- * context opened with the same settings as src/decode/decoder.cpp, fed with
+ * context opened with the same settings as src/decode/video-decoder.cpp, fed with
  * avcodec_send_packet and drained with avcodec_receive_frame. Nothing else:
  * no parser, no OBS frame. */
 

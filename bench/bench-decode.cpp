@@ -5,7 +5,7 @@
 
 #include "bare-decoder.h"
 #include "bench-report.h"
-#include "decoder.h"
+#include "decode/video-decoder.h"
 #include "h264-stream.h"
 
 #include <chrono>

@@ -20,16 +20,16 @@
  * obs_source_output_video: the receive loop's calls go through the wrappers
  * below, which note the time and hand over to the real functions. */
 
-#include "adb-client.h"
+#include "adb/adb-client.h"
 #include "alloc-count.h"
 #include "bare-decoder.h"
 #include "bench-report.h"
-#include "decoder.h"
+#include "decode/video-decoder.h"
 #include "h264-stream.h"
 #include "obs-env.h"
 #include "obs-settle.h"
 #include "ostrelin-sources.h"
-#include "ostrelin-source.h"
+#include "obs/ostrelin-source.h"
 #include "stream-peer.h"
 
 #include <util/bmem.h>

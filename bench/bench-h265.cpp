@@ -11,7 +11,7 @@
 
 #include "av-encoder.h"
 #include "bench-report.h"
-#include "decoder.h"
+#include "decode/video-decoder.h"
 #include "h264-stream.h"
 #include "rate-search.h"
 #include "ssim.h"

@@ -12,8 +12,8 @@
  * calls them on its own threads. Reference: the video tick measured in the
  * same run; a hold is judged against it. */
 
-#include "adb-background.h"
-#include "adb-client.h"
+#include "adb/adb-background.h"
+#include "adb/adb-client.h"
 #include "bench-report.h"
 #include "elapsed.h"
 #include "fake-adb-server.h"
@@ -21,8 +21,8 @@
 #include "log-capture.h"
 #include "obs-env.h"
 #include "obs-settle.h"
-#include "ostrelin-source.h"
-#include "settings.h"
+#include "obs/ostrelin-source.h"
+#include "obs/settings.h"
 #include "stream-peer.h"
 
 #include <util/platform.h>

@@ -43,19 +43,19 @@
  * receive loop makes to the clock trackers, the allowance and OBS, to note
  * what goes in and out. */
 
-#include "adb-client.h"
-#include "audio-allowance.h"
+#include "adb/adb-client.h"
+#include "timing/audio-allowance.h"
 #include "bench-report.h"
 #include "child-process.h"
-#include "clock-sync.h"
+#include "timing/clock-sync.h"
 #include "frame-filter.h"
 #include "log-capture.h"
 #include "obs-env.h"
-#include "ostrelin-source.h"
+#include "obs/ostrelin-source.h"
 #include "ostrelin-sources.h"
 #include "sender-process.h"
 #include "stream-peer.h"
-#include "sync-delay.h"
+#include "timing/smooth-delay.h"
 #include "sync-marks.h"
 
 #include <util/platform.h>
@@ -135,8 +135,8 @@ Notes g_notes;
 extern "C" {
 AllowanceVerdict __real__Z21audio_allowance_blockP14AudioAllowancemmjj(AudioAllowance *a, uint64_t pts, uint64_t now,
 								       uint32_t frames, uint32_t sample_rate);
-AllowanceVerdict __real__Z16sync_delay_audioP9SyncDelaymmjj(SyncDelay *s, uint64_t t, uint64_t now, uint32_t frames,
-							    uint32_t sample_rate);
+AllowanceVerdict __real__Z18smooth_delay_audioP11SmoothDelaymmjj(SmoothDelay *s, uint64_t t, uint64_t now,
+								 uint32_t frames, uint32_t sample_rate);
 uint64_t __real__Z15audio_clock_ptsPK10AudioClockm(const AudioClock *clock, uint64_t ts);
 uint64_t __real__Z15video_clock_ptsP10VideoClockmlm(VideoClock *clock, uint64_t ts, int64_t diff, uint64_t now);
 void __real_obs_source_output_audio(obs_source_t *source, const obs_source_audio *audio);
@@ -153,11 +153,11 @@ AllowanceVerdict __wrap__Z21audio_allowance_blockP14AudioAllowancemmjj(AudioAllo
 	return v;
 }
 
-AllowanceVerdict __wrap__Z16sync_delay_audioP9SyncDelaymmjj(SyncDelay *s, uint64_t t, uint64_t now, uint32_t frames,
-							    uint32_t sample_rate)
+AllowanceVerdict __wrap__Z18smooth_delay_audioP11SmoothDelaymmjj(SmoothDelay *s, uint64_t t, uint64_t now,
+								 uint32_t frames, uint32_t sample_rate)
 {
 	g_notes.last_frames = frames;
-	AllowanceVerdict v = __real__Z16sync_delay_audioP9SyncDelaymmjj(s, t, now, frames, sample_rate);
+	AllowanceVerdict v = __real__Z18smooth_delay_audioP11SmoothDelaymmjj(s, t, now, frames, sample_rate);
 	std::lock_guard<std::mutex> guard(g_notes.lock);
 	g_notes.allowance.push_back({now, s->timing.allowance, s->timing.dropped_blocks});
 	return v;

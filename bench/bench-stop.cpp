@@ -5,21 +5,21 @@
  * thread has to end as soon as the stop is signalled: a stop that sat out a
  * wait would hold OBS's video thread, and with it the picture, as long. */
 
-#include "adb-client.h"
+#include "adb/adb-client.h"
 #include "elapsed.h"
 #include "full-listener.h"
 #include "source-calls.h"
 #include "bench-report.h"
 #include "h264-stream.h"
-#include "lifecycle.h"
+#include "obs/lifecycle.h"
 #include "log-capture.h"
 #include "obs-env.h"
 #include "obs-settle.h"
 #include "ostrelin-sources.h"
-#include "ostrelin-source.h"
-#include "source-instance.h"
+#include "obs/ostrelin-source.h"
+#include "obs/source-instance.h"
 #include "stream-peer.h"
-#include "stream-thread.h"
+#include "receive/stream-thread.h"
 #include "log-lines.h"
 
 #include <sys/socket.h>

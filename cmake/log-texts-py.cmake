@@ -1,10 +1,10 @@
-# Writes the plug-in's log texts (src/log-texts.h) as a Python module, one
+# Writes the plug-in's log texts (src/log/log-texts.h) as a Python module, one
 # `LOGTEXT_NAME = "text"` line per text, for the tests written in Python.
 # The compiler's preprocessor reads the header, so the module holds exactly
 # the literals the plug-in is built with (escapes such as \" mean the same in
 # both languages).
 #
-#   cmake -DCOMPILER=c++ -DHEADER=src/log-texts.h -DOUTPUT=log_texts.py -P log-texts-py.cmake
+#   cmake -DCOMPILER=c++ -DHEADER=src/log/log-texts.h -DOUTPUT=log_texts.py -P log-texts-py.cmake
 execute_process(
   COMMAND ${COMPILER} -dM -E -undef -x c++ ${HEADER}
   OUTPUT_VARIABLE defines

@@ -7,7 +7,7 @@
 #   scripts/mutate.sh [options] [FILTER...]
 #
 # FILTER: mutation ids, unit names (a list's name: adb-client), or paths
-# (src/adb/adb-client.cpp, src/source); none: every mutation.
+# (src/adb/adb-client.cpp, src/receive); none: every mutation.
 #   --check      only check the lists against the code, run nothing
 #   --list       print the selected mutations and stop
 #   --no-baseline  skip the run of the tests on the unmutated code

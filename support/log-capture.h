@@ -2,7 +2,7 @@
 /* Captures libobs log lines (text and level) so tests can assert exact texts.
  * One capture at a time; it restores libobs's own handler when it goes. */
 
-#include "log-texts.h"
+#include "log/log-texts.h"
 
 #include <util/base.h>
 

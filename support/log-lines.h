@@ -1,6 +1,6 @@
 #pragma once
 /* The plug-in's log lines as a test, a tool or a benchmark expects them,
- * built from the plug-in's own texts (src/log-texts.h) rather than copies:
+ * built from the plug-in's own texts (src/log/log-texts.h) rather than copies:
  *
  *   plugin_line(LOGTEXT_X, fields...)   the whole line, fields filled in
  *   plugin_line_head(LOGTEXT_X)         its fixed start, up to the first field
@@ -9,7 +9,7 @@
  *
  * Header only and without libobs, so the Windows programs can use it too. */
 
-#include "log-texts.h"
+#include "log/log-texts.h"
 
 #include <cstdarg>
 #include <cstdio>

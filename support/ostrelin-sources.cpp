@@ -1,5 +1,5 @@
 #include "ostrelin-sources.h"
-#include "source/logic/settings.h"
+#include "obs/settings.h"
 
 void set_wifi_target(obs_data_t *settings, uint16_t port, const char *host)
 {

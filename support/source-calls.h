@@ -3,8 +3,8 @@
  * the tests and benchmarks that link the plug-in's code (ostrelin_core). */
 
 #include "elapsed.h"
-#include "lifecycle.h"
-#include "source-instance.h"
+#include "obs/lifecycle.h"
+#include "obs/source-instance.h"
 
 #include <obs.h>
 

@@ -2,9 +2,9 @@
 /* The phone's side of a stream for tests and benchmarks: a loopback listener and a
  * connection that writes the stream's records, whole or split. */
 
-#include "camera-controls.h"
+#include "protocol/camera-controls.h"
 #include "exact-read.h"
-#include "stream-protocol.h"
+#include "protocol/stream-protocol.h"
 
 #include <arpa/inet.h>
 #include <dirent.h>

@@ -1,4 +1,4 @@
-#include "adb-background.h"
+#include "adb/adb-background.h"
 #include "platform/thread.h"
 
 #include <util/bmem.h>

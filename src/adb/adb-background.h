@@ -4,7 +4,7 @@
  * started with the first request; each request is bounded by the adb
  * client's own time limit. */
 
-#include "adb-client.h"
+#include "adb/adb-client.h"
 
 /* Queues the removal of the forward of local_port (serial may be empty). */
 void adb_background_remove_forward(const char *serial, int local_port);

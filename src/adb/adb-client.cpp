@@ -1,5 +1,5 @@
-#include "adb-client.h"
-#include "log-texts.h"
+#include "adb/adb-client.h"
+#include "log/log-texts.h"
 #include "platform/net.h"
 
 #include <algorithm>

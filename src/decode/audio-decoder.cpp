@@ -1,5 +1,5 @@
-#include "audio-decoder.h"
-#include "ostrelin-log.h"
+#include "decode/audio-decoder.h"
+#include "log/ostrelin-log.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

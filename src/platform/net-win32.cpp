@@ -1,5 +1,5 @@
-#include "net.h"
-#include "signal-handle.h"
+#include "platform/net.h"
+#include "platform/signal-handle.h"
 
 #include <climits>
 #include <mstcpip.h>

@@ -1,4 +1,4 @@
-#include "net.h"
+#include "platform/net.h"
 
 /* Built from the calls each system implements, so it is the same on all. */
 bool plat_connect_within(plat_socket s, uint32_t addr_be, uint16_t port, plat_stop_signal *const *signals,

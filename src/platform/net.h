@@ -7,7 +7,7 @@
  * one of the caller's signals is raised. No other thread ever has to close or
  * shut down a socket to wake the thread that waits on it. */
 
-#include "thread.h"
+#include "platform/thread.h"
 
 #include <cstddef>
 #include <cstdint>

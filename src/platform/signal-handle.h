@@ -1,7 +1,7 @@
 #pragma once
 /* Inside the platform layer only: what a socket wait waits on for a signal. */
 
-#include "thread.h"
+#include "platform/thread.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -1,5 +1,5 @@
-#include "thread.h"
-#include "signal-handle.h"
+#include "platform/thread.h"
+#include "platform/signal-handle.h"
 
 #include <cerrno>
 #include <ctime>

@@ -5,7 +5,7 @@
     the repository (paths in backticks and link targets; <name> and * stand
     for any part of a name; what the build makes under build/ is not checked);
   - every log line the README's troubleshooting table quotes is one of the
-    plug-in's own log texts (src/log-texts.h), with its fields filled in.
+    plug-in's own log texts (src/log/log-texts.h), with its fields filled in.
 
   check-docs.py            the checks; ends with "docs: N passed, M failed"
   check-docs.py --refuted  the same checks, shown failing on a README that names
@@ -112,7 +112,7 @@ class Checks:
 
 def main():
     docs = documents()
-    header = open(os.path.join(REPO, "src", "log-texts.h"), encoding="utf-8").read()
+    header = open(os.path.join(REPO, "src", "log", "log-texts.h"), encoding="utf-8").read()
     checks = Checks()
     if "--refuted" in sys.argv[1:]:
         readme = docs["README.md"]

@@ -6,9 +6,9 @@
  * verdict the callers can use: a count of 0 to 16 NUL-terminated entries or
  * -1 with no list, and a failure text after every failure. */
 
-#include "adb-client.h"
+#include "adb/adb-client.h"
 #include "fuzz-quiet.h"
-#include "stream-protocol.h"
+#include "protocol/stream-protocol.h"
 
 #include <netinet/in.h>
 #include <sys/socket.h>

@@ -5,10 +5,10 @@
  * Whatever a decode hands on to OBS must be a block OBS can take: a sample
  * rate, samples, a speaker layout and one readable plane per channel. */
 
-#include "audio-decoder.h"
+#include "decode/audio-decoder.h"
 #include "fuzz-packets.h"
 #include "fuzz-quiet.h"
-#include "stream-protocol.h"
+#include "protocol/stream-protocol.h"
 
 #include <cstring>
 

@@ -7,7 +7,7 @@
  * audio block is timed once the first picture anchored the clock. Overflow
  * shows up as an UndefinedBehaviorSanitizer abort. */
 
-#include "clock-sync.h"
+#include "timing/clock-sync.h"
 #include "fuzz-quiet.h"
 
 #include <cstddef>

@@ -4,7 +4,7 @@
  * that parses must survive a write and a second parse unchanged. */
 
 #include "fuzz-quiet.h"
-#include "stream-protocol.h"
+#include "protocol/stream-protocol.h"
 
 #include <cstring>
 

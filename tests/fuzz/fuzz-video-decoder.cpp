@@ -5,7 +5,7 @@
  * the decoder's memory (every row's first and last sample is read, so that
  * AddressSanitizer sees a plane or line size that does not match). */
 
-#include "decoder.h"
+#include "decode/video-decoder.h"
 #include "fuzz-packets.h"
 #include "fuzz-quiet.h"
 

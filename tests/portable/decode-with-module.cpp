@@ -10,7 +10,7 @@
  * after another. Prints what it loaded and compared; exit 0 when every
  * picture is equal and none is missing. */
 
-#include "media-fixtures.h"
+#include "helpers/media-fixtures.h"
 
 #include <obs.h>
 

@@ -19,7 +19,7 @@
 # its log, and runs on without it.
 #
 # LOG_TEXTS.py is the plug-in's log texts as a Python module, generated from
-# src/log-texts.h by the build (cmake/log-texts-py.cmake).
+# src/log/log-texts.h by the build (cmake/log-texts-py.cmake).
 #
 # Installs the plug-in into the per-user plug-in folder of a fresh, isolated
 # OBS configuration (first-run wizard skipped, one empty scene, obs-websocket
@@ -98,7 +98,7 @@ else
 	[ "$(basename "$plugin")" = ostrelin.so ] && [ -f "$plugin" ] || fail "no plug-in at $plugin"
 fi
 [ -x "$sender" ] || fail "no sender at $sender"
-[ "$(basename "$log_texts")" = log_texts.py ] && [ -f "$log_texts" ] || fail "no log texts module at $log_texts (built from src/log-texts.h)"
+[ "$(basename "$log_texts")" = log_texts.py ] && [ -f "$log_texts" ] || fail "no log texts module at $log_texts (built from src/log/log-texts.h)"
 [ "$(id -u)" -eq 0 ] || fail "needs root, for its own network namespace (unshare -n)"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/ostrelin-real-obs.XXXXXX")

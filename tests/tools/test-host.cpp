@@ -8,9 +8,9 @@
 #include "fake-adb-server.h"
 #include "read-file.h"
 #include "rgba-picture.h"
-#include "test-sender.h"
+#include "helpers/test-sender.h"
 #include "log-lines.h"
-#include "stream-protocol.h"
+#include "protocol/stream-protocol.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

@@ -2,10 +2,10 @@
  * of the announced size showing the documented test picture (colours,
  * counter, moving bars), and the AAC tone decoded with its configuration. */
 
-#include "audio-decoder.h"
-#include "decoder.h"
-#include "stream-protocol.h"
-#include "test-sender.h"
+#include "decode/audio-decoder.h"
+#include "decode/video-decoder.h"
+#include "protocol/stream-protocol.h"
+#include "helpers/test-sender.h"
 
 #include <media-io/video-io.h>
 

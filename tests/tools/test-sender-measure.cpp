@@ -2,7 +2,7 @@
  * what it wrote and when, connections that drop, a picture that turns, a
  * clock that drifts. */
 
-#include "test-sender.h"
+#include "helpers/test-sender.h"
 
 #include <fstream>
 #include <sstream>

@@ -1,7 +1,7 @@
 /* Each misbehaviour option of the reference sender produces exactly the
  * bytes it promises, so that receiver tests can rely on it. */
 
-#include "test-sender.h"
+#include "helpers/test-sender.h"
 
 #include <algorithm>
 

@@ -2,8 +2,8 @@
  * capabilities and audio configuration, its packet kinds and timestamps, the
  * control messages it prints, and how it serves and ends connections. */
 
-#include "caps-fields.h"
-#include "test-sender.h"
+#include "helpers/caps-fields.h"
+#include "helpers/test-sender.h"
 
 #include <cstdlib>
 

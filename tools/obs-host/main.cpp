@@ -8,7 +8,7 @@
 #include "plugin-log.h"
 #include "png-writer.h"
 #include "progress.h"
-#include "settings.h"
+#include "obs/settings.h"
 #include "source-snapshot.h"
 
 #include <obs.h>

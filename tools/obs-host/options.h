@@ -3,7 +3,7 @@
  * to run, the OBS canvas, and where to write the last picture. */
 
 #include "command-line.h"
-#include "stream-protocol.h"
+#include "protocol/stream-protocol.h"
 
 #include <cstdint>
 #include <string>

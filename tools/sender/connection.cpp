@@ -1,5 +1,5 @@
 #include "connection.h"
-#include "camera-controls.h"
+#include "protocol/camera-controls.h"
 #include "exact-read.h"
 
 #include <algorithm>

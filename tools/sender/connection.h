@@ -4,7 +4,7 @@
  * reader thread that prints every control message the receiver sends. */
 
 #include "monotonic-clock.h"
-#include "stream-protocol.h"
+#include "protocol/stream-protocol.h"
 
 #include <atomic>
 #include <condition_variable>

@@ -1,6 +1,6 @@
 #include "encoder.h"
 #include "pattern.h"
-#include "stream-protocol.h"
+#include "protocol/stream-protocol.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>

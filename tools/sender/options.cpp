@@ -1,5 +1,5 @@
 #include "options.h"
-#include "camera-controls.h"
+#include "protocol/camera-controls.h"
 #include "command-line.h"
 
 #include <arpa/inet.h>

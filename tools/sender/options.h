@@ -5,7 +5,7 @@
 #include "command-line.h"
 #include "delay-line.h"
 #include "drift-clock.h"
-#include "stream-protocol.h"
+#include "protocol/stream-protocol.h"
 
 #include <cstdint>
 #include <string>

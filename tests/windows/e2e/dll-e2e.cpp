@@ -16,9 +16,9 @@
 
 #include "log-lines.h"
 #include "loopback.h"
-#include "media-fixtures.h"
+#include "helpers/media-fixtures.h"
 #include "obs-standin.h"
-#include "stream-protocol.h"
+#include "protocol/stream-protocol.h"
 
 #include <obs-module.h>
 

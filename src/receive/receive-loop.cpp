@@ -1,0 +1,187 @@
+#include "receive/receive-loop.h"
+#include "log/ostrelin-log.h"
+#include "receive/picture-handover.h"
+#include "receive/smooth-pacing.h"
+#include "obs/source-instance.h"
+
+#include <util/bmem.h>
+#include <util/platform.h>
+
+#include <cstring>
+
+static void ensure_packet_buffer(Receiver *rx, uint32_t length)
+{
+	if (rx->packet_buf_size >= length)
+		return;
+	bfree(rx->packet_buf);
+	rx->packet_buf = static_cast<uint8_t *>(bmalloc(length));
+	rx->packet_buf_size = length;
+}
+
+static void handle_capabilities(SourceInstance *inst, uint32_t length)
+{
+	CameraCaps caps;
+	if (!camera_caps_parse({inst->rx.packet_buf, length}, &caps))
+		return;
+	bool changed = !camera_caps_equal(caps, source_caps(inst));
+	source_set_caps(inst, caps);
+	connection_caps_arrived(&inst->conn, caps);
+	ostrelin_log(LOG_INFO, LOGTEXT_CAMERA_CAPS, caps.zoom_min / 1000.0, caps.zoom_max / 1000.0, caps.ev_min,
+		     caps.ev_max, (caps.flags & CAPS_TORCH) ? LOGTEXT_CAPS_YES : LOGTEXT_CAPS_NO,
+		     (caps.flags & CAPS_AE_LOCK) ? LOGTEXT_CAPS_YES : LOGTEXT_CAPS_NO, caps.awb_count);
+	if (changed)
+		source_panel_refresh(inst);
+}
+
+static void handle_audio_config(Receiver *rx, uint32_t length)
+{
+	AudioConfig config;
+	if (!audio_config_parse({rx->packet_buf, length}, &config))
+		return;
+	/* The same bytes again: nothing to rebuild, whether the decoder was
+	 * built or could not be. */
+	if (audio_config_equal(config, rx->audio_config))
+		return;
+
+	ostrelin_audio_decoder_destroy(rx->audio_decoder);
+	rx->audio_decoder = nullptr;
+	memcpy(&rx->audio_config, &config, sizeof(config));
+	if (!audio_config_rate_valid(config)) {
+		ostrelin_log(LOG_WARNING, LOGTEXT_AUDIO_RATE_REFUSED, (unsigned)config.sample_rate);
+		return;
+	}
+	rx->audio_decoder =
+		ostrelin_audio_decoder_create(config.sample_rate, config.channels, config.asc, config.asc_len);
+}
+
+static void handle_audio_data(SourceInstance *inst, const PacketHeader &header)
+{
+	Receiver *rx = &inst->rx;
+	if (!rx->audio_decoder || !rx->audio_clock.clock_anchored)
+		return;
+
+	uint64_t now = os_gettime_ns();
+	uint64_t pts = audio_clock_pts(&rx->audio_clock, sender_time_ns(header.timestamp));
+	obs_source_audio audio;
+	if (!ostrelin_audio_decoder_decode(rx->audio_decoder, rx->packet_buf, header.length, pts, &audio))
+		return;
+
+	AllowanceVerdict v;
+	if (rx->smooth.on) {
+		v = smooth_delay_audio(&rx->smooth.delay, pts, now, audio.frames, audio.samples_per_sec);
+		smooth_pacing_show_delay(inst, v.report);
+	} else {
+		AudioAllowance *allowance = &rx->audio_allowance;
+		v = audio_allowance_block(allowance, pts, now, audio.frames, audio.samples_per_sec);
+		if (v.report)
+			ostrelin_log(LOG_INFO, LOGTEXT_AUDIO_ALLOWANCE, allowance->allowance / 1e6,
+				     (unsigned long long)allowance->dropped_blocks);
+	}
+	if (!v.deliver)
+		return;
+	audio.timestamp = pts + (uint64_t)v.shift;
+	if (v.cut_frames)
+		audio_decoder_cut_front(&audio, v.cut_frames);
+	obs_source_output_audio(inst->source, &audio);
+	inst->audio_packets++;
+}
+
+/* A picture follows the clocks along; with "smooth and in sync" on it is held
+ * until its time, otherwise it goes to OBS at once. */
+static void handle_video(SourceInstance *inst, const PacketHeader &header)
+{
+	Receiver *rx = &inst->rx;
+	uint64_t now = os_gettime_ns();
+	uint64_t ts = sender_time_ns(header.timestamp);
+	int64_t diff = transit_offset(now, ts);
+
+	int64_t re_anchor_delta = 0;
+	if (audio_clock_update(&rx->audio_clock, diff, now, &re_anchor_delta))
+		ostrelin_log(LOG_INFO, LOGTEXT_CLOCK_REANCHOR, re_anchor_delta / 1e6);
+	/* Kept current with the mode on too, for when it ends. */
+	uint64_t pts = video_clock_pts(&rx->video_clock, ts, diff, now);
+
+	if (rx->smooth.on) {
+		smooth_pacing_hold(inst, rx->packet_buf, header.length, ts, now);
+	} else {
+		obs_source_frame frame;
+		uint64_t decode_ns;
+		if (picture_decode(inst, rx->packet_buf, header.length, pts, &frame, &decode_ns))
+			picture_hand_over(inst, &frame, decode_ns, ts);
+	}
+	picture_count_bytes(inst, header.length);
+}
+
+static void dispatch_packet(SourceInstance *inst, const PacketHeader &header)
+{
+	switch (packet_kind(header.flags)) {
+	case PacketKind::capabilities:
+		handle_capabilities(inst, header.length);
+		break;
+	case PacketKind::audio_config:
+		handle_audio_config(&inst->rx, header.length);
+		break;
+	case PacketKind::audio_data:
+		handle_audio_data(inst, header);
+		break;
+	case PacketKind::video:
+		handle_video(inst, header);
+		break;
+	}
+}
+
+/* Reads and handles the connection's packets until it ends or a stop comes. */
+static void receive_packets(SourceInstance *inst)
+{
+	Receiver *rx = &inst->rx;
+	for (;;) {
+		smooth_pacing_follow_setting(inst);
+		if (rx->smooth.on && !smooth_pacing_run(inst))
+			return;
+		uint8_t header_bytes[PACKET_HEADER_SIZE];
+		if (connection_read(&inst->conn, header_bytes, sizeof(header_bytes)) != ReadResult::complete)
+			return;
+		PacketHeader header = packet_header_parse(header_bytes);
+
+		if (header.length > 0) {
+			if (header.length > STREAM_MAX_PAYLOAD) {
+				ostrelin_log(LOG_ERROR, LOGTEXT_PACKET_TOO_LARGE, (unsigned long long)header.length);
+				return;
+			}
+			ensure_packet_buffer(rx, header.length);
+			if (connection_read(&inst->conn, rx->packet_buf, header.length) != ReadResult::complete)
+				return;
+			dispatch_packet(inst, header);
+		}
+
+		if (!inst->conn.running)
+			return;
+	}
+}
+
+void receive_loop(SourceInstance *inst)
+{
+	Receiver *rx = &inst->rx;
+	stats_start(&rx->stats, os_gettime_ns());
+	if (!inst->conn.running)
+		return;
+	/* A new connection: OBS places its first audio block afresh. */
+	audio_allowance_reset(&rx->audio_allowance);
+	smooth_pacing_connection_start(inst);
+
+	receive_packets(inst);
+
+	smooth_pacing_connection_end(&rx->smooth);
+}
+
+void receiver_free(Receiver *rx)
+{
+	ostrelin_decoder_destroy(rx->video_decoder);
+	rx->video_decoder = nullptr;
+	ostrelin_audio_decoder_destroy(rx->audio_decoder);
+	rx->audio_decoder = nullptr;
+	bfree(rx->packet_buf);
+	rx->packet_buf = nullptr;
+	rx->packet_buf_size = 0;
+	smooth_pacing_free(&rx->smooth);
+}

@@ -1,0 +1,46 @@
+#pragma once
+/* "Smooth and in sync" on the connection thread: pictures held until their
+ * time on the timeline the sound shares, decoded ahead of it and handed to
+ * OBS so that the video tick nearest that time shows them; the switch between
+ * the mode and the plain timing; OBS's video tick. */
+
+#include "timing/smooth-delay.h"
+
+#include <obs-module.h>
+
+#include <cstdint>
+
+struct HeldPictures;
+struct SourceInstance;
+
+struct SmoothPacing {
+	bool on = false; /* the mode's timing is in force */
+	SmoothDelay delay = {};
+	HeldPictures *held = nullptr;
+	HandoverState handover = {};
+	uint64_t tick_interval = 0; /* OBS's video tick (ns), taken when the mode starts */
+	/* The oldest held picture, once decoded: its planes are the decoder's
+	 * until the next decode, which comes only after it is handed over. */
+	bool front_decoded = false;
+	uint64_t front_decode_ns = 0;
+	obs_source_frame front = {};
+};
+
+/* Makes the timing the setting asks for the one in force, taking over where
+ * the other one is, so the sound goes on without a jump. */
+void smooth_pacing_follow_setting(SourceInstance *inst);
+/* A new connection with the mode on: the delay starts afresh from the
+ * allowance. */
+void smooth_pacing_connection_start(SourceInstance *inst);
+/* A picture of the stream (its payload, sender time ts) received at now:
+ * held until its time. */
+void smooth_pacing_hold(SourceInstance *inst, const uint8_t *payload, uint32_t size, uint64_t ts, uint64_t now);
+/* Hands on the held pictures whose time has come, then waits for the phone's
+ * next bytes until the next one's. False when a stop came. */
+bool smooth_pacing_run(SourceInstance *inst);
+/* The connection ended: the pictures still held belong to it and are dropped
+ * (none may follow the next phone's); their large buffers go too. */
+void smooth_pacing_connection_end(SmoothPacing *pacing);
+void smooth_pacing_free(SmoothPacing *pacing);
+/* The delay for the panel, and for the log when the delay's rules say so. */
+void smooth_pacing_show_delay(SourceInstance *inst, bool report);

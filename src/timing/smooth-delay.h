@@ -1,0 +1,95 @@
+#pragma once
+/* "Smooth and in sync": pictures and sound on one timeline, both presented
+ * a delay after it. A plain function of given times (nanoseconds).
+ *
+ * The timeline is the audio clock: a picture with sender time ts and a sound
+ * block with sender time ts both map to ts + the same clock offset. Each is
+ * presented at that time + the delay. The delay is an audio allowance
+ * (audio-allowance.h) with one more kind of need:
+ * - sound needs what the allowance's rules give it, block by block;
+ * - a picture received `lateness` after its time needs lateness + 10 ms (its
+ *   decode and hand-over); it raises by the allowance's rules (by at least
+ *   80 ms once sound is handed on), counts in what a quiet period needed, and
+ *   a picture later than its time + the bound is presented at once;
+ * - a lowering moves the timeline 2 ms at a time, at most every 100 ms (20 ms
+ *   a second, as the allowance), so each picture comes at most 2 ms early
+ *   against the one before and each cut of sound is 2 ms at most; while no
+ *   sound is handed on, the pictures move the timeline at once instead.
+ * Switching the mode on takes over the allowance (same delay, same end of the
+ * last block: no jump in the sound); switching it off hands the delay back. */
+
+#include "timing/audio-allowance.h"
+
+#include <cstdint>
+
+#define PICTURE_LEAD 10000000LL     /* a picture must be in this long before its time */
+#define SMOOTH_CUT_STEP 2000000LL   /* the most one lowering step moves the timeline */
+#define SMOOTH_CUT_GAP 100000000ULL /* at most one lowering step in this time */
+#define LATE_RUN_MAX 3              /* pictures in a row shown late before one is given up */
+#define TICK_POLL_NS 1000000ULL     /* how often a late tick of OBS's is looked for */
+
+/* The allowance's rules at the mode's pace of lowering. */
+inline AudioAllowance smooth_timing()
+{
+	AudioAllowance a = {};
+	a.cut_step = SMOOTH_CUT_STEP;
+	a.cut_gap = SMOOTH_CUT_GAP;
+	return a;
+}
+
+struct SmoothDelay {
+	AudioAllowance timing =
+		smooth_timing(); /* the delay is timing.allowance; timing.started: sound was handed on */
+	bool started = false;    /* a picture or block was handed on */
+};
+
+struct SmoothPicture {
+	uint64_t present_at; /* OBS time to present the picture at (never before now) */
+	bool report;         /* log the delay now */
+};
+
+/* A picture whose time on the timeline is `t`, received at `now`. One that
+ * would wait past the bound (a jump of the phone's clock the timeline has not
+ * followed yet) is presented at once. */
+SmoothPicture smooth_delay_picture(SmoothDelay *s, uint64_t t, uint64_t now);
+
+/* A sound block of `frames` at `sample_rate` whose time on the timeline is
+ * `t`, received at `now`: handed on at t + shift, after cutting cut_frames
+ * from its front. */
+AllowanceVerdict smooth_delay_audio(SmoothDelay *s, uint64_t t, uint64_t now, uint32_t frames, uint32_t sample_rate);
+
+/* The pictures handed to OBS so far: when the last one went (0: none yet),
+ * and how many in a row were shown over half a tick after their time. */
+struct HandoverState {
+	uint64_t last;
+	uint32_t late_run;
+};
+
+struct Handover {
+	uint64_t time; /* when to hand the picture to OBS */
+	bool late;     /* it will be shown over half a tick after its time */
+};
+
+/* When a picture whose time is `at` is to be handed to OBS, which shows a
+ * source's newest picture at each video tick; ticks fall on `tick` (the
+ * latest one, come already) + whole `interval`s.
+ * - Half a tick before the tick nearest `at`: that tick shows it, with half
+ *   a tick to spare on either side for a late wake-up or a late tick.
+ * - If the picture before has that tick too (OBS has not taken it yet):
+ *   half a tick before the tick after, shown late, so that no picture is
+ *   lost to a phone's uneven timestamps; but the (LATE_RUN_MAX + 1)th
+ *   picture in a row shown late goes for its own tick, replacing the picture
+ *   before: a stream faster than OBS's frame rate, or a delay lowered past a
+ *   tick, loses a picture, not its sync.
+ * - While OBS is late with the tick that takes the picture before (it is
+ *   `now` and that tick has not come), not before that tick, up to the tick
+ *   this one aims at: `now` + TICK_POLL_NS, to look again then.
+ * A picture is late when it is shown over half a tick after `at`. */
+Handover smooth_handover(uint64_t at, const HandoverState *h, uint64_t tick, uint64_t interval, uint64_t now);
+/* The picture planned as `plan` went to OBS at `handed`. */
+void smooth_handover_done(HandoverState *h, const Handover &plan, uint64_t handed);
+
+/* The mode switched on: the delay starts where the allowance is. */
+void smooth_delay_start(SmoothDelay *s, const AudioAllowance *a, uint64_t now);
+/* The mode switched off: the allowance goes on from the delay. */
+void smooth_delay_stop(const SmoothDelay *s, AudioAllowance *a, uint64_t now);
