@@ -62,23 +62,26 @@ manifest="$build/data/manifest.json"
 if [ ! -f "$module" ] || [ ! -f "$manifest" ]; then
 	echo "No module in $build yet: building it first."
 	mkdir -p "$build"
-	# CMakePresets.json's "user", with Ninja when it is there. CMake before
-	# 3.25 (Ubuntu 22.04's) reads no presets of this version: the same
-	# options are given there by hand.
-	! command -v ninja >/dev/null || export CMAKE_GENERATOR=Ninja
-	configure=(cmake --preset user -B "$(realpath "$build")")
+	# CMakePresets.json's "user", with Ninja when it is there and Makefiles
+	# otherwise (the presets name Ninja, which a command-line generator
+	# overrides). CMake before 3.25 (Ubuntu 22.04's) reads no presets of
+	# this version: the same options are given there by hand.
+	generator=Ninja
+	command -v ninja >/dev/null || generator="Unix Makefiles"
+	configure=(cmake --preset user -G "$generator" -B "$(realpath "$build")")
 	if ! (cd "$repo" && cmake --list-presets) >/dev/null 2>&1; then
-		configure=(cmake -S "$repo" -B "$(realpath "$build")" -DCMAKE_BUILD_TYPE=Release -DOSTRELIN_TESTS=OFF -DOSTRELIN_TOOLS=OFF
-			-DOSTRELIN_BENCH=OFF)
+		configure=(cmake -S "$repo" -B "$(realpath "$build")" -G "$generator" -DCMAKE_BUILD_TYPE=Release -DOSTRELIN_TESTS=OFF
+			-DOSTRELIN_TOOLS=OFF -DOSTRELIN_BENCH=OFF)
 	fi
 	if ! (cd "$repo" && "${configure[@]}") </dev/null >"$build/configure.log" 2>&1; then
 		tail -n 15 "$build/configure.log"
 		cat >&2 <<'NEEDED'
-install.sh: CMake could not configure the build. It needs a C++ compiler, CMake, pkg-config and
-the development files of libobs and FFmpeg (libavcodec, libavutil):
-  Debian, Ubuntu:  sudo apt install build-essential cmake pkg-config libobs-dev libavcodec-dev libavutil-dev
-  Fedora:          sudo dnf install gcc-c++ cmake pkgconf-pkg-config obs-studio-devel libavcodec-free-devel libavutil-free-devel
-  Arch:            sudo pacman -S --needed base-devel cmake obs-studio ffmpeg
+install.sh: CMake could not configure the build (its own words are above). It needs a C++
+compiler, CMake, make or Ninja, pkg-config and the development files of libobs and FFmpeg
+(libavcodec, libavutil):
+  Debian, Ubuntu:  sudo apt install build-essential cmake ninja-build pkg-config libobs-dev libavcodec-dev libavutil-dev
+  Fedora:          sudo dnf install gcc-c++ cmake ninja-build pkgconf-pkg-config obs-studio-devel libavcodec-free-devel libavutil-free-devel
+  Arch:            sudo pacman -S --needed base-devel cmake ninja obs-studio ffmpeg
 NEEDED
 		exit 1
 	fi

@@ -88,6 +88,16 @@ check "uninstall --system removes only the installed files" \
 	same_lines "usr/share/obs/obs-plugins/other/keep" "$(files_under "$root")"
 check "uninstall --system removes the plug-in's data folder" test ! -e "$root/usr/share/obs/obs-plugins/ostrelin"
 
+# --- building first, where Ninja is missing (the presets name it): Makefiles ---
+nobin="$work/no-ninja-bin"
+mkdir -p "$nobin"
+for tool in /usr/bin/*; do [ "${tool##*/}" = ninja ] || ln -s "$tool" "$nobin/"; done
+check "with no ninja on PATH, install --user builds the module with Makefiles and installs it" \
+	env PATH="$nobin" HOME="$work/fresh-home" XDG_CONFIG_HOME="$work/fresh-config" "$repo/scripts/install.sh" \
+	--build-dir "$work/fresh-build" </dev/null >/dev/null 2>&1
+check "that build is a Makefiles build" test -f "$work/fresh-build/Makefile"
+check "and its module is installed" test -x "$work/fresh-config/$plugin/bin/64bit/ostrelin.so"
+
 # --- refusals ---
 check "install refuses an unknown option" run_user bash -c "'$repo/scripts/install.sh' --bogus; test \$? -eq 2"
 check "uninstall refuses an unknown option" run_user bash -c "'$repo/scripts/uninstall.sh' --bogus; test \$? -eq 2"

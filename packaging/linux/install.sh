@@ -9,7 +9,8 @@
 #   - OBS from the distribution or built from source:
 #       $XDG_CONFIG_HOME/obs-studio/plugins/ostrelin  ($XDG_CONFIG_HOME: ~/.config when unset)
 #     when an "obs" program or that configuration exists, or no Flatpak does;
-#   - the OBS Flatpak (com.obsproject.Studio), when ~/.var/app/com.obsproject.Studio exists:
+#   - the OBS Flatpak (com.obsproject.Studio), when ~/.var/app/com.obsproject.Studio exists
+#     or "flatpak info com.obsproject.Studio" knows it (installed, never started yet):
 #       ~/.var/app/com.obsproject.Studio/config/obs-studio/plugins/ostrelin
 # The plug-in folder is this script's alone: an upgrade replaces its files,
 # and --uninstall removes them and the folders left empty. The interface
@@ -24,7 +25,7 @@ case "${1:-}" in
 "") ;;
 --uninstall) action=uninstall ;;
 -h | --help)
-	sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'
+	sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'
 	exit 0
 	;;
 *)
@@ -41,14 +42,21 @@ fi
 native_config=${XDG_CONFIG_HOME:-$HOME/.config}
 flatpak_app=$HOME/.var/app/com.obsproject.Studio
 flatpak_config=$flatpak_app/config
+# The Flatpak OBS: its folder, made when it first starts, or Flatpak's word
+# that it is installed.
+flatpak_found=no
+if [ -d "$flatpak_app" ] || { command -v flatpak >/dev/null 2>&1 &&
+	flatpak info com.obsproject.Studio >/dev/null 2>&1; }; then
+	flatpak_found=yes
+fi
 
 # "label|plug-in folder" of each OBS found, one a line; a removal looks in
 # both places.
 targets() {
-	if [ -d "$flatpak_app" ] || [ "$action" = uninstall ]; then
+	if [ "$flatpak_found" = yes ] || [ "$action" = uninstall ]; then
 		echo "the OBS Flatpak|$flatpak_config/obs-studio/plugins/ostrelin"
 	fi
-	if command -v obs >/dev/null 2>&1 || [ -d "$native_config/obs-studio" ] || [ ! -d "$flatpak_app" ] ||
+	if command -v obs >/dev/null 2>&1 || [ -d "$native_config/obs-studio" ] || [ "$flatpak_found" = no ] ||
 		[ "$action" = uninstall ]; then
 		echo "OBS Studio|$native_config/obs-studio/plugins/ostrelin"
 	fi

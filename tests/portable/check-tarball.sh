@@ -6,8 +6,9 @@
 #     FFmpeg configure line, H.265's among them;
 #   - install.sh installs the plug-in folder, byte for byte, for a
 #     distribution's OBS (XDG_CONFIG_HOME respected, ~/.config without it)
-#     and, when ~/.var/app/com.obsproject.Studio exists, for the Flatpak too,
-#     saying which;
+#     and, when ~/.var/app/com.obsproject.Studio exists or flatpak says OBS
+#     is installed (a stand-in flatpak command), for the Flatpak too, saying
+#     which;
 #   - run again it upgrades: a file an older version installed and this one
 #     no longer ships goes;
 #   - --uninstall removes exactly what it installed: the remembered language
@@ -52,8 +53,28 @@ check "the plug-in folder is the tarball's, byte for byte" installed_as_shipped 
 check "nothing lands in HOME then" same_lines "" "$(files_under "$home")"
 check "it says where" grep -q "installed for OBS Studio: $config/obs-studio/plugins/ostrelin" "$work/out"
 
-mkdir -p "$home/.var/app/com.obsproject.Studio" "$home/.config/obs-studio"
 flatpak=$home/.var/app/com.obsproject.Studio/config/obs-studio/plugins/ostrelin
+# The Flatpak OBS installed but never started: no ~/.var folder yet, only
+# Flatpak knows it (a stand-in flatpak command, for "installed" and not).
+standin=$work/flatpak-bin
+mkdir -p "$standin"
+for verdict in installed missing; do
+	status=0
+	[ "$verdict" = installed ] || status=1
+	printf '#!/bin/sh\n[ "$1 $2" = "info com.obsproject.Studio" ] && exit %s\nexit 1\n' "$status" >"$standin/flatpak"
+	chmod +x "$standin/flatpak"
+	rm -rf "$home/.var" "$config"
+	check "with Flatpak saying OBS is $verdict, install succeeds" as_user PATH="$standin:/usr/bin:/bin" \
+		XDG_CONFIG_HOME="$config"
+	if [ "$verdict" = installed ]; then
+		check "an installed Flatpak never started still gets the plug-in, byte for byte" installed_as_shipped "$flatpak"
+	else
+		check "a Flatpak that is not installed gets nothing" test ! -e "$home/.var"
+	fi
+done
+rm -rf "$home/.var" "$config"
+
+mkdir -p "$home/.var/app/com.obsproject.Studio" "$home/.config/obs-studio"
 check "install beside the Flatpak" as_user
 check "into the Flatpak's plug-in folder, byte for byte" installed_as_shipped "$flatpak"
 check "and into ~/.config's, byte for byte" installed_as_shipped "$home/.config/obs-studio/plugins/ostrelin"
