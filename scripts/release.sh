@@ -8,6 +8,7 @@
 #     ostrelin-<version>-windows-x64.zip          Windows, portable OBS (scripts/build-windows.sh)
 #     ostrelin-<version>-windows-x64-setup.exe    Windows installer
 #     SHA256SUMS
+# It refuses a version that has no section in CHANGELOG.md.
 # Each build has a folder of its own (build/portable, build/windows); the
 # developers' build/release is not touched. Run the test command first to
 # have every file tested; this script only builds. Installs what it needs
@@ -17,8 +18,13 @@ cd "$(dirname "$0")/.."
 repo=$PWD
 . scripts/lib/common.sh
 
-scripts/setup.sh
 version=$(ostrelin_version)
+# A version users cannot read about is not released.
+if ! grep -qE "^## \[${version//./\\.}\]" CHANGELOG.md; then
+	echo "release.sh: CHANGELOG.md has no section for $version (a line \"## [$version] - date\")" >&2
+	exit 1
+fi
+scripts/setup.sh
 dist=build/dist/ostrelin-$version
 rm -rf "$dist"
 mkdir -p "$dist"
