@@ -4,12 +4,17 @@
   - every file or folder path that README.md and docs/*.md name exists in
     the repository (paths in backticks and link targets; <name> and * stand
     for any part of a name; what the build makes under build/ is not checked);
-  - every log line the README's troubleshooting table quotes is one of the
-    plug-in's own log texts (src/log/log-texts.h), with its fields filled in.
+  - every log line docs/troubleshooting.md quotes (the first column of its
+    tables) is one of the plug-in's own log texts (src/log/log-texts.h), with
+    its fields filled in;
+  - every log text the plug-in can write is quoted there (a text logged
+    within another line, as an adb error within the forward's failure, by
+    that line).
 
   check-docs.py            the checks; ends with "docs: N passed, M failed"
   check-docs.py --refuted  the same checks, shown failing on a README that names
-                           a renamed file and on log texts with one changed;
+                           a renamed file, on log texts with one changed and on
+                           a troubleshooting page with one left out;
                            ends with "docs-refuted: N passed, M failed"
 """
 
@@ -76,19 +81,31 @@ def as_pattern(text):
     return re.compile("^" + ".+".join(re.escape(part) for part in parts) + "$")
 
 
-def troubleshooting_quotes(readme):
-    section = readme.split("## Troubleshooting", 1)[1].split("\n## ", 1)[0]
+def troubleshooting_quotes(page):
     quotes = []
-    for line in section.splitlines():
+    for line in page.splitlines():
         if line.startswith("| `"):
             first = line.split("|")[1]
             quotes += re.findall(r"`([^`]+)`", first)
     return quotes
 
 
-def unknown_quotes(readme, header):
+def unknown_quotes(page, header):
     patterns = [as_pattern(text) for text in log_texts(header).values()]
-    return [quote for quote in troubleshooting_quotes(readme) if not any(p.match(quote) for p in patterns)]
+    return [quote for quote in troubleshooting_quotes(page) if not any(p.match(quote) for p in patterns)]
+
+
+def unquoted_texts(page, header):
+    """The log texts no quote of the page holds, whole or within a line."""
+    quotes = troubleshooting_quotes(page)
+    missing = []
+    for name, text in log_texts(header).items():
+        if name == "LOGTEXT_PREFIX":
+            continue
+        inner = re.compile(as_pattern(text).pattern[1:-1])
+        if not any(inner.search(quote) for quote in quotes):
+            missing.append(f"{name}: {text}")
+    return missing
 
 
 class Checks:
@@ -114,6 +131,7 @@ def main():
     docs = documents()
     header = open(os.path.join(REPO, "src", "log", "log-texts.h"), encoding="utf-8").read()
     checks = Checks()
+    page = docs["docs/troubleshooting.md"]
     if "--refuted" in sys.argv[1:]:
         readme = docs["README.md"]
         renamed = dict(docs, **{"README.md": readme.replace("`scripts/build-windows.sh`", "`scripts/build-win.sh`", 1)})
@@ -122,16 +140,23 @@ def main():
                      "a renamed file is found missing", missing_paths(renamed))
         changed = header.replace('"對面回的不是 Ostrelin 串流"', '"對面回的不是串流"')
         checks.check(changed != header, "the log texts hold the wrong-handshake text, to change")
-        checks.check(unknown_quotes(readme, changed) == ["對面回的不是 Ostrelin 串流"],
-                     "a changed log text leaves the README's quote unknown", unknown_quotes(readme, changed))
+        checks.check(unknown_quotes(page, changed) == ["對面回的不是 Ostrelin 串流"],
+                     "a changed log text leaves the troubleshooting page's quote unknown", unknown_quotes(page, changed))
+        without = "\n".join(line for line in page.splitlines() if "`讀取裝置清單失敗`" not in line)
+        checks.check(without != page, "the troubleshooting page quotes the device-list failure, to leave out")
+        checks.check(unquoted_texts(without, header) == ["LOGTEXT_ADB_LIST_FAILED: 讀取裝置清單失敗"],
+                     "a log text left out of the troubleshooting page is found missing", unquoted_texts(without, header))
         return checks.summary("docs-refuted")
     missing = missing_paths(docs)
     count = sum(len(named_paths(n, t)) for n, t in docs.items())
     checks.check(not missing, f"every path README.md and docs/*.md name exists ({count} named)", missing)
-    quotes = troubleshooting_quotes(docs["README.md"])
-    unknown = unknown_quotes(docs["README.md"], header)
+    quotes = troubleshooting_quotes(page)
+    unknown = unknown_quotes(page, header)
     checks.check(quotes and not unknown,
-                 f"every log line the troubleshooting table quotes is a plug-in log text ({len(quotes)} quoted)", unknown)
+                 f"every log line docs/troubleshooting.md quotes is a plug-in log text ({len(quotes)} quoted)", unknown)
+    unquoted = unquoted_texts(page, header)
+    checks.check(not unquoted, f"docs/troubleshooting.md quotes every log text the plug-in writes "
+                 f"({len(log_texts(header)) - 1} texts)", unquoted)
     return checks.summary("docs")
 
 
