@@ -7,6 +7,10 @@
 #                                                 (scripts/package-deb.sh, from the same module)
 #     ostrelin-<version>-windows-x64.zip          Windows, portable OBS (scripts/build-windows.sh)
 #     ostrelin-<version>-windows-x64-setup.exe    Windows installer
+#     ostrelin-<version>-source.tar.xz            the sources of all of the above:
+#                                                 Ostrelin's (git archive of HEAD) and
+#                                                 Debian's ffmpeg source package the
+#                                                 static FFmpeg inside was built from
 #     SHA256SUMS
 # It refuses a version that has no section in CHANGELOG.md.
 # Each build has a folder of its own (build/portable, build/windows); the
@@ -38,6 +42,34 @@ scripts/build-windows.sh </dev/null
 for file in build/windows/ostrelin-"$version"-windows-x64.zip build/windows/ostrelin-"$version"-windows-x64-setup.exe; do
 	cp "$file" "$dist/"
 done
+
+# The sources the binaries' notices promise, at the versions inside them.
+source_name=ostrelin-$version-source
+staging=build/dist/$source_name
+rm -rf "$staging"
+mkdir -p "$staging/third-party/ffmpeg"
+git archive --format=tar --prefix="$source_name/" HEAD | tar -x -C build/dist
+ffmpeg_version=$(cat build/ffmpeg-linux/built-from)
+[ "$(cat build/ffmpeg-windows/built-from)" = "$ffmpeg_version" ] || {
+	echo "release.sh: the Windows and Linux FFmpeg were built from different sources" >&2
+	exit 1
+}
+ffmpeg_upstream=${ffmpeg_version#*:}
+ffmpeg_upstream=${ffmpeg_upstream%-*}
+for file in "ffmpeg_${ffmpeg_version#*:}.dsc" "ffmpeg_${ffmpeg_upstream}.orig.tar.xz" "ffmpeg_${ffmpeg_version#*:}.debian.tar.xz"; do
+	cp "build/ffmpeg-source/$file" "$staging/third-party/ffmpeg/"
+done
+cat >"$staging/third-party/README.txt" <<README
+The sources of the libraries linked statically into Ostrelin $version's
+Windows DLL, portable Linux module and .deb:
+
+  ffmpeg/  Debian's ffmpeg source package, version $ffmpeg_version (its .dsc,
+           upstream tarball and Debian changes), which scripts/build-ffmpeg.sh
+           configures and builds: unpack it with dpkg-source -x ffmpeg_*.dsc.
+README
+tar --sort=name --mtime="@$SOURCE_DATE_EPOCH" --owner=0 --group=0 --numeric-owner -C build/dist -cJf \
+	"$dist/$source_name.tar.xz" "$source_name"
+rm -rf "$staging"
 
 (cd "$dist" && sha256sum -- * >SHA256SUMS)
 echo "$repo/$dist:"

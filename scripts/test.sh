@@ -194,6 +194,9 @@ stage_release-run() {
 	local log=build/release-run.log
 	check "scripts/release.sh makes the release" sh -c 'scripts/release.sh </dev/null >"$1" 2>&1 || { tail -n 30 "$1"; exit 1; }' \
 		sh "$log"
+	tests/package/check-source-archive.sh "build/dist/ostrelin-$(ostrelin_version)" </dev/null |
+		tee build/source-archive.log || status=1
+	count_summary source-archive build/source-archive.log
 	check "scripts/run.sh builds the plug-in, the reference sender and the headless host after it" \
 		sh -c 'scripts/run.sh --build-only </dev/null >>"$1" 2>&1 || { tail -n 30 "$1"; exit 1; }' sh "$log"
 	# The same where build/release was last configured with the tools off,

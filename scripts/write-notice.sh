@@ -40,7 +40,8 @@ Ostrelin $version for $what
 Ostrelin is free software under the GNU General Public License, version 2 or
 (at your option) any later version: see LICENSE.txt. This build was made
 from the Ostrelin source repository at version $version (commit $commit),
-against libobs $obs_api's headers. That source is offered with this build
+against libobs $obs_api's headers. That source is published with this
+build, in ostrelin-$version-source.tar.xz beside it in the same release
 (GPL section 3); with $build_script it rebuilds $file, with a
 changed FFmpeg too.
 
@@ -54,7 +55,9 @@ ffmpeg source package, version $(cat "$ffmpeg/built-from"), with:
 FFmpeg's decoders inside: $decoders
 FFmpeg's parsers inside: $parsers
 
-FFmpeg's source: https://ffmpeg.org/download.html; Debian's source package
-(ffmpeg_${ffmpeg_version}.orig.tar.xz and its Debian changes):
+FFmpeg's source, exactly as built: Debian's ffmpeg source package
+$(cat "$ffmpeg/built-from") is in the same ostrelin-$version-source.tar.xz, in
+third-party/ffmpeg/ (ffmpeg_${ffmpeg_version}.orig.tar.xz and its Debian
+changes). It is also at
 https://snapshot.debian.org/package/ffmpeg/$(sed 's/:/%3A/' "$ffmpeg/built-from")/
 NOTICE
