@@ -220,6 +220,7 @@ const ExportRow export_rows[] = {
 		 memcpy(config.asc, asc.data(), asc.size());
 		 AudioDecoder *decoder =
 			 m.fn<AudioDecoder *(*)(const AudioConfig *)>("ostrelin_audio_decoder_create")(&config);
+		 ASSERT_NE(decoder, nullptr);
 		 auto decode = as<bool (*)(AudioDecoder *, const uint8_t *, size_t, uint64_t, obs_source_audio *)>(f);
 		 size_t blocks = 0;
 		 obs_source_audio block = {};
