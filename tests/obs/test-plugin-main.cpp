@@ -119,6 +119,9 @@ struct ExportRow {
 };
 
 using TextFn = const char *(*)(const char *);
+/* libobs's own threads allocate meanwhile: a destroy that frees nothing
+ * leaves one allocation per decoder, far past that noise. */
+constexpr int decoders_made = 20;
 using SetLocaleFn = void (*)(const char *);
 
 const ExportRow export_rows[] = {
@@ -194,9 +197,10 @@ const ExportRow export_rows[] = {
 	{"ostrelin_decoder_destroy",
 	 [](void *f, const LoadedModule &m) {
 		 const long before = bnum_allocs();
-		 as<void (*)(VideoDecoder *)>(f)(m.fn<VideoDecoder *(*)()>("ostrelin_decoder_create")());
+		 for (int n = 0; n < decoders_made; n++)
+			 as<void (*)(VideoDecoder *)>(f)(m.fn<VideoDecoder *(*)()>("ostrelin_decoder_create")());
 		 as<void (*)(VideoDecoder *)>(f)(nullptr);
-		 EXPECT_EQ(bnum_allocs(), before);
+		 EXPECT_LT(bnum_allocs() - before, decoders_made / 2);
 	 }},
 	{"ostrelin_audio_decoder_create",
 	 [](void *f, const LoadedModule &m) {
@@ -235,10 +239,11 @@ const ExportRow export_rows[] = {
 	 [](void *f, const LoadedModule &m) {
 		 const long before = bnum_allocs();
 		 AudioConfig config = {1, 48000, 2, 0, {}};
-		 as<void (*)(AudioDecoder *)>(f)(
-			 m.fn<AudioDecoder *(*)(const AudioConfig *)>("ostrelin_audio_decoder_create")(&config));
+		 auto create = m.fn<AudioDecoder *(*)(const AudioConfig *)>("ostrelin_audio_decoder_create");
+		 for (int n = 0; n < decoders_made; n++)
+			 as<void (*)(AudioDecoder *)>(f)(create(&config));
 		 as<void (*)(AudioDecoder *)>(f)(nullptr);
-		 EXPECT_EQ(bnum_allocs(), before);
+		 EXPECT_LT(bnum_allocs() - before, decoders_made / 2);
 	 }},
 	/* No phone is attached in the tests, and an adb server on 5037 only
 	 * while the real-server test runs: no device, or a failure without a list. */
