@@ -65,7 +65,7 @@ bool set_extradata(AVCodecContext *ctx, const uint8_t *asc, size_t asc_len)
 	return true;
 }
 
-bool open_context(AudioDecoder *decoder, uint32_t sample_rate, uint8_t channels, const uint8_t *asc, size_t asc_len)
+bool open_context(AudioDecoder *decoder, const AudioConfig &config)
 {
 	decoder->codec = avcodec_find_decoder(AV_CODEC_ID_AAC);
 	if (!decoder->codec) {
@@ -78,9 +78,9 @@ bool open_context(AudioDecoder *decoder, uint32_t sample_rate, uint8_t channels,
 		return false;
 
 	AVCodecContext *ctx = decoder->codec_ctx;
-	ctx->sample_rate = static_cast<int>(sample_rate);
-	av_channel_layout_default(&ctx->ch_layout, channels);
-	if (!set_extradata(ctx, asc, asc_len))
+	ctx->sample_rate = static_cast<int>(config.sample_rate);
+	av_channel_layout_default(&ctx->ch_layout, config.channels);
+	if (!set_extradata(ctx, config.asc, config.asc_len))
 		return false;
 
 	if (avcodec_open2(ctx, decoder->codec, nullptr) < 0) {
@@ -107,13 +107,13 @@ void fill_audio(const AVFrame *frame, uint32_t sample_rate, uint64_t timestamp, 
 
 } // namespace
 
-AudioDecoder *ostrelin_audio_decoder_create(uint32_t sample_rate, uint8_t channels, const uint8_t *asc, size_t asc_len)
+AudioDecoder *ostrelin_audio_decoder_create(const AudioConfig *config)
 {
-	if (!asc && asc_len > 0)
+	if (!config || !config->valid || config->asc_len > AUDIO_CONFIG_MAX_ASC)
 		return nullptr;
 
 	auto *decoder = static_cast<AudioDecoder *>(bzalloc(sizeof(AudioDecoder)));
-	if (!open_context(decoder, sample_rate, channels, asc, asc_len)) {
+	if (!open_context(decoder, *config)) {
 		release(decoder);
 		return nullptr;
 	}
@@ -125,7 +125,8 @@ AudioDecoder *ostrelin_audio_decoder_create(uint32_t sample_rate, uint8_t channe
 		return nullptr;
 	}
 
-	ostrelin_log(LOG_INFO, LOGTEXT_AUDIO_DECODER_READY, sample_rate, static_cast<unsigned>(channels));
+	ostrelin_log(LOG_INFO, LOGTEXT_AUDIO_DECODER_READY, config->sample_rate,
+		     static_cast<unsigned>(config->channels));
 	return decoder;
 }
 

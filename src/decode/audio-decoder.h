@@ -6,6 +6,8 @@
  * destroy after the last decode has returned. The planes of a filled block
  * stay valid until the next decode call or destroy. */
 
+#include "decode/audio-config.h"
+
 #include <obs-module.h>
 
 #include <cstddef>
@@ -13,12 +15,12 @@
 
 struct AudioDecoder;
 
-/* sample_rate and channels as the stream announces them; asc: its
- * AudioSpecificConfig, asc_len bytes (none: libavcodec reads the
- * configuration from the packets). Null when no decoder could be made, or
- * for a null asc with a length. */
-MODULE_EXPORT AudioDecoder *ostrelin_audio_decoder_create(uint32_t sample_rate, uint8_t channels, const uint8_t *asc,
-							  size_t asc_len);
+/* A decoder for the stream config describes (read, not kept); an ASC of no
+ * bytes lets libavcodec read the configuration from the packets. Null when
+ * no decoder could be made, and without a log line for a null config, one
+ * never filled (valid 0) or one announcing more than AUDIO_CONFIG_MAX_ASC
+ * ASC bytes. */
+MODULE_EXPORT AudioDecoder *ostrelin_audio_decoder_create(const AudioConfig *config);
 MODULE_EXPORT bool ostrelin_audio_decoder_decode(AudioDecoder *decoder, const uint8_t *data, size_t size,
 						 uint64_t timestamp, struct obs_source_audio *out);
 MODULE_EXPORT void ostrelin_audio_decoder_destroy(AudioDecoder *decoder);

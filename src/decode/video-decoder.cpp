@@ -1,5 +1,6 @@
 #include "decode/video-decoder.h"
 #include "log/ostrelin-log.h"
+#include "protocol/stream-protocol.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -10,12 +11,12 @@ extern "C" {
 #include <util/bmem.h>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 
 struct VideoDecoder {
 	const AVCodec *codec;
 	AVCodecContext *codec_ctx;
-	AVCodecParserContext *parser;
 	AVPacket *packet;
 	AVFrame *frame;
 };
@@ -26,6 +27,9 @@ namespace {
  * wavefront H.265 picture took 1.7 times as long with four threads as with
  * two. */
 constexpr int max_slice_threads = 4;
+
+std::atomic<int> live_decoders{0};
+std::atomic<bool> opens_fail{false};
 
 struct PixelFormatMapping {
 	AVPixelFormat av;
@@ -62,11 +66,10 @@ void release(VideoDecoder *decoder)
 		av_frame_free(&decoder->frame);
 	if (decoder->packet)
 		av_packet_free(&decoder->packet);
-	if (decoder->parser)
-		av_parser_close(decoder->parser);
 	if (decoder->codec_ctx)
 		avcodec_free_context(&decoder->codec_ctx);
 	bfree(decoder);
+	live_decoders--;
 }
 
 bool open_context(VideoDecoder *decoder, AVCodecID codec_id)
@@ -91,7 +94,7 @@ bool open_context(VideoDecoder *decoder, AVCodecID codec_id)
 	ctx->flags |= AV_CODEC_FLAG_LOW_DELAY;
 	ctx->flags2 |= AV_CODEC_FLAG2_FAST;
 
-	if (avcodec_open2(ctx, decoder->codec, nullptr) < 0) {
+	if (opens_fail || avcodec_open2(ctx, decoder->codec, nullptr) < 0) {
 		ostrelin_log(LOG_ERROR, LOGTEXT_DECODER_OPEN_FAILED);
 		return false;
 	}
@@ -139,17 +142,12 @@ void fill_frame(const AVFrame *frame, video_format format, uint64_t timestamp, o
 VideoDecoder *decoder_create(int av_codec_id)
 {
 	auto *decoder = static_cast<VideoDecoder *>(bzalloc(sizeof(VideoDecoder)));
+	live_decoders++;
 
 	if (!open_context(decoder, static_cast<AVCodecID>(av_codec_id))) {
 		release(decoder);
 		return nullptr;
 	}
-
-	/* Kept beside the context for callers that hand over partial data; the
-	 * stream's payloads are whole access units and go straight in. */
-	decoder->parser = av_parser_init(decoder->codec->id);
-	if (decoder->parser)
-		decoder->parser->flags |= PARSER_FLAG_COMPLETE_FRAMES;
 
 	decoder->packet = av_packet_alloc();
 	decoder->frame = decoder->packet ? av_frame_alloc() : nullptr;
@@ -165,6 +163,11 @@ VideoDecoder *decoder_create(int av_codec_id)
 VideoDecoder *ostrelin_decoder_create(void)
 {
 	return decoder_create(AV_CODEC_ID_H264);
+}
+
+int decoder_codec_of_stream(uint8_t stream_codec)
+{
+	return stream_codec == STREAM_CODEC_H265 ? AV_CODEC_ID_HEVC : AV_CODEC_ID_H264;
 }
 
 int decoder_codec_id(const VideoDecoder *decoder)
@@ -211,4 +214,14 @@ void ostrelin_decoder_destroy(VideoDecoder *decoder)
 {
 	if (decoder)
 		release(decoder);
+}
+
+int decoder_live_count(void)
+{
+	return live_decoders;
+}
+
+void decoder_fail_opens(bool fail)
+{
+	opens_fail = fail;
 }

@@ -23,6 +23,9 @@ MODULE_EXPORT void ostrelin_decoder_destroy(VideoDecoder *decoder);
  * AV_CODEC_ID_HEVC) with the same settings as every other; null when this
  * libavcodec has no decoder for it or it does not open (logged). */
 VideoDecoder *decoder_create(int av_codec_id);
+/* The libavcodec codec id that decodes a stream's codec number
+ * (STREAM_CODEC_H264 or STREAM_CODEC_H265; any other: H.264's). */
+int decoder_codec_of_stream(uint8_t stream_codec);
 /* The libavcodec codec id the decoder was made for. */
 int decoder_codec_id(const VideoDecoder *decoder);
 /* True when this build's libavcodec has a decoder for av_codec_id. */
@@ -34,3 +37,10 @@ int decoder_slice_threads(void);
  * without conversion; false (and *obs_format untouched) for a format OBS
  * cannot take as it is. */
 bool decoder_obs_format(int av_format, video_format *obs_format);
+
+/* Decoders made and not yet destroyed, in the whole process. */
+int decoder_live_count(void);
+/* For tests: from now on every decoder is found but fails to open (true),
+ * as where libavcodec has the decoder but cannot start it, or opens again
+ * (false). */
+void decoder_fail_opens(bool fail);

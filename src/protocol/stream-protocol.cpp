@@ -170,22 +170,6 @@ size_t audio_config_write(const AudioConfig &config, uint8_t *out)
 	return 6 + (size_t)config.asc_len;
 }
 
-bool audio_config_equal(const AudioConfig &a, const AudioConfig &b)
-{
-	return memcmp(&a, &b, sizeof(AudioConfig)) == 0;
-}
-
-bool audio_config_rate_valid(const AudioConfig &config)
-{
-	static const uint32_t aac_rates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
-					     22050, 16000, 12000, 11025, 8000,  7350};
-	for (uint32_t rate : aac_rates) {
-		if (config.sample_rate == rate)
-			return true;
-	}
-	return false;
-}
-
 void control_message_write(const ControlMessage &msg, uint8_t out[CONTROL_MESSAGE_SIZE])
 {
 	out[0] = msg.command;

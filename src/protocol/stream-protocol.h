@@ -12,6 +12,8 @@
  *   0 command u8 | 1 value i32
  */
 
+#include "decode/audio-config.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -28,7 +30,6 @@
 #define STREAM_MAX_PAYLOAD 0x800000u
 #define CAPS_FIXED_SIZE 22 /* the capabilities payload before its white balance modes */
 #define CAPS_MAX_AWB_MODES 16
-#define AUDIO_CONFIG_MAX_ASC 64
 
 #define PACKET_FLAG_CONFIG 0x01
 #define PACKET_FLAG_CAPS 0x04
@@ -71,15 +72,6 @@ struct CameraCaps {
 	int32_t awb_modes[CAPS_MAX_AWB_MODES];
 };
 
-/* Compared byte for byte as a whole record, so always zero it before filling. */
-struct AudioConfig {
-	uint8_t valid;
-	uint32_t sample_rate;
-	uint8_t channels;
-	uint8_t asc_len;
-	uint8_t asc[AUDIO_CONFIG_MAX_ASC];
-};
-
 enum ControlCommand : uint8_t {
 	CONTROL_ZOOM = 1,
 	CONTROL_EV = 2,
@@ -118,12 +110,10 @@ size_t camera_caps_write(const CameraCaps &caps, uint8_t *out);
 /* Equal fields, and equal modes up to awb_count; entries past it do not count. */
 bool camera_caps_equal(const CameraCaps &a, const CameraCaps &b);
 
-/* False for a payload that is too short or announces more than 64 ASC bytes. */
+/* The audio configuration's wire form; the record is the audio decoder's.
+ * False for a payload that is too short or announces more than 64 ASC bytes. */
 bool audio_config_parse(std::span<const uint8_t> payload, AudioConfig *out);
 size_t audio_config_write(const AudioConfig &config, uint8_t *out);
-bool audio_config_equal(const AudioConfig &a, const AudioConfig &b);
-/* True when the sample rate is one that AAC defines (7,350 to 96,000 Hz). */
-bool audio_config_rate_valid(const AudioConfig &config);
 
 void control_message_write(const ControlMessage &msg, uint8_t out[CONTROL_MESSAGE_SIZE]);
 ControlMessage control_message_parse(const uint8_t bytes[CONTROL_MESSAGE_SIZE]);

@@ -50,8 +50,7 @@ static void handle_audio_config(Receiver *rx, uint32_t length)
 		ostrelin_log(LOG_WARNING, LOGTEXT_AUDIO_RATE_REFUSED, (unsigned)config.sample_rate);
 		return;
 	}
-	rx->audio_decoder =
-		ostrelin_audio_decoder_create(config.sample_rate, config.channels, config.asc, config.asc_len);
+	rx->audio_decoder = ostrelin_audio_decoder_create(&config);
 }
 
 static void handle_audio_data(SourceInstance *inst, const PacketHeader &header)

@@ -8,10 +8,6 @@
 
 #include <util/platform.h>
 
-extern "C" {
-#include <libavcodec/codec_id.h>
-}
-
 #include <cstring>
 
 enum class AttemptEnd { cannot_connect, dropped, streamed };
@@ -40,7 +36,7 @@ static ConnectResult connect_stream(SourceInstance *inst)
 
 static bool check_handshake(const Handshake &hs)
 {
-	switch (handshake_check(hs, decoder_available(AV_CODEC_ID_HEVC))) {
+	switch (handshake_check(hs, decoder_available(decoder_codec_of_stream(STREAM_CODEC_H265)))) {
 	case HandshakeVerdict::accepted:
 		return true;
 	case HandshakeVerdict::wrong_magic:
@@ -58,14 +54,16 @@ static bool check_handshake(const Handshake &hs)
 
 /* Decodes with the codec the handshake names: the decoder kept from the last
  * connection stays when its codec is the same, and is replaced otherwise,
- * before the first packet is read. */
-static void follow_codec(Receiver *rx, uint8_t stream_codec)
+ * before the first packet is read. False when no decoder opens (logged): the
+ * connection would show nothing, so it ends and is tried again. */
+static bool follow_codec(Receiver *rx, uint8_t stream_codec)
 {
-	const int codec_id = stream_codec == STREAM_CODEC_H265 ? AV_CODEC_ID_HEVC : AV_CODEC_ID_H264;
+	const int codec_id = decoder_codec_of_stream(stream_codec);
 	if (rx->video_decoder && decoder_codec_id(rx->video_decoder) == codec_id)
-		return;
+		return true;
 	ostrelin_decoder_destroy(rx->video_decoder);
 	rx->video_decoder = decoder_create(codec_id);
+	return rx->video_decoder != nullptr;
 }
 
 /* Asks the adb server for the forward and remembers a forward made, so that
@@ -108,7 +106,8 @@ static AttemptEnd run_attempt(SourceInstance *inst, bool may_report)
 	Handshake hs = handshake_parse(bytes);
 	if (!check_handshake(hs))
 		return AttemptEnd::dropped;
-	follow_codec(&inst->rx, hs.codec);
+	if (!follow_codec(&inst->rx, hs.codec))
+		return AttemptEnd::dropped;
 
 	inst->width = hs.width;
 	inst->height = hs.height;
@@ -133,8 +132,6 @@ void stream_thread(void *arg)
 	uint64_t last_report = 0;
 	/* A stop ends an adb request of this thread at once. */
 	adb_set_thread_stop(conn->stop);
-	if (!inst->rx.video_decoder)
-		inst->rx.video_decoder = ostrelin_decoder_create();
 
 	while (conn->running) {
 		uint64_t now = os_gettime_ns();

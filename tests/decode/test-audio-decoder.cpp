@@ -31,9 +31,7 @@ using AudioDecoderPtr = std::unique_ptr<AudioDecoder, decltype(&ostrelin_audio_d
 
 AudioDecoderPtr make_decoder(const AudioConfig &config)
 {
-	return AudioDecoderPtr(ostrelin_audio_decoder_create(config.sample_rate, config.channels, config.asc,
-							     config.asc_len),
-			       &ostrelin_audio_decoder_destroy);
+	return AudioDecoderPtr(ostrelin_audio_decoder_create(&config), &ostrelin_audio_decoder_destroy);
 }
 
 AudioConfig make_config(uint32_t sample_rate, uint8_t channels, const media::Bytes &asc)
@@ -156,13 +154,22 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, AudioDecoderStreams, testing::Values(mono, st
 				 return "channels_" + std::to_string(param_info.param.channels);
 			 });
 
-TEST(AudioDecoder, MissingAscGivesNullWithoutLogOrAllocation)
+TEST(AudioDecoder, UnusableConfigGivesNullWithoutLogOrAllocation)
 {
-	LogCapture log;
-	const long start = bnum_allocs();
-	EXPECT_EQ(nullptr, ostrelin_audio_decoder_create(48000, 2, nullptr, 5));
-	EXPECT_EQ(start, bnum_allocs());
-	EXPECT_TRUE(log.lines().empty());
+	const AudioConfig stereo = make_config(48000, 2, media::read_fixture("aac-stereo.asc"));
+	AudioConfig never_filled = stereo, asc_too_long = stereo;
+	never_filled.valid = 0;
+	asc_too_long.asc_len = AUDIO_CONFIG_MAX_ASC + 1;
+	const AudioConfig *refused[] = {nullptr, &never_filled, &asc_too_long};
+	for (const AudioConfig *config : refused) {
+		LogCapture log;
+		const long start = bnum_allocs();
+		EXPECT_EQ(nullptr, ostrelin_audio_decoder_create(config));
+		EXPECT_EQ(start, bnum_allocs());
+		EXPECT_TRUE(log.lines().empty());
+	}
+	/* The same record, filled: a decoder. */
+	EXPECT_NE(nullptr, make_decoder(stereo));
 }
 
 TEST(AudioDecoder, TwoByteAscDecodesTheSameSamples)

@@ -49,8 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	AudioConfig config;
 	if (!audio_config_parse(payload, &config) || !audio_config_rate_valid(config))
 		return 0;
-	AudioDecoder *decoder =
-		ostrelin_audio_decoder_create(config.sample_rate, config.channels, config.asc, config.asc_len);
+	AudioDecoder *decoder = ostrelin_audio_decoder_create(&config);
 	if (!decoder)
 		return 0;
 

@@ -188,6 +188,7 @@ TEST_F(StreamThreadTest, EachConnectionDecodesWithItsHandshakesCodec)
 		{STREAM_CODEC_H264, "yuv420.h264", yuv420},
 	};
 
+	const int live_before = decoder_live_count();
 	obs_source_t *source = create_wifi(listener.port());
 	SourceInstance *inst = instance(source);
 	probe::Recorder recorder;
@@ -209,13 +210,39 @@ TEST_F(StreamThreadTest, EachConnectionDecodesWithItsHandshakesCodec)
 			ASSERT_TRUE(recorder.wait_frames(want.size(), 5000ms)) << "picture " << n;
 		}
 		EXPECT_EQ(inst->frames_decoded, want.size());
-		EXPECT_EQ(inst->stream_codec, leg.codec); /* what the status names */
+		EXPECT_EQ(inst->stream_codec, leg.codec);         /* what the status names */
+		EXPECT_EQ(decoder_live_count(), live_before + 1); /* a replaced decoder is freed */
 	}
 	std::vector<Picture> got;
 	for (const probe::Frame &frame : recorder.frames())
 		got.emplace_back(frame.width, frame.height, frame.first_sample[0]);
 	EXPECT_EQ(want, got);
-	/* Made at the start, replaced for H.265 and again for H.264. */
+	/* Made at the first handshake, replaced for H.265 and again for H.264. */
 	EXPECT_EQ(log.count(LOG_INFO, plugin_line(LOGTEXT_DECODER_READY, "h264", decoder_slice_threads())), 2u);
 	EXPECT_EQ(log.count(LOG_INFO, plugin_line(LOGTEXT_DECODER_READY, "hevc", decoder_slice_threads())), 1u);
+}
+
+/* A decoder that is found but does not open: the connection, which could show
+ * nothing, ends with the decoder's line and is tried again like any other. */
+TEST_F(StreamThreadTest, ConnectionWhoseDecoderDoesNotOpenEndsAndIsTriedAgain)
+{
+	struct FailingOpens {
+		FailingOpens() { decoder_fail_opens(true); }
+		~FailingOpens() { decoder_fail_opens(false); }
+	};
+	SourceInstance *inst = nullptr;
+	{
+		FailingOpens failing;
+		inst = instance(create_wifi(listener.port()));
+		peer::Connection phone = accept_phone();
+		ASSERT_TRUE(phone.valid());
+		EXPECT_TRUE(phone.wait_closed(3000));
+		EXPECT_EQ(log.count(LOG_ERROR, plugin_line(LOGTEXT_DECODER_OPEN_FAILED)), 1u);
+		EXPECT_EQ(log.count(LOG_INFO, plugin_line(LOGTEXT_STREAM_CONNECTED, 80, 48, 30)), 0u);
+	}
+	peer::Connection phone = accept_phone();
+	ASSERT_TRUE(phone.valid());
+	for (auto &au : video)
+		ASSERT_TRUE(phone.send(peer::packet(0, peer::now_us(), au)));
+	EXPECT_TRUE(wait_until([&] { return inst->frames_decoded == 5; }, 5000ms));
 }

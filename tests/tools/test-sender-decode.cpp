@@ -132,9 +132,7 @@ TEST(SenderDecode, AudioIsTheToneInItsOwnConfiguration)
 	AudioConfig config;
 	memset(&config, 0, sizeof(config));
 	ASSERT_TRUE(audio_config_parse(packet.payload, &config));
-	AudioDecoderPtr decoder(ostrelin_audio_decoder_create(config.sample_rate, config.channels, config.asc,
-							      config.asc_len),
-				&ostrelin_audio_decoder_destroy);
+	AudioDecoderPtr decoder(ostrelin_audio_decoder_create(&config), &ostrelin_audio_decoder_destroy);
 	ASSERT_TRUE(decoder);
 
 	int blocks = 0;
