@@ -54,9 +54,11 @@ ffmpeg_version=$(cat build/ffmpeg-linux/built-from)
 	echo "release.sh: the Windows and Linux FFmpeg were built from different sources" >&2
 	exit 1
 }
-ffmpeg_upstream=${ffmpeg_version#*:}
-ffmpeg_upstream=${ffmpeg_upstream%-*}
-for file in "ffmpeg_${ffmpeg_version#*:}.dsc" "ffmpeg_${ffmpeg_upstream}.orig.tar.xz" "ffmpeg_${ffmpeg_version#*:}.debian.tar.xz"; do
+# The .dsc and every file it lists (the upstream tarball, its signature, the
+# Debian changes).
+dsc=build/ffmpeg-source/ffmpeg_${ffmpeg_version#*:}.dsc
+cp "$dsc" "$staging/third-party/ffmpeg/"
+sed -n '/^Checksums-Sha256:/,/^[^ ]/p' "$dsc" | awk '/^ / { print $3 }' | while read -r file; do
 	cp "build/ffmpeg-source/$file" "$staging/third-party/ffmpeg/"
 done
 cat >"$staging/third-party/README.txt" <<README
