@@ -31,14 +31,14 @@
 #include <mutex>
 
 #define CONNECT_LIMIT_MS 3000
-#define RECEIVE_SILENCE_LIMIT_MS 5000 /* ten receive waits of 500 ms without a byte */
+#define RECEIVE_SILENCE_LIMIT_MS 5000 /* a read that gets no byte for this long ends with timed_out */
 #define CONTROL_SEND_LIMIT_MS 2000
 
 enum class ReadResult {
 	complete,
 	stopped,   /* running was cleared */
 	closed,    /* the peer closed the connection */
-	timed_out, /* about 5 s without a byte */
+	timed_out, /* RECEIVE_SILENCE_LIMIT_MS without a byte */
 	failed,    /* any other error, a control batch the phone did not take included */
 };
 
