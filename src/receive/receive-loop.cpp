@@ -129,15 +129,29 @@ static void dispatch_packet(Receiver *rx, const PacketHeader &header)
 	}
 }
 
+/* Reads exactly size bytes. With "smooth and in sync" on they are read as
+ * they come, and the held pictures whose time comes meanwhile go to OBS
+ * between the parts, however slowly a large packet trickles in. */
+static bool read_paced(Receiver *rx, uint8_t *buf, size_t size)
+{
+	if (!rx->smooth.on)
+		return connection_read(rx->conn, buf, size) == ReadResult::complete;
+	for (size_t got = 0; got < size;) {
+		if (!smooth_pacing_run(rx))
+			return false;
+		if (connection_read_some(rx->conn, buf, size, &got) != ReadResult::complete)
+			return false;
+	}
+	return true;
+}
+
 /* Reads and handles the connection's packets until it ends or a stop comes. */
 static void receive_packets(Receiver *rx)
 {
 	for (;;) {
 		smooth_pacing_follow_setting(rx);
-		if (rx->smooth.on && !smooth_pacing_run(rx))
-			return;
 		uint8_t header_bytes[PACKET_HEADER_SIZE];
-		if (connection_read(rx->conn, header_bytes, sizeof(header_bytes)) != ReadResult::complete)
+		if (!read_paced(rx, header_bytes, sizeof(header_bytes)))
 			return;
 		PacketHeader header = packet_header_parse(header_bytes);
 
@@ -147,7 +161,7 @@ static void receive_packets(Receiver *rx)
 				return;
 			}
 			ensure_packet_buffer(rx, header.length);
-			if (connection_read(rx->conn, rx->packet_buf, header.length) != ReadResult::complete)
+			if (!read_paced(rx, rx->packet_buf, header.length))
 				return;
 			dispatch_packet(rx, header);
 		}

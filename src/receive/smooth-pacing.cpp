@@ -12,7 +12,8 @@ std::atomic<void (*)(Receiver *rx)> smooth_pacing_decoded_hook = nullptr;
 
 static_assert(HELD_PICTURES_BUDGET >= STREAM_MAX_PAYLOAD, "a picture of any size the stream allows fits alone");
 
-/* OBS's video tick, in ns; 0 when OBS has no video. */
+/* OBS's video tick, in ns; 0 when OBS has no video. A copy of a record of
+ * OBS's, taken anew for each plan: OBS's frame rate can change at any time. */
 static uint64_t tick_interval(void)
 {
 	obs_video_info ovi;
@@ -88,8 +89,9 @@ bool smooth_pacing_run(Receiver *rx)
 		if (!pic)
 			return true;
 		uint64_t now = os_gettime_ns();
-		Handover plan = smooth_handover(pic->present_at, &p->handover, obs_get_video_frame_time(),
-						p->tick_interval, now);
+		uint64_t interval = tick_interval();
+		Handover plan =
+			smooth_handover(pic->present_at, &p->handover, obs_get_video_frame_time(), interval, now);
 		/* Decoded the lead before its hand-over, so that the picture is
 		 * ready then, whatever its decode takes. */
 		uint64_t next = p->front_decoded ? plan.time : plan.time - (uint64_t)PICTURE_LEAD;
@@ -127,7 +129,6 @@ void smooth_pacing_follow_setting(Receiver *rx)
 	if (wanted) {
 		if (!p->held)
 			p->held = held_pictures_create();
-		p->tick_interval = tick_interval();
 		smooth_delay_start(&p->delay, &rx->audio_allowance, now);
 		p->on = true;
 		smooth_pacing_show_delay(rx, false);
@@ -153,6 +154,7 @@ void smooth_pacing_connection_start(Receiver *rx)
 void smooth_pacing_connection_end(SmoothPacing *p)
 {
 	p->front_decoded = false;
+	p->handover = {};
 	held_pictures_clear(p->held);
 	held_pictures_trim(p->held);
 }

@@ -19,7 +19,6 @@ struct SmoothPacing {
 	SmoothDelay delay = {};
 	HeldPictures *held = nullptr;
 	HandoverState handover = {};
-	uint64_t tick_interval = 0; /* OBS's video tick (ns), taken when the mode starts */
 	/* The oldest held picture, once decoded: its planes are the decoder's
 	 * until the next decode, which comes only after it is handed over. */
 	bool front_decoded = false;
@@ -40,7 +39,8 @@ void smooth_pacing_hold(Receiver *rx, const uint8_t *payload, uint32_t size, uin
  * next bytes until the next one's. False when a stop came. */
 bool smooth_pacing_run(Receiver *rx);
 /* The connection ended: the pictures still held belong to it and are dropped
- * (none may follow the next phone's); their large buffers go too. */
+ * (none may follow the next phone's), with the mark of one decoded and the
+ * record of the hand-overs; their large buffers go too. */
 void smooth_pacing_connection_end(SmoothPacing *pacing);
 void smooth_pacing_free(SmoothPacing *pacing);
 /* The delay for the panel, and for the log when the delay's rules say so. */
