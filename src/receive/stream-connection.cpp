@@ -78,10 +78,10 @@ ConnectResult connection_open(StreamConnection *conn, uint32_t addr_be, uint16_t
 	}
 	plat_socket_set_nodelay(sock);
 	conn->sock = sock;
-	conn->last_data_ms = now_ms();
 	conn->announced = {};
 	conn->outbox_size = 0;
 	conn->outbox_sent = 0;
+	conn->last_data_ms = now_ms();
 	return ConnectResult::connected;
 }
 
