@@ -96,7 +96,7 @@ double stop_while_streaming(const EncodedStream &stream)
 			std::this_thread::sleep_until(next);
 		}
 	});
-	bool streaming = wait_until([&] { return source_instance(source)->frames_decoded >= 10; }, 5000ms);
+	bool streaming = wait_until([&] { return source_instance(source)->status.frames_decoded >= 10; }, 5000ms);
 	double ms = streaming ? stop_ms(source) : -1;
 	sending = false;
 	sender.join();

@@ -75,6 +75,8 @@ void *ostrelin_create(obs_data_t *settings, obs_source_t *source)
 	auto *inst = new (mem) SourceInstance();
 	inst->source = source;
 	connection_init(&inst->conn);
+	inst->rx = receiver_create(source, &inst->conn, &inst->status, &inst->smooth_sync);
+	inst->thread_args = {inst->rx, &inst->settings, &inst->forward};
 	/* The video decoder is made by the connection thread: opening it
 	 * starts the decoder's own threads, which can take milliseconds. */
 	obs_source_set_async_unbuffered(source, true);
@@ -86,20 +88,20 @@ static bool connection_unchanged(const SourceInstance *inst, obs_data_t *setting
 {
 	long long port = obs_data_get_int(settings, SETTING_PORT);
 	return obs_data_get_bool(settings, SETTING_ENABLED) == inst->enabled &&
-	       strcmp(inst->serial, text_or_empty(obs_data_get_string(settings, SETTING_DEVICE))) == 0 &&
-	       strcmp(inst->host, text_or_empty(obs_data_get_string(settings, SETTING_HOST))) == 0 &&
-	       inst->port == effective_port(port) && inst->refused_port == (effective_port(port) ? 0 : port) &&
-	       inst->use_adb == settings_want_usb(settings);
+	       strcmp(inst->settings.serial, text_or_empty(obs_data_get_string(settings, SETTING_DEVICE))) == 0 &&
+	       strcmp(inst->settings.host, text_or_empty(obs_data_get_string(settings, SETTING_HOST))) == 0 &&
+	       inst->settings.port == effective_port(port) && inst->refused_port == (effective_port(port) ? 0 : port) &&
+	       inst->settings.use_adb == settings_want_usb(settings);
 }
 
 /* The key that does not lead is written to follow the one that does. */
 static void apply_mode(SourceInstance *inst, obs_data_t *settings)
 {
-	inst->use_adb = settings_want_usb(settings);
+	inst->settings.use_adb = settings_want_usb(settings);
 	if (obs_data_has_user_value(settings, SETTING_CONN_MODE))
-		obs_data_set_bool(settings, SETTING_USE_ADB, inst->use_adb);
+		obs_data_set_bool(settings, SETTING_USE_ADB, inst->settings.use_adb);
 	else
-		obs_data_set_int(settings, SETTING_CONN_MODE, conn_mode_value(inst->use_adb));
+		obs_data_set_int(settings, SETTING_CONN_MODE, conn_mode_value(inst->settings.use_adb));
 }
 
 static ControlValues read_control_values(obs_data_t *settings)
@@ -131,14 +133,16 @@ void send_camera_controls(SourceInstance *inst, obs_data_t *settings)
  * settings no longer use goes, in the background. */
 static void drop_stale_forward(SourceInstance *inst, bool removing)
 {
-	if (!inst->forward_made)
+	const ConnectionSettings *applied = &inst->settings;
+	AdbForward *forward = &inst->forward;
+	if (!forward->made)
 		return;
-	bool still_used = !removing && inst->use_adb && inst->port == inst->forward_port &&
-			  strcmp(inst->serial, inst->forward_serial) == 0;
+	bool still_used = !removing && applied->use_adb && applied->port == forward->port &&
+			  strcmp(applied->serial, forward->serial) == 0;
 	if (still_used)
 		return;
-	adb_background_remove_forward(inst->forward_serial, inst->forward_port);
-	inst->forward_made = false;
+	adb_background_remove_forward(forward->serial, forward->port);
+	forward->made = false;
 }
 
 void ostrelin_update(void *data, obs_data_t *settings)
@@ -162,11 +166,11 @@ void ostrelin_update(void *data, obs_data_t *settings)
 
 	long long port_setting = obs_data_get_int(settings, SETTING_PORT);
 	long long refused_before = inst->refused_port;
-	copy_text(inst->serial, sizeof(inst->serial), obs_data_get_string(settings, SETTING_DEVICE));
-	inst->port = effective_port(port_setting);
-	inst->refused_port = inst->port ? 0 : port_setting;
+	copy_text(inst->settings.serial, sizeof(inst->settings.serial), obs_data_get_string(settings, SETTING_DEVICE));
+	inst->settings.port = effective_port(port_setting);
+	inst->refused_port = inst->settings.port ? 0 : port_setting;
 	apply_mode(inst, settings);
-	copy_text(inst->host, sizeof(inst->host), obs_data_get_string(settings, SETTING_HOST));
+	copy_text(inst->settings.host, sizeof(inst->settings.host), obs_data_get_string(settings, SETTING_HOST));
 	inst->enabled = obs_data_get_bool(settings, SETTING_ENABLED);
 	drop_stale_forward(inst, false);
 
@@ -176,13 +180,13 @@ void ostrelin_update(void *data, obs_data_t *settings)
 		return;
 	}
 	if (inst->enabled)
-		connection_start(&inst->conn, stream_thread, inst);
+		connection_start(&inst->conn, stream_thread, &inst->thread_args);
 }
 
 void stop_stream_thread(SourceInstance *inst)
 {
 	connection_stop(&inst->conn);
-	inst->connected = false;
+	inst->status.connected = false;
 }
 
 void ostrelin_destroy(void *data)
@@ -194,7 +198,7 @@ void ostrelin_destroy(void *data)
 	stop_stream_thread(inst);
 	drop_stale_forward(inst, true);
 
-	receiver_free(&inst->rx);
+	receiver_free(inst->rx);
 	connection_free(&inst->conn);
 	inst->~SourceInstance();
 	bfree(inst);

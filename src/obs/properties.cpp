@@ -49,17 +49,18 @@ void status_text(const SourceInstance *inst, char out[STATUS_TEXT_SIZE])
 		snprintf(out, STATUS_TEXT_SIZE, "%s", nx_text("StatusDisabled"));
 	} else if (inst->refused_port) {
 		snprintf(out, STATUS_TEXT_SIZE, nx_text("StatusBadPort"), inst->refused_port.load());
-	} else if (!inst->connected) {
+	} else if (!inst->status.connected) {
 		snprintf(out, STATUS_TEXT_SIZE, "%s", nx_text("StatusOff"));
 	} else {
+		const StreamStatus *status = &inst->status;
 		char on[192];
 		char stats[128];
 		char sync[96] = "";
-		snprintf(on, sizeof(on), nx_text("StatusOn"), stream_codec_name(inst->stream_codec), inst->width.load(),
-			 inst->height.load(), inst->stream_fps.load());
-		snprintf(stats, sizeof(stats), nx_text("StatusStats"), inst->stat_fps.load(),
-			 inst->stat_kbps.load() / 1000.0, (unsigned long long)inst->frames_decoded.load());
-		int32_t delay_ms = inst->smooth_delay_ms;
+		snprintf(on, sizeof(on), nx_text("StatusOn"), stream_codec_name(status->stream_codec),
+			 status->width.load(), status->height.load(), status->stream_fps.load());
+		snprintf(stats, sizeof(stats), nx_text("StatusStats"), status->stat_fps.load(),
+			 status->stat_kbps.load() / 1000.0, (unsigned long long)status->frames_decoded.load());
+		int32_t delay_ms = status->smooth_delay_ms;
 		if (inst->smooth_sync && delay_ms >= 0)
 			snprintf(sync, sizeof(sync), nx_text("StatusSyncDelay"), (int)delay_ms);
 		snprintf(out, STATUS_TEXT_SIZE, "%s%s%s", on, stats, sync);
@@ -170,7 +171,7 @@ static void relabel(obs_properties_t *props, obs_data_t *settings)
 	for (const LabelPair &pair : relabel_table)
 		set_label(props, pair.property, nx_text(pair.text_key));
 
-	CameraCaps caps = inst ? source_caps(inst) : CameraCaps{};
+	CameraCaps caps = inst ? status_caps(&inst->status) : CameraCaps{};
 	for (const CameraControlRow &row : camera_controls) {
 		if (row.widget != ControlWidget::exposure_slider) {
 			set_label(props, row.key, nx_text(row.text_key));
@@ -301,7 +302,7 @@ obs_properties_t *ostrelin_properties(void *data)
 		if (settings)
 			conn_mode_changed(props, nullptr, settings);
 
-		CameraCaps caps = source_caps(inst);
+		CameraCaps caps = status_caps(&inst->status);
 		if (caps.valid)
 			add_camera_group(props, caps);
 		else

@@ -2,12 +2,13 @@
 #include "log/ostrelin-log.h"
 #include "receive/picture-handover.h"
 #include "receive/smooth-pacing.h"
-#include "obs/source-instance.h"
+#include "receive/receiver.h"
 
 #include <util/bmem.h>
 #include <util/platform.h>
 
 #include <cstring>
+#include <new>
 
 static void ensure_packet_buffer(Receiver *rx, uint32_t length)
 {
@@ -18,19 +19,19 @@ static void ensure_packet_buffer(Receiver *rx, uint32_t length)
 	rx->packet_buf_size = length;
 }
 
-static void handle_capabilities(SourceInstance *inst, uint32_t length)
+static void handle_capabilities(Receiver *rx, uint32_t length)
 {
 	CameraCaps caps;
-	if (!camera_caps_parse({inst->rx.packet_buf, length}, &caps))
+	if (!camera_caps_parse({rx->packet_buf, length}, &caps))
 		return;
-	bool changed = !camera_caps_equal(caps, source_caps(inst));
-	source_set_caps(inst, caps);
-	connection_caps_arrived(&inst->conn, caps);
+	bool changed = !camera_caps_equal(caps, status_caps(rx->status));
+	status_set_caps(rx->status, caps);
+	connection_caps_arrived(rx->conn, caps);
 	ostrelin_log(LOG_INFO, LOGTEXT_CAMERA_CAPS, caps.zoom_min / 1000.0, caps.zoom_max / 1000.0, caps.ev_min,
 		     caps.ev_max, (caps.flags & CAPS_TORCH) ? LOGTEXT_CAPS_YES : LOGTEXT_CAPS_NO,
 		     (caps.flags & CAPS_AE_LOCK) ? LOGTEXT_CAPS_YES : LOGTEXT_CAPS_NO, caps.awb_count);
 	if (changed)
-		source_panel_refresh(inst);
+		receiver_panel_refresh(rx);
 }
 
 static void handle_audio_config(Receiver *rx, uint32_t length)
@@ -53,9 +54,8 @@ static void handle_audio_config(Receiver *rx, uint32_t length)
 	rx->audio_decoder = ostrelin_audio_decoder_create(&config);
 }
 
-static void handle_audio_data(SourceInstance *inst, const PacketHeader &header)
+static void handle_audio_data(Receiver *rx, const PacketHeader &header)
 {
-	Receiver *rx = &inst->rx;
 	if (!rx->audio_decoder || !rx->audio_clock.clock_anchored)
 		return;
 
@@ -68,7 +68,7 @@ static void handle_audio_data(SourceInstance *inst, const PacketHeader &header)
 	AllowanceVerdict v;
 	if (rx->smooth.on) {
 		v = smooth_delay_audio(&rx->smooth.delay, pts, now, audio.frames, audio.samples_per_sec);
-		smooth_pacing_show_delay(inst, v.report);
+		smooth_pacing_show_delay(rx, v.report);
 	} else {
 		AudioAllowance *allowance = &rx->audio_allowance;
 		v = audio_allowance_block(allowance, pts, now, audio.frames, audio.samples_per_sec);
@@ -81,15 +81,14 @@ static void handle_audio_data(SourceInstance *inst, const PacketHeader &header)
 	audio.timestamp = pts + (uint64_t)v.shift;
 	if (v.cut_frames)
 		audio_decoder_cut_front(&audio, v.cut_frames);
-	obs_source_output_audio(inst->source, &audio);
-	inst->audio_packets++;
+	obs_source_output_audio(rx->source, &audio);
+	rx->status->audio_packets++;
 }
 
 /* A picture follows the clocks along; with "smooth and in sync" on it is held
  * until its time, otherwise it goes to OBS at once. */
-static void handle_video(SourceInstance *inst, const PacketHeader &header)
+static void handle_video(Receiver *rx, const PacketHeader &header)
 {
-	Receiver *rx = &inst->rx;
 	uint64_t now = os_gettime_ns();
 	uint64_t ts = sender_time_ns(header.timestamp);
 	int64_t diff = transit_offset(now, ts);
@@ -101,44 +100,57 @@ static void handle_video(SourceInstance *inst, const PacketHeader &header)
 	uint64_t pts = video_clock_pts(&rx->video_clock, ts, diff, now);
 
 	if (rx->smooth.on) {
-		smooth_pacing_hold(inst, rx->packet_buf, header.length, ts, now);
+		smooth_pacing_hold(rx, rx->packet_buf, header.length, ts, now);
 	} else {
 		obs_source_frame frame;
 		uint64_t decode_ns;
-		if (picture_decode(inst, rx->packet_buf, header.length, pts, &frame, &decode_ns))
-			picture_hand_over(inst, &frame, decode_ns, ts);
+		if (picture_decode(rx, rx->packet_buf, header.length, pts, &frame, &decode_ns))
+			picture_hand_over(rx, &frame, decode_ns, ts);
 	}
-	picture_count_bytes(inst, header.length);
+	picture_count_bytes(rx, header.length);
 }
 
-static void dispatch_packet(SourceInstance *inst, const PacketHeader &header)
+static void dispatch_packet(Receiver *rx, const PacketHeader &header)
 {
 	switch (packet_kind(header.flags)) {
 	case PacketKind::capabilities:
-		handle_capabilities(inst, header.length);
+		handle_capabilities(rx, header.length);
 		break;
 	case PacketKind::audio_config:
-		handle_audio_config(&inst->rx, header.length);
+		handle_audio_config(rx, header.length);
 		break;
 	case PacketKind::audio_data:
-		handle_audio_data(inst, header);
+		handle_audio_data(rx, header);
 		break;
 	case PacketKind::video:
-		handle_video(inst, header);
+		handle_video(rx, header);
 		break;
 	}
 }
 
-/* Reads and handles the connection's packets until it ends or a stop comes. */
-static void receive_packets(SourceInstance *inst)
+/* Reads exactly size bytes. With "smooth and in sync" on they are read as
+ * they come, and the held pictures whose time comes meanwhile go to OBS
+ * between the parts, however slowly a large packet trickles in. */
+static bool read_paced(Receiver *rx, uint8_t *buf, size_t size)
 {
-	Receiver *rx = &inst->rx;
+	if (!rx->smooth.on)
+		return connection_read(rx->conn, buf, size) == ReadResult::complete;
+	for (size_t got = 0; got < size;) {
+		if (!smooth_pacing_run(rx))
+			return false;
+		if (connection_read_some(rx->conn, buf, size, &got) != ReadResult::complete)
+			return false;
+	}
+	return true;
+}
+
+/* Reads and handles the connection's packets until it ends or a stop comes. */
+static void receive_packets(Receiver *rx)
+{
 	for (;;) {
-		smooth_pacing_follow_setting(inst);
-		if (rx->smooth.on && !smooth_pacing_run(inst))
-			return;
+		smooth_pacing_follow_setting(rx);
 		uint8_t header_bytes[PACKET_HEADER_SIZE];
-		if (connection_read(&inst->conn, header_bytes, sizeof(header_bytes)) != ReadResult::complete)
+		if (!read_paced(rx, header_bytes, sizeof(header_bytes)))
 			return;
 		PacketHeader header = packet_header_parse(header_bytes);
 
@@ -148,33 +160,45 @@ static void receive_packets(SourceInstance *inst)
 				return;
 			}
 			ensure_packet_buffer(rx, header.length);
-			if (connection_read(&inst->conn, rx->packet_buf, header.length) != ReadResult::complete)
+			if (!read_paced(rx, rx->packet_buf, header.length))
 				return;
-			dispatch_packet(inst, header);
+			dispatch_packet(rx, header);
 		}
 
-		if (!inst->conn.running)
+		if (!rx->conn->running)
 			return;
 	}
 }
 
-void receive_loop(SourceInstance *inst)
+void receive_loop(Receiver *rx)
 {
-	Receiver *rx = &inst->rx;
 	stats_start(&rx->stats, os_gettime_ns());
-	if (!inst->conn.running)
+	if (!rx->conn->running)
 		return;
 	/* A new connection: OBS places its first audio block afresh. */
 	audio_allowance_reset(&rx->audio_allowance);
-	smooth_pacing_connection_start(inst);
+	smooth_pacing_connection_start(rx);
 
-	receive_packets(inst);
+	receive_packets(rx);
 
 	smooth_pacing_connection_end(&rx->smooth);
 }
 
+Receiver *receiver_create(obs_source_t *source, StreamConnection *conn, StreamStatus *status,
+			  const std::atomic<bool> *smooth_sync)
+{
+	auto *rx = new (bzalloc(sizeof(Receiver))) Receiver();
+	rx->source = source;
+	rx->conn = conn;
+	rx->status = status;
+	rx->smooth_sync = smooth_sync;
+	return rx;
+}
+
 void receiver_free(Receiver *rx)
 {
+	if (!rx)
+		return;
 	ostrelin_decoder_destroy(rx->video_decoder);
 	rx->video_decoder = nullptr;
 	ostrelin_audio_decoder_destroy(rx->audio_decoder);
@@ -183,4 +207,6 @@ void receiver_free(Receiver *rx)
 	rx->packet_buf = nullptr;
 	rx->packet_buf_size = 0;
 	smooth_pacing_free(&rx->smooth);
+	rx->~Receiver();
+	bfree(rx);
 }

@@ -2,15 +2,18 @@
 #include "receive/held-pictures.h"
 #include "log/ostrelin-log.h"
 #include "receive/picture-handover.h"
-#include "obs/source-instance.h"
+#include "receive/receiver.h"
 
 #include <util/platform.h>
 
 #define PACING_EXACT_NS 2000000ULL /* the end of a wait slept exactly */
 
+std::atomic<void (*)(Receiver *rx)> smooth_pacing_decoded_hook = nullptr;
+
 static_assert(HELD_PICTURES_BUDGET >= STREAM_MAX_PAYLOAD, "a picture of any size the stream allows fits alone");
 
-/* OBS's video tick, in ns; 0 when OBS has no video. */
+/* OBS's video tick, in ns; 0 when OBS has no video. A copy of a record of
+ * OBS's, taken anew for each plan: OBS's frame rate can change at any time. */
 static uint64_t tick_interval(void)
 {
 	obs_video_info ovi;
@@ -19,10 +22,10 @@ static uint64_t tick_interval(void)
 	return (uint64_t)ovi.fps_den * 1000000000ULL / ovi.fps_num;
 }
 
-void smooth_pacing_show_delay(SourceInstance *inst, bool report)
+void smooth_pacing_show_delay(Receiver *rx, bool report)
 {
-	const AudioAllowance *timing = &inst->rx.smooth.delay.timing;
-	inst->smooth_delay_ms = (int32_t)(timing->allowance / 1000000);
+	const AudioAllowance *timing = &rx->smooth.delay.timing;
+	rx->status->smooth_delay_ms = (int32_t)(timing->allowance / 1000000);
 	if (report)
 		ostrelin_log(LOG_INFO, LOGTEXT_SMOOTH_DELAY, timing->allowance / 1e6,
 			     (unsigned long long)timing->dropped_blocks);
@@ -35,66 +38,72 @@ static void pop_front(SmoothPacing *p)
 }
 
 /* A payload that gives no picture is passed over: the next one's turn. */
-static void decode_front(SourceInstance *inst)
+static void decode_front(Receiver *rx)
 {
-	SmoothPacing *p = &inst->rx.smooth;
+	SmoothPacing *p = &rx->smooth;
 	HeldPicture *pic = held_pictures_front(p->held);
-	if (picture_decode(inst, pic->data, pic->size, pic->present_at, &p->front, &p->front_decode_ns))
+	if (picture_decode(rx, pic->data, pic->size, pic->present_at, &p->front, &p->front_decode_ns))
 		p->front_decoded = true;
 	else
 		pop_front(p);
 }
 
-static void hand_over_front(SourceInstance *inst, const Handover &plan)
+static void hand_over_front(Receiver *rx, const Handover &plan)
 {
-	SmoothPacing *p = &inst->rx.smooth;
+	SmoothPacing *p = &rx->smooth;
 	HeldPicture *pic = held_pictures_front(p->held);
-	uint64_t t = picture_hand_over(inst, &p->front, p->front_decode_ns, pic->sender_ts);
+	uint64_t t = picture_hand_over(rx, &p->front, p->front_decode_ns, pic->sender_ts);
 	smooth_handover_done(&p->handover, plan, t);
 	pop_front(p);
 }
 
 /* The oldest held picture through the decoder and to OBS now. */
-static void present_front(SourceInstance *inst)
+static void present_front(Receiver *rx)
 {
-	SmoothPacing *p = &inst->rx.smooth;
+	SmoothPacing *p = &rx->smooth;
 	if (!p->front_decoded)
-		decode_front(inst);
+		decode_front(rx);
 	if (p->front_decoded)
-		hand_over_front(inst, Handover{});
+		hand_over_front(rx, Handover{});
 }
 
-void smooth_pacing_hold(SourceInstance *inst, const uint8_t *payload, uint32_t size, uint64_t ts, uint64_t now)
+void smooth_pacing_hold(Receiver *rx, const uint8_t *payload, uint32_t size, uint64_t ts, uint64_t now)
 {
-	Receiver *rx = &inst->rx;
 	SmoothPacing *p = &rx->smooth;
 	SmoothPicture sp = smooth_delay_picture(&p->delay, audio_clock_pts(&rx->audio_clock, ts), now);
-	smooth_pacing_show_delay(inst, sp.report);
+	smooth_pacing_show_delay(rx, sp.report);
 
 	/* Held pictures stay within their budget: the oldest go to OBS first. */
 	while (!held_pictures_room(p->held, size) && held_pictures_front(p->held))
-		present_front(inst);
+		present_front(rx);
 	held_pictures_push(p->held, payload, size, sp.present_at, ts);
 }
 
-bool smooth_pacing_run(SourceInstance *inst)
+bool smooth_pacing_run(Receiver *rx)
 {
-	SmoothPacing *p = &inst->rx.smooth;
+	SmoothPacing *p = &rx->smooth;
 	for (;;) {
+		if (!rx->conn->running)
+			return false;
 		HeldPicture *pic = held_pictures_front(p->held);
 		if (!pic)
 			return true;
 		uint64_t now = os_gettime_ns();
-		Handover plan = smooth_handover(pic->present_at, &p->handover, obs_get_video_frame_time(),
-						p->tick_interval, now);
+		uint64_t interval = tick_interval();
+		Handover plan =
+			smooth_handover(pic->present_at, &p->handover, obs_get_video_frame_time(), interval, now);
 		/* Decoded the lead before its hand-over, so that the picture is
 		 * ready then, whatever its decode takes. */
 		uint64_t next = p->front_decoded ? plan.time : plan.time - (uint64_t)PICTURE_LEAD;
 		if ((int64_t)(next - now) <= 0) {
-			if (p->front_decoded)
-				hand_over_front(inst, plan);
-			else
-				decode_front(inst);
+			if (p->front_decoded) {
+				hand_over_front(rx, plan);
+			} else {
+				decode_front(rx);
+				auto hook = smooth_pacing_decoded_hook.load();
+				if (hook && p->front_decoded)
+					hook(rx);
+			}
 			continue;
 		}
 		/* The last moments are slept exactly: a wait for the socket may
@@ -105,43 +114,39 @@ bool smooth_pacing_run(SourceInstance *inst)
 			os_sleepto_ns(next);
 			continue;
 		}
-		if (connection_wait_data(&inst->conn, (uint32_t)((wait - PACING_EXACT_NS) / 1000000 + 1)))
+		if (connection_wait_data(rx->conn, (uint32_t)((wait - PACING_EXACT_NS) / 1000000 + 1)))
 			return true;
-		if (!inst->conn.running)
-			return false;
 	}
 }
 
-void smooth_pacing_follow_setting(SourceInstance *inst)
+void smooth_pacing_follow_setting(Receiver *rx)
 {
-	Receiver *rx = &inst->rx;
 	SmoothPacing *p = &rx->smooth;
-	if (inst->smooth_sync == p->on)
+	bool wanted = *rx->smooth_sync;
+	if (wanted == p->on)
 		return;
 	uint64_t now = os_gettime_ns();
-	if (inst->smooth_sync) {
+	if (wanted) {
 		if (!p->held)
 			p->held = held_pictures_create();
-		p->tick_interval = tick_interval();
 		smooth_delay_start(&p->delay, &rx->audio_allowance, now);
 		p->on = true;
-		smooth_pacing_show_delay(inst, false);
+		smooth_pacing_show_delay(rx, false);
 		ostrelin_log(LOG_INFO, LOGTEXT_SMOOTH_ON);
 	} else {
 		/* Every held picture still goes through the decoder, in order. */
 		while (held_pictures_front(p->held))
-			present_front(inst);
+			present_front(rx);
 		held_pictures_trim(p->held);
 		smooth_delay_stop(&p->delay, &rx->audio_allowance, now);
 		p->on = false;
-		inst->smooth_delay_ms = -1;
+		rx->status->smooth_delay_ms = -1;
 		ostrelin_log(LOG_INFO, LOGTEXT_SMOOTH_OFF);
 	}
 }
 
-void smooth_pacing_connection_start(SourceInstance *inst)
+void smooth_pacing_connection_start(Receiver *rx)
 {
-	Receiver *rx = &inst->rx;
 	if (rx->smooth.on)
 		smooth_delay_start(&rx->smooth.delay, &rx->audio_allowance, os_gettime_ns());
 }
@@ -149,6 +154,7 @@ void smooth_pacing_connection_start(SourceInstance *inst)
 void smooth_pacing_connection_end(SmoothPacing *p)
 {
 	p->front_decoded = false;
+	p->handover = {};
 	held_pictures_clear(p->held);
 	held_pictures_trim(p->held);
 }

@@ -8,17 +8,17 @@
 
 #include <obs-module.h>
 
+#include <atomic>
 #include <cstdint>
 
 struct HeldPictures;
-struct SourceInstance;
+struct Receiver;
 
 struct SmoothPacing {
 	bool on = false; /* the mode's timing is in force */
 	SmoothDelay delay = {};
 	HeldPictures *held = nullptr;
 	HandoverState handover = {};
-	uint64_t tick_interval = 0; /* OBS's video tick (ns), taken when the mode starts */
 	/* The oldest held picture, once decoded: its planes are the decoder's
 	 * until the next decode, which comes only after it is handed over. */
 	bool front_decoded = false;
@@ -28,19 +28,24 @@ struct SmoothPacing {
 
 /* Makes the timing the setting asks for the one in force, taking over where
  * the other one is, so the sound goes on without a jump. */
-void smooth_pacing_follow_setting(SourceInstance *inst);
+void smooth_pacing_follow_setting(Receiver *rx);
 /* A new connection with the mode on: the delay starts afresh from the
  * allowance. */
-void smooth_pacing_connection_start(SourceInstance *inst);
+void smooth_pacing_connection_start(Receiver *rx);
 /* A picture of the stream (its payload, sender time ts) received at now:
  * held until its time. */
-void smooth_pacing_hold(SourceInstance *inst, const uint8_t *payload, uint32_t size, uint64_t ts, uint64_t now);
+void smooth_pacing_hold(Receiver *rx, const uint8_t *payload, uint32_t size, uint64_t ts, uint64_t now);
 /* Hands on the held pictures whose time has come, then waits for the phone's
  * next bytes until the next one's. False when a stop came. */
-bool smooth_pacing_run(SourceInstance *inst);
+bool smooth_pacing_run(Receiver *rx);
 /* The connection ended: the pictures still held belong to it and are dropped
- * (none may follow the next phone's); their large buffers go too. */
+ * (none may follow the next phone's), with the mark of one decoded and the
+ * record of the hand-overs; their large buffers go too. */
 void smooth_pacing_connection_end(SmoothPacing *pacing);
 void smooth_pacing_free(SmoothPacing *pacing);
 /* The delay for the panel, and for the log when the delay's rules say so. */
-void smooth_pacing_show_delay(SourceInstance *inst, bool report);
+void smooth_pacing_show_delay(Receiver *rx, bool report);
+
+/* For tests: called on the connection thread each time the oldest held
+ * picture has been decoded ahead of its hand-over. */
+extern std::atomic<void (*)(Receiver *rx)> smooth_pacing_decoded_hook;

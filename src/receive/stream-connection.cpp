@@ -81,6 +81,7 @@ ConnectResult connection_open(StreamConnection *conn, uint32_t addr_be, uint16_t
 	conn->announced = {};
 	conn->outbox_size = 0;
 	conn->outbox_sent = 0;
+	conn->last_data_ms = now_ms();
 	return ConnectResult::connected;
 }
 
@@ -173,15 +174,17 @@ bool connection_wait_data(StreamConnection *conn, uint32_t ms)
 	}
 }
 
-ReadResult connection_read(StreamConnection *conn, uint8_t *buf, size_t size)
+/* Reads into buf[*got, size) until it is full, or (some) until at least
+ * one byte came. The silence limit counts from the last byte the phone sent,
+ * whatever the connection thread did meanwhile. */
+static ReadResult read_into(StreamConnection *conn, uint8_t *buf, size_t size, size_t *got, bool some)
 {
 	if (conn->sock == PLAT_INVALID_SOCKET)
 		return ReadResult::failed;
 
 	plat_stop_signal *signals[] = {conn->stop, conn->wake};
-	size_t got = 0;
-	uint64_t last_data = now_ms();
-	while (got < size) {
+	const size_t start = *got;
+	while (*got < size && !(some && *got > start)) {
 		if (!conn->running)
 			return ReadResult::stopped;
 		/* Reset before taking the values: a change recorded after this
@@ -190,10 +193,10 @@ ReadResult connection_read(StreamConnection *conn, uint8_t *buf, size_t size)
 		if (!flush_controls(conn))
 			return ReadResult::failed;
 
-		long n = plat_recv(conn->sock, buf + got, size - got);
+		long n = plat_recv(conn->sock, buf + *got, size - *got);
 		if (n > 0) {
-			got += (size_t)n;
-			last_data = now_ms();
+			*got += (size_t)n;
+			conn->last_data_ms = now_ms();
 			continue;
 		}
 		if (n == 0)
@@ -202,11 +205,22 @@ ReadResult connection_read(StreamConnection *conn, uint8_t *buf, size_t size)
 			return ReadResult::failed;
 
 		uint64_t now = now_ms();
-		if (now - last_data >= RECEIVE_SILENCE_LIMIT_MS)
+		if (now - conn->last_data_ms >= RECEIVE_SILENCE_LIMIT_MS)
 			return ReadResult::timed_out;
 		int events = PLAT_WAIT_READ | (conn->outbox_size > 0 ? PLAT_WAIT_WRITE : 0);
-		if (plat_wait_socket(conn->sock, events, signals, 2, wait_limit_ms(conn, last_data, now)) < 0)
+		if (plat_wait_socket(conn->sock, events, signals, 2, wait_limit_ms(conn, conn->last_data_ms, now)) < 0)
 			return ReadResult::failed;
 	}
 	return ReadResult::complete;
+}
+
+ReadResult connection_read(StreamConnection *conn, uint8_t *buf, size_t size)
+{
+	size_t got = 0;
+	return read_into(conn, buf, size, &got, false);
+}
+
+ReadResult connection_read_some(StreamConnection *conn, uint8_t *buf, size_t size, size_t *got)
+{
+	return read_into(conn, buf, size, got, true);
 }

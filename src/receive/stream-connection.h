@@ -31,14 +31,14 @@
 #include <mutex>
 
 #define CONNECT_LIMIT_MS 3000
-#define RECEIVE_SILENCE_LIMIT_MS 5000 /* ten receive waits of 500 ms without a byte */
+#define RECEIVE_SILENCE_LIMIT_MS 5000 /* no byte from the phone for this long: a read ends with timed_out */
 #define CONTROL_SEND_LIMIT_MS 2000
 
 enum class ReadResult {
 	complete,
 	stopped,   /* running was cleared */
 	closed,    /* the peer closed the connection */
-	timed_out, /* about 5 s without a byte */
+	timed_out, /* RECEIVE_SILENCE_LIMIT_MS without a byte */
 	failed,    /* any other error, a control batch the phone did not take included */
 };
 
@@ -53,6 +53,7 @@ struct StreamConnection {
 	/* The connection thread's alone. */
 	plat_socket sock = PLAT_INVALID_SOCKET;
 	CameraCaps announced = {}; /* capabilities received on this connection */
+	uint64_t last_data_ms = 0; /* when the last byte came (or the connection was made) */
 	uint8_t outbox[CAMERA_CONTROLS_WIRE_SIZE] = {};
 	size_t outbox_size = 0;
 	size_t outbox_sent = 0;
@@ -86,6 +87,9 @@ void connection_want_controls(StreamConnection *conn, const ControlValues &value
 ConnectResult connection_open(StreamConnection *conn, uint32_t addr_be, uint16_t port);
 /* Reads exactly size bytes, writing pending camera controls meanwhile. */
 ReadResult connection_read(StreamConnection *conn, uint8_t *buf, size_t size);
+/* Reads what has come of buf[*got, size), at least one byte, into its place
+ * and adds it to *got; otherwise as connection_read. */
+ReadResult connection_read_some(StreamConnection *conn, uint8_t *buf, size_t size, size_t *got);
 /* Waits up to ms for something to read, writing pending camera controls
  * meanwhile. True when there is (data, the end of the stream or an error: the
  * next read reports it); false when the time ran out or a stop came. */

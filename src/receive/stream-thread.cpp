@@ -3,7 +3,7 @@
 #include "receive/receive-loop.h"
 #include "timing/report-gate.h"
 #include "log/ostrelin-log.h"
-#include "obs/source-instance.h"
+#include "receive/receiver.h"
 #include "protocol/stream-protocol.h"
 
 #include <util/platform.h>
@@ -12,26 +12,26 @@
 
 enum class AttemptEnd { cannot_connect, dropped, streamed };
 
-bool stream_address(const SourceInstance *inst, uint32_t *addr_be)
+bool stream_address(const ConnectionSettings *settings, uint32_t *addr_be)
 {
-	if (inst->use_adb || inst->host[0] == '\0' || strcmp(inst->host, "127.0.0.1") == 0) {
+	if (settings->use_adb || settings->host[0] == '\0' || strcmp(settings->host, "127.0.0.1") == 0) {
 		*addr_be = plat_loopback_be();
 		return true;
 	}
-	return plat_parse_ipv4(inst->host, addr_be);
+	return plat_parse_ipv4(settings->host, addr_be);
 }
 
-const char *stream_display_host(const SourceInstance *inst)
+const char *stream_display_host(const ConnectionSettings *settings)
 {
-	return (inst->use_adb || inst->host[0] == '\0') ? "127.0.0.1" : inst->host;
+	return (settings->use_adb || settings->host[0] == '\0') ? "127.0.0.1" : settings->host;
 }
 
-static ConnectResult connect_stream(SourceInstance *inst)
+static ConnectResult connect_stream(const StreamThreadArgs *args)
 {
 	uint32_t addr_be = 0;
-	if (!stream_address(inst, &addr_be))
+	if (!stream_address(args->settings, &addr_be))
 		return ConnectResult::failed;
-	return connection_open(&inst->conn, addr_be, (uint16_t)inst->port);
+	return connection_open(args->rx->conn, addr_be, (uint16_t)args->settings->port);
 }
 
 static bool check_handshake(const Handshake &hs)
@@ -68,16 +68,18 @@ static bool follow_codec(Receiver *rx, uint8_t stream_codec)
 
 /* Asks the adb server for the forward and remembers a forward made, so that
  * it can be removed later; false when a stop cut the request short. */
-static bool request_forward(SourceInstance *inst, bool may_report)
+static bool request_forward(const StreamThreadArgs *args, bool may_report)
 {
-	const char *serial = inst->serial[0] ? inst->serial : nullptr;
-	if (adb_forward(serial, inst->port, ADB_SOCKET_NAME)) {
-		inst->forward_made = true;
-		snprintf(inst->forward_serial, sizeof(inst->forward_serial), "%s", inst->serial);
-		inst->forward_port = inst->port;
+	const ConnectionSettings *settings = args->settings;
+	AdbForward *forward = args->forward;
+	const char *serial = settings->serial[0] ? settings->serial : nullptr;
+	if (adb_forward(serial, settings->port, ADB_SOCKET_NAME)) {
+		forward->made = true;
+		snprintf(forward->serial, sizeof(forward->serial), "%s", settings->serial);
+		forward->port = settings->port;
 		return true;
 	}
-	if (!inst->conn.running)
+	if (!args->rx->conn->running)
 		return false;
 	if (may_report) {
 		const char *reason = adb_last_error();
@@ -86,12 +88,13 @@ static bool request_forward(SourceInstance *inst, bool may_report)
 	return true;
 }
 
-static AttemptEnd run_attempt(SourceInstance *inst, bool may_report)
+static AttemptEnd run_attempt(const StreamThreadArgs *args, bool may_report)
 {
-	if (inst->use_adb && !request_forward(inst, may_report))
+	Receiver *rx = args->rx;
+	if (args->settings->use_adb && !request_forward(args, may_report))
 		return AttemptEnd::dropped;
 
-	switch (connect_stream(inst)) {
+	switch (connect_stream(args)) {
 	case ConnectResult::failed:
 		return AttemptEnd::cannot_connect;
 	case ConnectResult::stopped:
@@ -101,34 +104,37 @@ static AttemptEnd run_attempt(SourceInstance *inst, bool may_report)
 	}
 
 	uint8_t bytes[HANDSHAKE_SIZE];
-	if (connection_read(&inst->conn, bytes, sizeof(bytes)) != ReadResult::complete)
+	if (connection_read(rx->conn, bytes, sizeof(bytes)) != ReadResult::complete)
 		return AttemptEnd::dropped;
 	Handshake hs = handshake_parse(bytes);
 	if (!check_handshake(hs))
 		return AttemptEnd::dropped;
-	if (!follow_codec(&inst->rx, hs.codec))
+	if (!follow_codec(rx, hs.codec))
 		return AttemptEnd::dropped;
 
-	inst->width = hs.width;
-	inst->height = hs.height;
-	inst->stream_fps = hs.fps;
-	inst->stream_codec = hs.codec;
-	inst->connected = true;
+	StreamStatus *status = rx->status;
+	status->width = hs.width;
+	status->height = hs.height;
+	status->stream_fps = hs.fps;
+	status->stream_codec = hs.codec;
+	status->connected = true;
 	ostrelin_log(LOG_INFO, LOGTEXT_STREAM_CONNECTED, (unsigned)hs.width, (unsigned)hs.height, (unsigned)hs.fps);
-	source_panel_refresh(inst);
-	receive_loop(inst);
+	receiver_panel_refresh(rx);
+	receive_loop(rx);
 	return AttemptEnd::streamed;
 }
 
-static void log_disconnect(SourceInstance *inst)
+static void log_disconnect(const Receiver *rx)
 {
-	ostrelin_log(LOG_INFO, LOGTEXT_DISCONNECTED, RETRY_PAUSE_MS, (unsigned long long)inst->frames_decoded.load());
+	ostrelin_log(LOG_INFO, LOGTEXT_DISCONNECTED, RETRY_PAUSE_MS,
+		     (unsigned long long)rx->status->frames_decoded.load());
 }
 
 void stream_thread(void *arg)
 {
-	auto *inst = static_cast<SourceInstance *>(arg);
-	StreamConnection *conn = &inst->conn;
+	const auto *args = static_cast<const StreamThreadArgs *>(arg);
+	Receiver *rx = args->rx;
+	StreamConnection *conn = rx->conn;
 	uint64_t last_report = 0;
 	/* A stop ends an adb request of this thread at once. */
 	adb_set_thread_stop(conn->stop);
@@ -138,30 +144,31 @@ void stream_thread(void *arg)
 		bool may_report = report_gate_open(last_report, now);
 		uint64_t report_time = may_report ? now : last_report;
 
-		switch (run_attempt(inst, may_report)) {
+		switch (run_attempt(args, may_report)) {
 		case AttemptEnd::cannot_connect:
 			if (may_report)
-				ostrelin_log(LOG_INFO, LOGTEXT_UNREACHABLE, stream_display_host(inst), (int)inst->port);
+				ostrelin_log(LOG_INFO, LOGTEXT_UNREACHABLE, stream_display_host(args->settings),
+					     (int)args->settings->port);
 			connection_pause(conn, RETRY_PAUSE_MS);
 			last_report = report_time;
 			break;
 		case AttemptEnd::dropped:
-			inst->connected = false;
+			rx->status->connected = false;
 			connection_close(conn);
 			if (conn->running) {
 				if (may_report)
-					log_disconnect(inst);
+					log_disconnect(rx);
 				connection_pause(conn, RETRY_PAUSE_MS);
 			}
 			last_report = report_time;
 			break;
 		case AttemptEnd::streamed:
-			inst->connected = false;
+			rx->status->connected = false;
 			connection_close(conn);
-			source_panel_refresh(inst);
+			receiver_panel_refresh(rx);
 			last_report = 0;
 			if (conn->running) {
-				log_disconnect(inst);
+				log_disconnect(rx);
 				connection_pause(conn, RETRY_PAUSE_MS);
 			}
 			break;

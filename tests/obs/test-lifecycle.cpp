@@ -17,7 +17,7 @@ protected:
 		peer::Connection phone = accept_phone();
 		EXPECT_TRUE(phone.valid());
 		phone.send(peer::caps_packet(caps));
-		EXPECT_TRUE(wait_until([&] { return source_caps(instance(source)).valid == 1; }, 3000ms));
+		EXPECT_TRUE(wait_until([&] { return status_caps(&instance(source)->status).valid == 1; }, 3000ms));
 		size_t announced = 0;
 		for (const CameraControlRow &row : camera_controls)
 			announced += camera_control_announced(row, caps) ? 1 : 0;
@@ -62,8 +62,8 @@ TEST_F(LifecycleTest, DefaultsAndModeReconciliation)
 	obs_data_t *s = obs_source_get_settings(fresh);
 	EXPECT_TRUE(obs_data_has_user_value(s, SETTING_CONN_MODE));
 	EXPECT_EQ(obs_data_get_int(s, SETTING_CONN_MODE), 0);
-	EXPECT_TRUE(instance(fresh)->use_adb);
-	EXPECT_EQ(instance(fresh)->port, STREAM_DEFAULT_PORT);
+	EXPECT_TRUE(instance(fresh)->settings.use_adb);
+	EXPECT_EQ(instance(fresh)->settings.port, STREAM_DEFAULT_PORT);
 	EXPECT_TRUE(plat_thread_running(&instance(fresh)->conn.thread));
 	obs_data_release(s);
 
@@ -75,7 +75,7 @@ TEST_F(LifecycleTest, DefaultsAndModeReconciliation)
 	obs_data_release(old);
 	s = obs_source_get_settings(legacy);
 	EXPECT_EQ(obs_data_get_int(s, SETTING_CONN_MODE), 1);
-	EXPECT_FALSE(instance(legacy)->use_adb);
+	EXPECT_FALSE(instance(legacy)->settings.use_adb);
 	EXPECT_FALSE(plat_thread_running(&instance(legacy)->conn.thread));
 	obs_data_release(s);
 
@@ -88,7 +88,7 @@ TEST_F(LifecycleTest, DefaultsAndModeReconciliation)
 	obs_data_release(both);
 	s = obs_source_get_settings(mixed);
 	EXPECT_FALSE(obs_data_get_bool(s, SETTING_USE_ADB));
-	EXPECT_FALSE(instance(mixed)->use_adb);
+	EXPECT_FALSE(instance(mixed)->settings.use_adb);
 	obs_data_release(s);
 }
 
@@ -100,9 +100,9 @@ TEST_F(LifecycleTest, PortAndTextRules)
 	obs_source_t *source = create(settings);
 	obs_data_release(settings);
 	SourceInstance *inst = instance(source);
-	EXPECT_EQ(inst->port, STREAM_DEFAULT_PORT);
-	EXPECT_EQ(strlen(inst->host), 127u);
-	EXPECT_EQ(strlen(inst->serial), 127u);
+	EXPECT_EQ(inst->settings.port, STREAM_DEFAULT_PORT);
+	EXPECT_EQ(strlen(inst->settings.host), 127u);
+	EXPECT_EQ(strlen(inst->settings.serial), 127u);
 
 	/* The default port spelled out is the same connection: no restart. The long
 	 * texts are compared as stored, so restate them cut. */
@@ -135,11 +135,11 @@ TEST_F(LifecycleTest, PortAndTextRules)
 
 	/* "device" changes restart the connection even in Wi-Fi mode. */
 	change(source, [&](obs_data_t *s) { obs_data_set_string(s, SETTING_DEVICE, "other"); });
-	EXPECT_STREQ(inst->serial, "other");
+	EXPECT_STREQ(inst->settings.serial, "other");
 	EXPECT_TRUE(plat_thread_running(&inst->conn.thread));
 	/* So does a new host. */
 	change(source, [&](obs_data_t *s) { obs_data_set_string(s, SETTING_HOST, "127.0.0.2"); });
-	EXPECT_STREQ(inst->host, "127.0.0.2");
+	EXPECT_STREQ(inst->settings.host, "127.0.0.2");
 	EXPECT_TRUE(plat_thread_running(&inst->conn.thread));
 }
 
@@ -209,7 +209,7 @@ TEST_F(LifecycleTest, ControlsFollowTheCapabilitiesOfEachConnection)
 	EXPECT_EQ(controls[0].value, 3000);
 
 	phone.close();
-	ASSERT_TRUE(wait_until([&] { return !instance(source)->connected; }, 3000ms));
+	ASSERT_TRUE(wait_until([&] { return !instance(source)->status.connected; }, 3000ms));
 	change(source, [](obs_data_t *s) { obs_data_set_double(s, "zoom", 4.0); });
 	peer::Connection again = accept_phone();
 	ASSERT_TRUE(again.valid());
@@ -341,7 +341,7 @@ TEST_F(LifecycleTest, DisablingStopsTheThreadAndClosesTheSocket)
 	change(source, [](obs_data_t *s) { obs_data_set_bool(s, SETTING_ENABLED, false); });
 	EXPECT_FALSE(plat_thread_running(&inst->conn.thread));
 	EXPECT_EQ(inst->conn.sock, PLAT_INVALID_SOCKET);
-	EXPECT_FALSE(inst->connected);
+	EXPECT_FALSE(inst->status.connected);
 	EXPECT_TRUE(phone.wait_closed(1000));
 	/* The connection thread is gone; libobs may run a short task of its own
 	 * meanwhile, so the count settles rather than drops at once. */

@@ -518,15 +518,15 @@ TEST_F(PanelTest, StatusFollowsTheSourceAndTheButtonRefreshesIt)
 	update_source(source, enable.get());
 	ASSERT_TRUE(sender.wait_for_line("connected"));
 	/* Until the receiver has measured a rate, the numbers say little. */
-	ASSERT_TRUE(wait_until([&] { return inst->stat_fps > 0 && inst->frames_decoded > 15; }, 10000ms));
+	ASSERT_TRUE(wait_until([&] { return inst->status.stat_fps > 0 && inst->status.frames_decoded > 15; }, 10000ms));
 
 	/* The status is a snapshot: the panel shows the old one until asked. */
 	EXPECT_EQ(label(props.get(), "status"), en.text("StatusDisabled"));
-	int fps_before = inst->stat_fps, kbps_before = inst->stat_kbps;
-	uint64_t frames_before = inst->frames_decoded;
+	int fps_before = inst->status.stat_fps, kbps_before = inst->status.stat_kbps;
+	uint64_t frames_before = inst->status.frames_decoded;
 	EXPECT_TRUE(obs_property_button_clicked(obs_properties_get(props.get(), "refresh_status"), source));
-	uint64_t frames_after = inst->frames_decoded;
-	int fps_after = inst->stat_fps, kbps_after = inst->stat_kbps;
+	uint64_t frames_after = inst->status.frames_decoded;
+	int fps_after = inst->status.stat_fps, kbps_after = inst->status.stat_kbps;
 	std::string status = label(props.get(), "status");
 
 	std::string on = format(en.text("StatusOn"), "H.264", 320u, 180u, 15u);
@@ -556,7 +556,7 @@ TEST_F(PanelTest, SmoothSyncSwitchesLiveAndTheStatusShowsItsDelay)
 	obs_source_t *source = create_streaming(sender);
 	ASSERT_NE(source, nullptr);
 	SourceInstance *inst = instance(source);
-	ASSERT_TRUE(wait_until([&] { return inst->frames_decoded > 5; }, 10000ms));
+	ASSERT_TRUE(wait_until([&] { return inst->status.frames_decoded > 5; }, 10000ms));
 	Properties props = panel(source);
 	obs_property_t *refresh = obs_properties_get(props.get(), "refresh_status");
 	std::string sync_text = en.text("StatusSyncDelay");
@@ -571,8 +571,8 @@ TEST_F(PanelTest, SmoothSyncSwitchesLiveAndTheStatusShowsItsDelay)
 	obs_data_set_bool(on.get(), "smooth_sync", true);
 	update_source(source, on.get());
 	ASSERT_TRUE(log.wait_for(LOG_INFO, plugin_line(LOGTEXT_SMOOTH_ON), 5000ms));
-	uint64_t frames = inst->frames_decoded;
-	ASSERT_TRUE(wait_until([&] { return inst->frames_decoded > frames + 5; }, 10000ms));
+	uint64_t frames = inst->status.frames_decoded;
+	ASSERT_TRUE(wait_until([&] { return inst->status.frames_decoded > frames + 5; }, 10000ms));
 	std::string text = status();
 	size_t at = text.find(sync_head);
 	ASSERT_NE(at, std::string::npos) << text;
@@ -585,8 +585,8 @@ TEST_F(PanelTest, SmoothSyncSwitchesLiveAndTheStatusShowsItsDelay)
 	obs_data_set_bool(off.get(), "smooth_sync", false);
 	update_source(source, off.get());
 	ASSERT_TRUE(log.wait_for(LOG_INFO, plugin_line(LOGTEXT_SMOOTH_OFF), 5000ms));
-	frames = inst->frames_decoded;
-	ASSERT_TRUE(wait_until([&] { return inst->frames_decoded > frames + 5; }, 10000ms));
+	frames = inst->status.frames_decoded;
+	ASSERT_TRUE(wait_until([&] { return inst->status.frames_decoded > frames + 5; }, 10000ms));
 	EXPECT_EQ(status().find(sync_head), std::string::npos);
 	EXPECT_EQ(log.count_prefix(plugin_line_head(LOGTEXT_STREAM_CONNECTED)), 1u);
 }
@@ -676,7 +676,7 @@ TEST_F(PanelTest, CameraHintUntilThePhoneSentItsCapabilities)
 	Sender sender({"--no-caps"});
 	obs_source_t *source = create_streaming(sender);
 	ASSERT_NE(source, nullptr);
-	ASSERT_TRUE(wait_until([&] { return instance(source)->frames_decoded > 0; }, 5000ms));
+	ASSERT_TRUE(wait_until([&] { return instance(source)->status.frames_decoded > 0; }, 5000ms));
 	Properties props = panel(source);
 	EXPECT_EQ(names(props.get()), panel_without_camera);
 	EXPECT_EQ(label(props.get(), "camera_hint"), en.text("CameraHint"));

@@ -69,7 +69,7 @@ TEST_F(StreamThreadTest, UnreachablePhoneIsReportedOncePerThirtySeconds)
 	/* Refused at once, so an attempt is made about every second. */
 	std::this_thread::sleep_for(3500ms);
 	EXPECT_EQ(log.count(LOG_INFO, cannot_connect_line("127.0.0.1", port)), 1u);
-	EXPECT_FALSE(instance(source)->connected);
+	EXPECT_FALSE(instance(source)->status.connected);
 }
 
 TEST_F(StreamThreadTest, HostNamesAreNotLookedUp)
@@ -93,10 +93,10 @@ TEST_F(StreamThreadTest, StreamIsAnnouncedAndReconnectsAfterTheDrop)
 		ASSERT_TRUE(log.wait_for(LOG_INFO, plugin_line(LOGTEXT_STREAM_CONNECTED, 80, 48, 30), 3000ms));
 		for (auto &au : video)
 			ASSERT_TRUE(phone.send(peer::packet(0, peer::now_us(), au)));
-		ASSERT_TRUE(wait_until([&] { return inst->frames_decoded == 5; }, 3000ms));
-		EXPECT_TRUE(inst->connected);
-		EXPECT_EQ(inst->width, 80u);
-		EXPECT_EQ(inst->stream_fps, 30u);
+		ASSERT_TRUE(wait_until([&] { return inst->status.frames_decoded == 5; }, 3000ms));
+		EXPECT_TRUE(inst->status.connected);
+		EXPECT_EQ(inst->status.width, 80u);
+		EXPECT_EQ(inst->status.stream_fps, 30u);
 		/* The first audio block, 200 ms late, raises the allowance. */
 		ASSERT_TRUE(phone.send(peer::audio_config_packet(48000, 2, asc)));
 		ASSERT_TRUE(phone.send(peer::packet(0x08, peer::now_us() - 200000, audio[0])));
@@ -209,8 +209,8 @@ TEST_F(StreamThreadTest, EachConnectionDecodesWithItsHandshakesCodec)
 			want.push_back(leg.pictures[n]);
 			ASSERT_TRUE(recorder.wait_frames(want.size(), 5000ms)) << "picture " << n;
 		}
-		EXPECT_EQ(inst->frames_decoded, want.size());
-		EXPECT_EQ(inst->stream_codec, leg.codec);         /* what the status names */
+		EXPECT_EQ(inst->status.frames_decoded, want.size());
+		EXPECT_EQ(inst->status.stream_codec, leg.codec);  /* what the status names */
 		EXPECT_EQ(decoder_live_count(), live_before + 1); /* a replaced decoder is freed */
 	}
 	std::vector<Picture> got;
@@ -244,5 +244,5 @@ TEST_F(StreamThreadTest, ConnectionWhoseDecoderDoesNotOpenEndsAndIsTriedAgain)
 	ASSERT_TRUE(phone.valid());
 	for (auto &au : video)
 		ASSERT_TRUE(phone.send(peer::packet(0, peer::now_us(), au)));
-	EXPECT_TRUE(wait_until([&] { return inst->frames_decoded == 5; }, 5000ms));
+	EXPECT_TRUE(wait_until([&] { return inst->status.frames_decoded == 5; }, 5000ms));
 }

@@ -56,7 +56,7 @@ TEST_F(SourceStopTest, WhileStreaming)
 	ASSERT_TRUE(log.wait_for(LOG_INFO, plugin_line(LOGTEXT_STREAM_CONNECTED, 80, 48, 30), 3000ms));
 	for (auto &au : video)
 		phone.send(peer::packet(0, peer::now_us(), au));
-	ASSERT_TRUE(wait_until([&] { return instance(source)->frames_decoded == 5; }, 3000ms));
+	ASSERT_TRUE(wait_until([&] { return instance(source)->status.frames_decoded == 5; }, 3000ms));
 	expect_stopped(source, disable_ms(source), "streaming");
 	EXPECT_EQ(log.count_prefix(plugin_line_head(LOGTEXT_DISCONNECTED)), 0u);
 }
@@ -120,7 +120,7 @@ TEST_F(SourceStopTest, ASceneReleasedMidStreamTakesItsSourceAlong)
 	ASSERT_TRUE(log.wait_for(LOG_INFO, plugin_line(LOGTEXT_STREAM_CONNECTED, 80, 48, 30), 3000ms));
 	for (auto &au : video)
 		phone.send(peer::packet(0, peer::now_us(), au));
-	ASSERT_TRUE(wait_until([&] { return instance(source)->frames_decoded == 5; }, 3000ms));
+	ASSERT_TRUE(wait_until([&] { return instance(source)->status.frames_decoded == 5; }, 3000ms));
 	obs_scene_t *scene = obs_scene_create("scene");
 	obs_set_output_source(0, obs_scene_get_source(scene));
 	obs_scene_add(scene, source);
