@@ -13,6 +13,7 @@
 #include <util/platform.h>
 
 #include <atomic>
+#include <cstdio>
 #include <algorithm>
 #include <memory>
 #include <regex>
@@ -461,6 +462,42 @@ TEST_F(ReceiveLoopTest, SmoothSyncHoldsLargePicturesWithinTheBudgetAndShowsEachO
 			EXPECT_GT(frames[i].timestamp, frames[i - 1].timestamp);
 		}
 	}
+}
+
+/* With the mode on, sound is timed by the pictures' delay: a block whose
+ * phone time is 150 ms before its picture's comes late enough to raise the
+ * delay, and from then on each picture reaches OBS 150 ms after its block,
+ * as the phone took them (timed by the allowance alone, the sound came
+ * 40 ms after its picture here). */
+TEST_F(ReceiveLoopTest, SmoothSyncTimesTheSoundByThePicturesDelay)
+{
+	const uint64_t behind_us = 150000;
+	ASSERT_TRUE(phone.send(peer::audio_config_packet(48000, 2, asc)));
+	switch_smooth_sync(true);
+	for (size_t i = 0; i < video.size(); i++) {
+		uint64_t t = peer::now_us();
+		ASSERT_TRUE(send_video(video[i], t));
+		ASSERT_TRUE(send_audio(audio[1 + i], t - behind_us));
+		std::this_thread::sleep_for(100ms);
+	}
+	ASSERT_TRUE(recorder.wait_audio(video.size(), 5000ms));
+	ASSERT_TRUE(recorder.wait_frames(3, 5000ms));
+	std::this_thread::sleep_for(500ms); /* the last pictures, held for the delay */
+	auto blocks = recorder.audio();
+	ASSERT_EQ(blocks.size(), video.size());
+	/* Picture n (Y = 40 + 3n) against block n; picture 0 came before any
+	 * sound raised the delay. */
+	std::vector<int64_t> apart;
+	for (const auto &frame : recorder.frames()) {
+		size_t n = (size_t)(frame.first_sample[0] - 40) / 3;
+		if (n >= 1 && n < blocks.size())
+			apart.push_back((int64_t)(frame.timestamp - blocks[n].timestamp));
+	}
+	ASSERT_GE(apart.size(), 2u);
+	std::sort(apart.begin(), apart.end());
+	int64_t median = apart[apart.size() / 2];
+	EXPECT_NEAR(median, (int64_t)behind_us * 1000, 50000000) << median / 1e6 << " ms";
+	printf("picture after its block: median %.1f ms over %zu pictures\n", median / 1e6, apart.size());
 }
 
 /* The pictures a phone left held are not the next phone's: after a
