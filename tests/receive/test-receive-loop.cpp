@@ -480,13 +480,19 @@ TEST_F(ReceiveLoopTest, SmoothSyncTimesTheSoundByThePicturesDelay)
 		ASSERT_TRUE(send_audio(audio[1 + i], t - behind_us));
 		std::this_thread::sleep_for(100ms);
 	}
-	ASSERT_TRUE(recorder.wait_audio(video.size(), 5000ms));
-	ASSERT_TRUE(recorder.wait_frames(3, 5000ms));
-	std::this_thread::sleep_for(500ms); /* the last pictures, held for the delay */
+	ASSERT_TRUE(recorder.wait_audio(video.size(), 15000ms));
+	/* Held for the delay: OBS takes the last picture (Y = 40 + 3n) last. */
+	const uint8_t last_y = (uint8_t)(40 + 3 * (video.size() - 1));
+	ASSERT_TRUE(wait_until(
+		[&] {
+			auto frames = recorder.frames();
+			return !frames.empty() && frames.back().first_sample[0] == last_y;
+		},
+		15000ms));
 	auto blocks = recorder.audio();
 	ASSERT_EQ(blocks.size(), video.size());
-	/* Picture n (Y = 40 + 3n) against block n; picture 0 came before any
-	 * sound raised the delay. */
+	/* Picture n against block n; picture 0 came before any sound raised
+	 * the delay. */
 	std::vector<int64_t> apart;
 	for (const auto &frame : recorder.frames()) {
 		size_t n = (size_t)(frame.first_sample[0] - 40) / 3;
