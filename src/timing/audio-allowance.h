@@ -1,53 +1,13 @@
 #pragma once
 /* How far audio handed to OBS runs behind the audio clock, so that packets
- * held up by the network still reach OBS before it mixes them. A plain
- * function of given times (nanoseconds), like the clock trackers.
- *
- * Why it is needed: OBS appends a source's audio while its timestamps follow
- * on (anything within 70 ms of the expected one counts as following on). When
- * a source's buffer runs dry for three mix ticks (1024 samples each) without
- * new data, OBS clears it, and the next block is placed at its own timestamp;
- * if that timestamp is already behind the mix, OBS raises the audio buffering
- * of the whole program, for good. A block late by less than two ticks can
- * never cause that.
- *
- * The rules, for each audio block, with lateness = receive time minus its time
- * on the audio clock:
- * - covered: lateness at most allowance + 40 ms. Handed on at design time +
- *   allowance. A steady link keeps the allowance at 0: today's timing.
- * - late: the allowance is raised at once to lateness + 20 ms, rounded up to
- *   10 ms, and by at least 80 ms, so that the new timestamps jump past OBS's
- *   70 ms continuity limit: OBS then places the block at its own time, which
- *   is ahead of the mix, instead of appending it or snapping it back.
- * - the bound: the allowance never exceeds 500 ms. A block later than
- *   the bound + 40 ms is dropped (OBS plays silence there and clears its
- *   buffer), and blocks stay dropped until one arrives within the allowance,
- *   so that nothing is ever placed behind the mix.
- * - quiet: at the end of 20 s without a raise, the allowance those 20 s
- *   needed is their largest lateness + 20 ms, rounded up to 10 ms. When that
- *   is at least 20 ms below the allowance, the allowance is lowered to it by
- *   cutting audio from the front of a block: at most 20 ms a second (over
- *   several blocks if they are shorter), so that the timestamps handed on
- *   stay continuous. A raise stops a lowering.
- * - the first block handed on after a start is placed by OBS at its own
- *   timestamp, so a first block late by more than 5 ms raises the allowance
- *   as a late one does.
- * - continuity: while the allowance is above 0, a block whose timestamp would
- *   land within 70 ms of the end of the block before (OBS would snap it
- *   there anyway) is handed on exactly there, and the allowance takes the
- *   difference: the audio clock's small steps then leave no gap or overlap,
- *   and OBS's timeline stays the one the allowance describes. At 0 the
- *   audio clock's timestamps go through untouched, and a step that would take
- *   the allowance past the bound goes through too.
- *
- * "Smooth and in sync" (smooth-delay.h) is these rules with one more kind of
- * need, its pictures': it feeds them through the rule functions at the end of
- * this file, and its sound through audio_allowance_block, with a gentler pace
- * of lowering. */
+ * held up by the network still reach OBS before it mixes them: a plain
+ * function of given times (nanoseconds). Why, and the rules these limits
+ * belong to: docs/timing.md. "Smooth and in sync" (smooth-delay.h) feeds
+ * the rule functions at the end of this file with its pictures' need. */
 
 #include <cstdint>
 
-/* The limits of the rules above (ns). */
+/* The limits of the rules (docs/timing.md), in ns. */
 #define COVER_SLACK 40000000LL      /* late by up to allowance + this: OBS cannot clear the buffer */
 #define FIRST_SLACK 5000000LL       /* the first block may be this late before it raises */
 #define RAISE_HEADROOM 20000000LL   /* a raise covers the lateness seen plus this */

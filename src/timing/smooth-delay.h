@@ -1,22 +1,9 @@
 #pragma once
-/* "Smooth and in sync": pictures and sound on one timeline, both presented
- * a delay after it. A plain function of given times (nanoseconds).
- *
- * The timeline is the audio clock: a picture with sender time ts and a sound
- * block with sender time ts both map to ts + the same clock offset. Each is
- * presented at that time + the delay. The delay is an audio allowance
- * (audio-allowance.h) with one more kind of need:
- * - sound needs what the allowance's rules give it, block by block;
- * - a picture received `lateness` after its time needs lateness + 10 ms (its
- *   decode and hand-over); it raises by the allowance's rules (by at least
- *   80 ms once sound is handed on), counts in what a quiet period needed, and
- *   a picture later than its time + the bound is presented at once;
- * - a lowering moves the timeline 2 ms at a time, at most every 100 ms (20 ms
- *   a second, as the allowance), so each picture comes at most 2 ms early
- *   against the one before and each cut of sound is 2 ms at most; while no
- *   sound is handed on, the pictures move the timeline at once instead.
- * Switching the mode on takes over the allowance (same delay, same end of the
- * last block: no jump in the sound); switching it off hands the delay back. */
+/* "Smooth and in sync": pictures and sound on one timeline (the audio
+ * clock), both presented a delay after it; the delay is an audio allowance
+ * (audio-allowance.h) with the pictures' need added. A plain function of
+ * given times (nanoseconds). The rules, and when a picture goes to OBS:
+ * docs/timing.md. */
 
 #include "timing/audio-allowance.h"
 
@@ -72,19 +59,8 @@ struct Handover {
 
 /* When a picture whose time is `at` is to be handed to OBS, which shows a
  * source's newest picture at each video tick; ticks fall on `tick` (the
- * latest one, come already) + whole `interval`s.
- * - Half a tick before the tick nearest `at`: that tick shows it, with half
- *   a tick to spare on either side for a late wake-up or a late tick.
- * - If the picture before has that tick too (OBS has not taken it yet):
- *   half a tick before the tick after, shown late, so that no picture is
- *   lost to a phone's uneven timestamps; but the (LATE_RUN_MAX + 1)th
- *   picture in a row shown late goes for its own tick, replacing the picture
- *   before: a stream faster than OBS's frame rate, or a delay lowered past a
- *   tick, loses a picture, not its sync.
- * - While OBS is late with the tick that takes the picture before (it is
- *   `now` and that tick has not come), not before that tick, up to the tick
- *   this one aims at: `now` + TICK_POLL_NS, to look again then.
- * A picture is late when it is shown over half a tick after `at`. */
+ * latest one, come already) + whole `interval`s. The rule: docs/timing.md
+ * ("Handing a picture to OBS"). */
 Handover smooth_handover(uint64_t at, const HandoverState *h, uint64_t tick, uint64_t interval, uint64_t now);
 /* The picture planned as `plan` went to OBS at `handed`. */
 void smooth_handover_done(HandoverState *h, const Handover &plan, uint64_t handed);

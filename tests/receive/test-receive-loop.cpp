@@ -1,5 +1,7 @@
 #include "helpers/receive-fixture.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <regex>
 
 namespace {
@@ -267,4 +269,46 @@ TEST_F(ReceiveLoopTest, SenderClockJumpResetsVideoAndReAnchorsAudio)
 			EXPECT_NEAR(std::stod(m[1]), -600.0, 30.0);
 		}
 	}
+}
+
+/* With the mode on, sound is timed by the pictures' delay: a block whose
+ * phone time is 150 ms before its picture's comes late enough to raise the
+ * delay, and from then on each picture reaches OBS 150 ms after its block,
+ * as the phone took them (timed by the allowance alone, the sound came
+ * 40 ms after its picture here). */
+TEST_F(ReceiveLoopTest, SmoothSyncTimesTheSoundByThePicturesDelay)
+{
+	const uint64_t behind_us = 150000;
+	ASSERT_TRUE(phone.send(peer::audio_config_packet(48000, 2, asc)));
+	switch_smooth_sync(true);
+	for (size_t i = 0; i < video.size(); i++) {
+		uint64_t t = peer::now_us();
+		ASSERT_TRUE(send_video(video[i], t));
+		ASSERT_TRUE(send_audio(audio[1 + i], t - behind_us));
+		std::this_thread::sleep_for(100ms);
+	}
+	ASSERT_TRUE(recorder.wait_audio(video.size(), 15000ms));
+	/* Held for the delay: OBS takes the last picture (Y = 40 + 3n) last. */
+	const uint8_t last_y = (uint8_t)(40 + 3 * (video.size() - 1));
+	ASSERT_TRUE(wait_until(
+		[&] {
+			auto frames = recorder.frames();
+			return !frames.empty() && frames.back().first_sample[0] == last_y;
+		},
+		15000ms));
+	auto blocks = recorder.audio();
+	ASSERT_EQ(blocks.size(), video.size());
+	/* Picture n against block n; picture 0 came before any sound raised
+	 * the delay. */
+	std::vector<int64_t> apart;
+	for (const auto &frame : recorder.frames()) {
+		size_t n = (size_t)(frame.first_sample[0] - 40) / 3;
+		if (n >= 1 && n < blocks.size())
+			apart.push_back((int64_t)(frame.timestamp - blocks[n].timestamp));
+	}
+	ASSERT_GE(apart.size(), 2u);
+	std::sort(apart.begin(), apart.end());
+	int64_t median = apart[apart.size() / 2];
+	EXPECT_NEAR(median, (int64_t)behind_us * 1000, 50000000) << median / 1e6 << " ms";
+	printf("picture after its block: median %.1f ms over %zu pictures\n", median / 1e6, apart.size());
 }

@@ -288,6 +288,42 @@ TEST_P(AllowanceRules, LoweringCutsAudioAtItsPaceAndKeepsTimestampsContinuous)
 		EXPECT_EQ(s.handed[i].frames, s.frames);
 }
 
+TEST_P(AllowanceRules, ARaiseStopsALoweringUnderWay)
+{
+	/* Raised to 210 ms, then quiet: 2 s into the lowering towards 20 ms, one
+	 * block late by `over` past the allowance of that moment; then 19 s of
+	 * blocks in time. */
+	struct Row {
+		int64_t over;
+		bool raises;
+	};
+	const Row rows[] = {
+		{COVER_SLACK, false},    /* covered: the lowering goes on to its end */
+		{COVER_SLACK + 1, true}, /* a raise: the lowering is over, the raised allowance kept */
+	};
+	for (const Row &r : rows) {
+		Stream s(GetParam());
+		s.block(0);
+		s.block(190 * ms);
+		ASSERT_EQ(s.a.allowance, 210 * ms);
+		s.run(0, 22 * sec);
+		const int64_t during = s.a.allowance;
+		ASSERT_LT(during, 210 * ms);
+		ASSERT_GT(during, 20 * ms);
+		s.block(during + r.over);
+		size_t after = s.handed.size();
+		s.run(0, 19 * sec);
+		EXPECT_EQ(s.a.allowance, r.raises ? during + RAISE_MIN_STEP : 20 * ms) << r.over;
+		if (!r.raises)
+			continue;
+		for (size_t i = after; i < s.handed.size(); i++)
+			ASSERT_EQ(s.handed[i].frames, s.frames) << i;
+		/* What raised it is covered now. */
+		s.block(during + r.over);
+		EXPECT_EQ(s.a.allowance, during + RAISE_MIN_STEP);
+	}
+}
+
 TEST(AudioAllowance, LoweringSpreadsOverBlocksShorterThanTheStep)
 {
 	Stream s;
