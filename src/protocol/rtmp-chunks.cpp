@@ -214,10 +214,11 @@ size_t rtmp_chunks_read(RtmpChunkReader *r, const uint8_t *data, size_t size, Rt
 	return used;
 }
 
-void rtmp_chunks_write(std::vector<uint8_t> *out, uint8_t csid, uint8_t type, uint32_t stream_id,
+void rtmp_chunks_write(std::vector<uint8_t> *out, uint8_t csid, uint8_t type, uint32_t stream_id, uint32_t timestamp,
 		       std::span<const uint8_t> payload, uint32_t chunk_size)
 {
 	uint8_t header[12] = {csid};
+	write_be24(header + 1, timestamp & 0xFFFFFF);
 	write_be24(header + 4, (uint32_t)payload.size());
 	header[7] = type;
 	write_le32(header + 8, stream_id);

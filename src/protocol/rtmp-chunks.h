@@ -93,6 +93,6 @@ size_t rtmp_chunks_read(RtmpChunkReader *r, const uint8_t *data, size_t size, Rt
 			RtmpError *error);
 
 /* Appends one message as chunks of chunk_size bytes on csid (2..63): a fmt 0
- * header with timestamp 0, then fmt 3 headers. */
-void rtmp_chunks_write(std::vector<uint8_t> *out, uint8_t csid, uint8_t type, uint32_t stream_id,
+ * header (the timestamp below 0xFFFFFF: no extended one), then fmt 3 headers. */
+void rtmp_chunks_write(std::vector<uint8_t> *out, uint8_t csid, uint8_t type, uint32_t stream_id, uint32_t timestamp,
 		       std::span<const uint8_t> payload, uint32_t chunk_size);

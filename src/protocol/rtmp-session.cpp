@@ -10,12 +10,12 @@ const uint8_t command_csid = 3;
 
 void send_control(RtmpSession *s, uint8_t type, const uint8_t *payload, size_t size)
 {
-	rtmp_chunks_write(&s->output, control_csid, type, 0, {payload, size}, s->out_chunk_size);
+	rtmp_chunks_write(&s->output, control_csid, type, 0, 0, {payload, size}, s->out_chunk_size);
 }
 
 void send_command(RtmpSession *s, uint32_t stream_id, const std::vector<uint8_t> &amf)
 {
-	rtmp_chunks_write(&s->output, command_csid, RTMP_COMMAND_AMF0, stream_id, amf, s->out_chunk_size);
+	rtmp_chunks_write(&s->output, command_csid, RTMP_COMMAND_AMF0, stream_id, 0, amf, s->out_chunk_size);
 }
 
 void send_result(RtmpSession *s, double transaction, bool with_stream_id)
@@ -237,8 +237,8 @@ size_t rtmp_session_feed(RtmpSession *s, const uint8_t *data, size_t size, RtmpE
 			send_control(s, RTMP_ACKNOWLEDGEMENT, sequence, 4);
 			s->acked = s->chunks.bytes_read;
 		}
+		if (s->output.size() > RTMP_MAX_PENDING_OUTPUT && s->phase != RtmpPhase::closed)
+			close_with(s, RtmpError::replies_pending, event);
 	}
-	if (s->output.size() > RTMP_MAX_PENDING_OUTPUT && s->phase != RtmpPhase::closed)
-		close_with(s, RtmpError::replies_pending, event);
 	return used;
 }
