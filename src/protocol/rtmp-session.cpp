@@ -97,7 +97,9 @@ void publish(RtmpSession *s, Amf0Reader *r, RtmpEvent *event)
 	std::string_view name;
 	if (!amf0_skip(r) || !amf0_read_string(r, &name))
 		return close_with(s, RtmpError::malformed_command, event);
-	if (s->phase != RtmpPhase::connected)
+	if (s->phase == RtmpPhase::publishing)
+		return; /* already: nothing changes */
+	if (s->phase != RtmpPhase::connected && s->phase != RtmpPhase::ended)
 		return close_with(s, RtmpError::command_out_of_order, event);
 	name = name.substr(0, name.find('?'));
 	bool accepted = s->key.empty() || name == s->key;
@@ -105,6 +107,7 @@ void publish(RtmpSession *s, Amf0Reader *r, RtmpEvent *event)
 	if (!accepted)
 		return close_with(s, RtmpError::wrong_key, event);
 	s->phase = RtmpPhase::publishing;
+	flv_reader_init(&s->flv); /* a publish after an end starts afresh */
 	event->kind = RtmpEventKind::publishing;
 }
 

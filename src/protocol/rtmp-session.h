@@ -15,7 +15,9 @@
  * NetStream.Publish.BadName and a refusal when a key is set and the name
  * differs. The name is compared without a "?..." suffix, which some apps add
  * for their own parameters; the app name in the address is not checked.
- * Media before publish is dropped; data messages (onMetaData) are skipped. */
+ * Media before publish is dropped; data messages (onMetaData) are skipped.
+ * A publish again after an end starts afresh; one while publishing changes
+ * nothing. */
 
 #include "protocol/flv-tags.h"
 #include "protocol/rtmp-chunks.h"

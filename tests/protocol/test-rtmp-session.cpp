@@ -163,14 +163,17 @@ TEST(RtmpSession, MediaOnlyWhilePublishingAndUnsupportedToldOnce)
 	p.handshake().command("connect", 1).message(RTMP_VIDEO, avc_config); /* before publish: dropped */
 	p.command("publish", 2, "k", 1).message(RTMP_AUDIO, mp3).message(RTMP_AUDIO, mp3, 20);
 	p.message(RTMP_VIDEO, avc_config, 30).command("deleteStream", 3).message(RTMP_VIDEO, avc_key, 40);
+	p.command("publish", 4, "k", 1).message(RTMP_VIDEO, avc_config, 50); /* afresh: the config again */
 	Feeding got = run("k", p.wire);
-	ASSERT_EQ(got.events.size(), 4u);
+	ASSERT_EQ(got.events.size(), 6u);
 	EXPECT_EQ(got.events[0].kind, RtmpEventKind::publishing);
 	EXPECT_EQ(got.events[1].kind, RtmpEventKind::unsupported);
 	EXPECT_EQ(got.events[1].error, RtmpError::unsupported_audio);
 	EXPECT_EQ(got.events[2].kind, RtmpEventKind::media);
 	EXPECT_TRUE(got.events[2].packet.config);
 	EXPECT_EQ(got.events[3].kind, RtmpEventKind::ended);
+	EXPECT_EQ(got.events[4].kind, RtmpEventKind::publishing);
+	EXPECT_TRUE(got.events[5].packet.config);
 }
 
 TEST(RtmpSession, AcknowledgesPastThePeersWindowAndBoundsReplies)
