@@ -61,75 +61,76 @@ const Bytes hvcc = Bytes(21, 0) + Bytes{0x03, 3, 0x20, 0,    1,    0, 2, 0x40, 0
 
 } // namespace
 
-TEST(FlvTags, AvcConfigThenFramesInAnnexB)
+/* One reader through the rows in order: each row's config changes what the
+ * next rows' key frames start with. */
+TEST(FlvTags, VideoTagsToAnnexB)
 {
-	const Bytes config = {
+	const Bytes avcc = {
 		0x17, 0x00, 0, 0,    0,    /* key, AVC | sequence header | cts 0 */
 		0x01, 0x64, 0, 0x1E,       /* version 1, profile, compatibility, level */
 		0xFD,                      /* length size 2 */
 		0xE1, 0,    3, 0x67, 1, 2, /* 1 SPS of 3 bytes */
 		0x01, 0,    2, 0x68, 9,    /* 1 PPS of 2 bytes */
 	};
-	const Bytes params = {0, 0, 0, 1, 0x67, 1, 2, 0, 0, 0, 1, 0x68, 9};
-	Reader flv;
-	MediaPacket p;
-	RtmpError error = RtmpError::none;
-	ASSERT_EQ(flv.video(config, 1000, &p, &error), FlvResult::packet);
-	EXPECT_TRUE(p.config);
-	EXPECT_EQ(Bytes(p.data, p.data + p.size), params);
-	EXPECT_EQ(flv.video(config, 1000, &p, &error), FlvResult::nothing); /* the same again */
-
-	const Bytes key = {0x17, 0x01, 0xFF, 0xFF, 0xD8, /* key, AVC | NALU | cts -40 */
-			   0,    2,    0x65, 0xAA, 0,    1, 0x65};
-	ASSERT_EQ(flv.video(key, 1040, &p, &error), FlvResult::packet);
-	EXPECT_TRUE(p.key_frame);
-	EXPECT_EQ(Bytes(p.data, p.data + p.size), (params + Bytes{0, 0, 0, 1, 0x65, 0xAA, 0, 0, 0, 1, 0x65}));
-	EXPECT_EQ(p.dts_us, 1040000);
-	EXPECT_EQ(p.pts_us, 1000000);
-	const Bytes inter = {0x27, 0x01, 0, 0, 0, 0, 1, 0x41};
-	ASSERT_EQ(flv.video(inter, 1080, &p, &error), FlvResult::packet);
-	EXPECT_FALSE(p.key_frame);
-	EXPECT_EQ(Bytes(p.data, p.data + p.size), (Bytes{0, 0, 0, 1, 0x41}));
-
-	const Bytes past_end = {0x27, 0x01, 0, 0, 0, 0, 2, 0x41};
-	EXPECT_EQ(flv.video(past_end, 1120, &p, &error), FlvResult::error);
-	EXPECT_EQ(error, RtmpError::malformed_video);
-	Bytes changed = config;
-	changed[15] = 3; /* another SPS: a new size, say */
-	ASSERT_EQ(flv.video(changed, 1160, &p, &error), FlvResult::packet);
-	EXPECT_TRUE(p.config);
-}
-
-TEST(FlvTags, EnhancedHevcAndOtherCodecs)
-{
+	Bytes avcc_changed = avcc;
+	avcc_changed[15] = 3; /* another SPS: a new size, say */
+	const Bytes sps_pps = {0, 0, 0, 1, 0x67, 1, 2, 0, 0, 0, 1, 0x68, 9};
+	const Bytes vps_sps_pps = {0, 0, 0, 1, 0x40, 1, 0, 0, 0, 1, 0x42, 1, 0, 0, 0, 1, 0x44, 1};
+	const Bytes slice = {0, 0, 0, 2, 0x26, 0x01};
 	struct Row {
 		const char *what;
 		Bytes body;
 		FlvResult result;
 		RtmpError error;
 		Bytes annex_b;
+		int cts_ms;
 	};
-	const Bytes vps_sps_pps = {0, 0, 0, 1, 0x40, 1, 0, 0, 0, 1, 0x42, 1, 0, 0, 0, 1, 0x44, 1};
-	const Bytes slice = {0, 0, 0, 2, 0x26, 0x01};
 	const Row rows[] = {
+		{"avcC", avcc, FlvResult::packet, RtmpError::none, sps_pps, 0},
+		{"the same avcC again", avcc, FlvResult::nothing, RtmpError::none, {}, 0},
+		{"AVC key frame, cts -40",
+		 {0x17, 1, 0xFF, 0xFF, 0xD8, 0, 2, 0x65, 0xAA, 0, 1, 0x65},
+		 FlvResult::packet,
+		 RtmpError::none,
+		 sps_pps + Bytes{0, 0, 0, 1, 0x65, 0xAA, 0, 0, 0, 1, 0x65},
+		 -40},
+		{"AVC inter frame",
+		 {0x27, 1, 0, 0, 0, 0, 1, 0x41},
+		 FlvResult::packet,
+		 RtmpError::none,
+		 {0, 0, 0, 1, 0x41},
+		 0},
+		{"NAL unit past the end",
+		 {0x27, 1, 0, 0, 0, 0, 2, 0x41},
+		 FlvResult::error,
+		 RtmpError::malformed_video,
+		 {},
+		 0},
+		{"a changed avcC",
+		 avcc_changed,
+		 FlvResult::packet,
+		 RtmpError::none,
+		 {0, 0, 0, 1, 0x67, 1, 3, 0, 0, 0, 1, 0x68, 9},
+		 0},
 		{"hvc1 sequence start", Bytes{0x90, 'h', 'v', 'c', '1'} + hvcc, FlvResult::packet, RtmpError::none,
-		 vps_sps_pps},
+		 vps_sps_pps, 0},
 		{"hvc1 coded frames, cts", Bytes{0x91, 'h', 'v', 'c', '1', 0, 0, 40} + slice, FlvResult::packet,
-		 RtmpError::none, vps_sps_pps + Bytes{0, 0, 0, 1, 0x26, 1}},
+		 RtmpError::none, vps_sps_pps + Bytes{0, 0, 0, 1, 0x26, 1}, 40},
 		{"hvc1 coded frames X",
 		 Bytes{0xA3, 'h', 'v', 'c', '1'} + slice,
 		 FlvResult::packet,
 		 RtmpError::none,
-		 {0, 0, 0, 1, 0x26, 1}},
-		{"hvc1 sequence end", {0x92, 'h', 'v', 'c', '1'}, FlvResult::nothing, RtmpError::none, {}},
+		 {0, 0, 0, 1, 0x26, 1},
+		 0},
+		{"hvc1 sequence end", {0x92, 'h', 'v', 'c', '1'}, FlvResult::nothing, RtmpError::none, {}, 0},
 		{"hvc1 record cut short",
 		 Bytes{0x90, 'h', 'v', 'c', '1'} + Bytes(hvcc.begin(), hvcc.end() - 1),
 		 FlvResult::error,
 		 RtmpError::malformed_video,
-		 {}},
-		{"av01", {0x91, 'a', 'v', '0', '1', 0, 0, 0}, FlvResult::error, RtmpError::unsupported_video, {}},
-		{"vp09", {0x90, 'v', 'p', '0', '9'}, FlvResult::error, RtmpError::unsupported_video, {}},
-		{"legacy Sorenson", {0x12, 0}, FlvResult::error, RtmpError::unsupported_video, {}},
+		 {},
+		 0},
+		{"av01", {0x91, 'a', 'v', '0', '1', 0, 0, 0}, FlvResult::error, RtmpError::unsupported_video, {}, 0},
+		{"legacy Sorenson", {0x12, 0}, FlvResult::error, RtmpError::unsupported_video, {}, 0},
 	};
 	Reader flv;
 	for (const Row &row : rows) {
@@ -138,8 +139,8 @@ TEST(FlvTags, EnhancedHevcAndOtherCodecs)
 		EXPECT_EQ(flv.video(row.body, 2000, &p, &error), row.result) << row.what;
 		EXPECT_EQ(error, row.error) << row.what;
 		if (row.result == FlvResult::packet) {
-			EXPECT_EQ(p.codec, MediaCodec::h265) << row.what;
 			EXPECT_EQ(Bytes(p.data, p.data + p.size), row.annex_b) << row.what;
+			EXPECT_EQ(p.pts_us - p.dts_us, row.cts_ms * 1000) << row.what;
 		}
 	}
 }
