@@ -14,6 +14,8 @@
 # (.h264) with SPS/PPS in-band before the IDR picture, no B-frames, no SEI:
 #     yuv420.h264          5 pictures, 3 slices each, colour and range unset
 #     params-only.h264     the SPS and PPS of yuv420.h264, nothing else
+#     yuv420.flv           yuv420.h264 muxed into FLV by FFmpeg (as an RTMP
+#                          publisher sends its tags), bit-exact
 #     yuvj420-bt470bg.h264 full range, BT.470BG matrix (decodes as yuvj420p)
 #     bt470bg.h264         limited range, BT.470BG matrix
 #     bt709.h264           limited range, BT.709 matrix
@@ -77,6 +79,7 @@ encode_video() {
 
 encode_video yuv420.h264 yuv420p 5 -x264-params slices=3
 ff -i "$out/yuv420.h264" -c:v copy -bsf:v filter_units=pass_types=7-8 -f h264 "$out/params-only.h264"
+ff -i "$out/yuv420.h264" -c:v copy -map_metadata -1 -fflags +bitexact -f flv "$out/yuv420.flv"
 encode_video yuvj420-bt470bg.h264 yuv420p 2 -color_range pc -colorspace bt470bg
 encode_video bt470bg.h264 yuv420p 2 -colorspace bt470bg
 encode_video bt709.h264 yuv420p 2 -colorspace bt709
