@@ -344,10 +344,31 @@ stage_tsan() {
 	TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1" run_ctest build/tsan -L threaded
 }
 
+# The fuzz targets built once, then run two at a time (each fuzzer is one
+# process, one core), each for its 20 s; each one's output goes to
+# build/fuzz-TARGET.out and is printed in the order of the list.
 stage_fuzz() {
-	local target
-	for target in fuzz-stream-records fuzz-clock-sync fuzz-adb-reply fuzz-audio-decoder fuzz-video-decoder; do
-		check "$target (20 s)" scripts/fuzz.sh --no-setup --seconds 20 --target "$target"
+	local targets=(fuzz-stream-records fuzz-clock-sync fuzz-adb-reply fuzz-audio-decoder fuzz-video-decoder)
+	local log=build/fuzz-build.log i j target pids ok
+	mkdir -p build
+	if ! { cmake --preset fuzz >"$log" 2>&1 && cmake --build build/fuzz -j "$jobs" --target "${targets[@]}" >>"$log" 2>&1; }; then
+		tail -n 30 "$log"
+		stage_reason="build/fuzz did not build (log: $log)"
+		check "build/fuzz builds" false
+		return
+	fi
+	for ((i = 0; i < ${#targets[@]}; i += 2)); do
+		pids=()
+		for target in "${targets[@]:i:2}"; do
+			scripts/fuzz.sh --no-setup --no-build --seconds 20 --target "$target" >"build/fuzz-$target.out" 2>&1 &
+			pids+=($!)
+		done
+		for j in "${!pids[@]}"; do
+			target=${targets[i + j]} ok=true
+			wait "${pids[j]}" || ok=false
+			cat "build/fuzz-$target.out"
+			check "$target (20 s)" "$ok"
+		done
 	done
 }
 
