@@ -88,8 +88,8 @@ roots=()
 ! chosen obs30 && ! chosen portable || roots+=(obs30)
 ! chosen obs32 && ! chosen portable || roots+=(obs32)
 ! chosen packages || roots+=(deb12 deb13 sid)
-rm -rf build/roots
 mkdir -p build/roots
+for root in "${roots[@]}"; do rm -f "build/roots/$root.status"; done
 if [ ${#roots[@]} -gt 0 ]; then
 	(
 		for root in "${roots[@]}"; do
