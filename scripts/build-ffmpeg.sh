@@ -15,7 +15,7 @@
 # COPYING.LGPLv2.1.
 # The source comes once through scripts/sid-apt.sh into build/ffmpeg-source;
 # the system's sources stay as they are. Each build is kept and reused while
-# the version and its configure line stay.
+# the version, its configure line and this script stay.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -43,7 +43,9 @@ linux)
 	exit 2
 	;;
 esac
-stamp="$version ${configure[*]}"
+# The stamp: the source package's version, the configure line and this
+# script's contents (how it builds).
+stamp="$version ${configure[*]} script $(sha256sum <"$root/scripts/build-ffmpeg.sh" | cut -c1-16)"
 if [ "$(cat "$out/stamp" 2>/dev/null)" = "$stamp" ] && [ -f "$out/lib/libavcodec.a" ]; then
 	echo "$out"
 	exit 0

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Roots of other Debian releases, made with mmdebstrap and kept in
 # build/<name>-root; each is made again when it is missing or its package list
-# changes. Needs root and mmdebstrap (scripts/setup.sh installs it); nothing
-# outside build/ changes, the system's apt sources included.
+# or mmdebstrap's options change. Needs root and mmdebstrap (scripts/setup.sh
+# installs it); nothing outside build/ changes, the system's apt sources
+# included.
 #
 # Build roots, with OBS Studio, libobs, FFmpeg and their development files:
 #   obs30     Debian 13 ("trixie"): OBS 30.2.3, FFmpeg 7.1
@@ -78,8 +79,13 @@ debian_mirror_url() {
 	"$repo/scripts/sid-apt.sh" --mirror
 }
 
+# mmdebstrap's options, the stamp's too. dpkg skips its fsync calls in the
+# root (a throwaway copy's apt installs go faster; the root is made again
+# rather than repaired).
+root_options=(--variant=apt --aptopt='Acquire::Check-Valid-Until "false"' --dpkgopt=force-unsafe-io)
+
 make_root() {
-	local want="$suite $kind $package_list"
+	local want="$suite $kind $package_list ${root_options[*]}"
 	if [ -f "$root/$stamp" ] && [ "$(cat "$root/$stamp")" = "$want" ]; then
 		echo "$root"
 		return
@@ -99,7 +105,7 @@ make_root() {
 		options=(--skip=cleanup/apt/lists,cleanup/apt/cache)
 	fi
 	echo "making the Debian $suite root in $root (packages: $package_list)" >&2
-	if ! mmdebstrap --quiet --variant=apt --aptopt='Acquire::Check-Valid-Until "false"' "${options[@]}" \
+	if ! mmdebstrap --quiet "${root_options[@]}" "${options[@]}" \
 		--include="$package_list" "$suite" "$fresh" "$(debian_mirror_url)" </dev/null >"$root.log" 2>&1; then
 		tail -n 30 "$root.log" >&2
 		rm -rf "$fresh"

@@ -10,6 +10,9 @@
 #   scripts/fuzz.sh --seconds 20          every target for 20 s (scripts/test.sh)
 #   scripts/fuzz.sh --target fuzz-clock-sync --seconds 60
 #   scripts/fuzz.sh --no-setup            do not check the installed packages
+#   scripts/fuzz.sh --no-build            run the targets build/fuzz holds
+#                                         (scripts/test.sh builds them first,
+#                                         then runs two at a time)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,6 +20,7 @@ all_targets=(fuzz-stream-records fuzz-clock-sync fuzz-adb-reply fuzz-audio-decod
 seconds=600
 targets=()
 setup=yes
+build=yes
 while [ $# -gt 0 ]; do
 	case "$1" in
 	--seconds)
@@ -31,8 +35,12 @@ while [ $# -gt 0 ]; do
 		setup=no
 		shift
 		;;
+	--no-build)
+		build=no
+		shift
+		;;
 	-h | --help)
-		sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'
+		sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'
 		exit 0
 		;;
 	*)
@@ -45,8 +53,10 @@ done
 [ "$setup" = no ] || scripts/setup.sh
 
 dir=build/fuzz
-cmake --preset fuzz >/dev/null
-cmake --build "$dir" -j 2 --target "${targets[@]}"
+if [ "$build" = yes ]; then
+	cmake --preset fuzz >/dev/null
+	cmake --build "$dir" -j 2 --target "${targets[@]}"
+fi
 
 # The adb target's loopback server thread lives for the whole run, by design.
 export ASAN_OPTIONS=detect_leaks=0:${ASAN_OPTIONS:-}

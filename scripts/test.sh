@@ -28,9 +28,16 @@
 #                                   portable, packages) takes it as it is
 #   scripts/test.sh --list          the stages
 #
-# Each build is CMakePresets.json's preset of its folder's name. A build that
-# fails fails its stage, with its reason, and the other stages still run. The
-# last lines name the failed stages, then "all: N passed, M failed".
+# Each build is CMakePresets.json's preset of its folder's name; build/asan and
+# build/tsan build only the tests they run (the ostrelin-tests target), the
+# roots' builds only the tests that depend on their libobs and FFmpeg
+# (OSTRELIN_TEST_SET). The Debian roots the chosen stages use are made in the
+# background from the start (mmdebstrap: downloads and unpacking) while the
+# first stages build; each root's log is printed, and a root not made fails,
+# in the first stage that needs it. A build that fails fails its stage, with
+# its reason, and the other stages still run. Each stage ends with its time;
+# the last lines are a table of the stages' times and the total, the failed
+# stages, then "all: N passed, M failed".
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib/common.sh
@@ -65,8 +72,49 @@ while [ $# -gt 0 ]; do
 	esac
 done
 [ ${#only[@]} -gt 0 ] || only=("${stages[@]}")
+chosen() {
+	case " ${only[*]} " in *" $1 "*) return 0 ;; esac
+	return 1
+}
 
+started_all=$SECONDS
 scripts/setup.sh
+stage_times=("setup $((SECONDS - started_all))")
+
+# The roots the chosen stages use, in the order they are needed, made one
+# after another in the background; build/roots/NAME.log holds a root's
+# output, build/roots/NAME.status its exit status once made.
+roots=()
+! chosen obs30 && ! chosen portable || roots+=(obs30)
+! chosen obs32 && ! chosen portable || roots+=(obs32)
+! chosen packages || roots+=(deb12 deb13 sid)
+mkdir -p build/roots
+for root in "${roots[@]}"; do rm -f "build/roots/$root.status"; done
+if [ ${#roots[@]} -gt 0 ]; then
+	(
+		for root in "${roots[@]}"; do
+			made=0
+			scripts/debian-root.sh "$root" make </dev/null >"build/roots/$root.log" 2>&1 || made=$?
+			echo "$made" >"build/roots/$root.status"
+		done
+	) &
+	roots_pid=$!
+fi
+
+# await_root NAME: waits for NAME's root from the background, prints its log;
+# fails, with the stage's reason, when it was not made.
+await_root() {
+	local root=$1 waited=$SECONDS
+	case " ${roots[*]} " in *" $root "*) ;; *) return 0 ;; esac
+	while [ ! -f "build/roots/$root.status" ] && kill -0 "$roots_pid" 2>/dev/null; do sleep 1; done
+	echo "the $root root, made in the background (waited $((SECONDS - waited)) s for it):"
+	sed 's/^/  /' "build/roots/$root.log"
+	if [ "$(cat "build/roots/$root.status" 2>/dev/null)" != 0 ]; then
+		stage_reason="the $root root was not made (log: build/roots/$root.log)"
+		check "the $root root" false
+		return 1
+	fi
+}
 
 jobs=$(nproc)
 CHECKS_SAY_OK=yes
@@ -75,13 +123,16 @@ status=0
 # The reason a build stopped the current stage, if one did.
 stage_reason=""
 
-# build PRESET: configures and builds the preset's folder, its output in
-# build/PRESET-build.log; on failure the stage's reason is set and a failure
-# counted.
+# build PRESET [TARGET...]: configures the preset's folder and builds it (the
+# targets named, else all), its output in build/PRESET-build.log; on failure
+# the stage's reason is set and a failure counted.
 build() {
-	local preset=$1 log=build/$1-build.log
+	local preset=$1 log=build/$1-build.log targets=()
+	shift
+	[ $# -eq 0 ] || targets=(--target "$@")
 	mkdir -p build
-	if cmake --preset "$preset" >"$log" 2>&1 && cmake --build "build/$preset" -j "$jobs" 2>&1 | tee -a "$log"; then
+	if cmake --preset "$preset" >"$log" 2>&1 &&
+		cmake --build "build/$preset" -j "$jobs" "${targets[@]}" 2>&1 | tee -a "$log"; then
 		return 0
 	fi
 	tail -n 30 "$log"
@@ -212,12 +263,12 @@ stage_release-run() {
 # the same name) and every test there, the real-OBS test included
 # (scripts/debian-root.sh).
 debian_root_stage() {
-	local stage=$1 started=$SECONDS
+	local stage=$1
+	await_root "$stage" || return 0
 	mkdir -p build
 	if scripts/debian-root.sh "$stage" check </dev/null | tee "build/$stage-stage.log"; then :; else status=1; fi
 	grep -qx "FAILED: $stage build" "build/$stage-stage.log" && stage_reason="build/$stage did not build in its root"
 	count_summary "$stage" "build/$stage-stage.log"
-	echo "$stage stage: $((SECONDS - started)) s"
 }
 stage_obs30() { debian_root_stage obs30; }
 stage_obs32() { debian_root_stage obs32; }
@@ -230,7 +281,7 @@ stage_obs32() { debian_root_stage obs32; }
 # root) and 32.2.2 (the obs32 root), and in a Flatpak-like copy of the obs32
 # root. It uses the release, obs30 and obs32 builds.
 stage_portable() {
-	local started=$SECONDS tarball def=cmake/windows/ostrelin.def
+	local tarball def=cmake/windows/ostrelin.def
 	local libobs=(/usr/lib/x86_64-linux-gnu/libobs.so.0 build/obs32-sdk/root/usr/lib/x86_64-linux-gnu/libobs.so.0)
 	export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || date +%s)}
 	check "portable ostrelin.so and its tarball" scripts/build-portable.sh </dev/null
@@ -250,6 +301,7 @@ stage_portable() {
 	count_summary bindings build/bindings.log
 	local stage
 	for stage in obs30 obs32; do
+		await_root "$stage" || continue
 		check "the tarball's plug-in folder in the real OBS of the $stage root" \
 			scripts/debian-root.sh $stage try bash /src/tests/real-obs/run.sh --tarball "/src/$tarball" \
 			"/src/build/$stage/tools/ostrelin-sender" "/src/build/$stage/tests/real-obs/log_texts.py" </dev/null
@@ -258,7 +310,6 @@ stage_portable() {
 		/src/build/obs32/tools/ostrelin-sender /src/build/obs32/tests/real-obs/log_texts.py \
 		/src/build/obs32/ostrelin.so </dev/null | tee build/flatpak-like.log || status=1
 	count_summary flatpak-like build/flatpak-like.log
-	echo "portable stage: $((SECONDS - started)) s"
 }
 
 # The one .deb made from the portable module (scripts/package-deb.sh), tried
@@ -275,6 +326,7 @@ stage_packages() {
 	count_summary deb-contents build/deb-contents.log
 	while read -r root build; do
 		started=$SECONDS
+		await_root "$root" || continue
 		scripts/debian-root.sh "$root" try /src/tests/package/try-deb.sh "$root" "/src/${deb#"$PWD"/}" \
 			"/src/$build/tools/ostrelin-sender" "/src/$build/tests/real-obs/log_texts.py" </dev/null |
 			tee "build/package-$root.log" || status=1
@@ -286,27 +338,51 @@ sid build/obs32"
 }
 
 stage_asan() {
-	build asan || return 0
+	build asan ostrelin-tests || return 0
 	ASAN_OPTIONS=${ASAN_OPTIONS:-} UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 run_ctest build/asan -LE real-obs
 }
 
 stage_tsan() {
-	build tsan || return 0
+	build tsan ostrelin-tests || return 0
 	TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1" run_ctest build/tsan -L threaded
 }
 
+# The fuzz targets built once, then run two at a time (each fuzzer is one
+# process, one core), each for its 20 s; each one's output goes to
+# build/fuzz-TARGET.out and is printed in the order of the list.
 stage_fuzz() {
-	local target
-	for target in fuzz-stream-records fuzz-clock-sync fuzz-adb-reply fuzz-audio-decoder fuzz-video-decoder; do
-		check "$target (20 s)" scripts/fuzz.sh --no-setup --seconds 20 --target "$target"
+	local targets=(fuzz-stream-records fuzz-clock-sync fuzz-adb-reply fuzz-audio-decoder fuzz-video-decoder)
+	local log=build/fuzz-build.log i j target pids ok
+	mkdir -p build
+	if ! { cmake --preset fuzz >"$log" 2>&1 && cmake --build build/fuzz -j "$jobs" --target "${targets[@]}" >>"$log" 2>&1; }; then
+		tail -n 30 "$log"
+		stage_reason="build/fuzz did not build (log: $log)"
+		check "build/fuzz builds" false
+		return
+	fi
+	for ((i = 0; i < ${#targets[@]}; i += 2)); do
+		pids=()
+		for target in "${targets[@]:i:2}"; do
+			scripts/fuzz.sh --no-setup --no-build --seconds 20 --target "$target" >"build/fuzz-$target.out" 2>&1 &
+			pids+=($!)
+		done
+		for j in "${!pids[@]}"; do
+			target=${targets[i + j]} ok=true
+			wait "${pids[j]}" || ok=false
+			cat "build/fuzz-$target.out"
+			check "$target (20 s)" "$ok"
+		done
 	done
 }
 
 failed_stages=()
 for stage in "${stages[@]}"; do
-	case " ${only[*]} " in *" $stage "*) ;; *) continue ;; esac
-	failed_before=$checks_failed status_before=$status stage_reason="" stopped=0
-	"stage_$stage" || stopped=$?
+	chosen "$stage" || continue
+	echo "== stage $stage"
+	failed_before=$checks_failed status_before=$status stage_reason="" stopped=0 started=$SECONDS
+	"stage_$stage" </dev/null || stopped=$?
+	stage_times+=("$stage $((SECONDS - started))")
+	echo "== $stage stage: $((SECONDS - started)) s"
 	[ "$stopped" -eq 0 ] || stage_reason="stopped with status $stopped"
 	if [ "$checks_failed" -gt "$failed_before" ] || [ "$status" != "$status_before" ] || [ "$stopped" -ne 0 ]; then
 		[ -n "$stage_reason" ] || stage_reason="$((checks_failed - failed_before)) failed"
@@ -314,6 +390,16 @@ for stage in "${stages[@]}"; do
 	fi
 done
 
+[ -z "${roots_pid:-}" ] || wait "$roots_pid" || true
+
+echo
+printf '%-12s %6s\n' stage seconds
+for line in "${stage_times[@]}"; do
+	# shellcheck disable=SC2086 # a name and a number
+	printf '%-12s %6d\n' $line
+done
+total=$((SECONDS - started_all))
+printf '%-12s %6d  (%d min %02d s)\n' total "$total" $((total / 60)) $((total % 60))
 echo
 for line in "${failed_stages[@]}"; do echo "failed stage $line"; done
 echo "all: ${checks_passed} passed, ${checks_failed} failed"
