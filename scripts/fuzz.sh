@@ -16,7 +16,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-all_targets=(fuzz-stream-records fuzz-clock-sync fuzz-adb-reply fuzz-audio-decoder fuzz-video-decoder)
+all_targets=(fuzz-stream-records fuzz-clock-sync fuzz-adb-reply fuzz-audio-decoder fuzz-video-decoder fuzz-rtmp-session)
 seconds=600
 targets=()
 setup=yes

@@ -351,7 +351,7 @@ stage_tsan() {
 # process, one core), each for its 20 s; each one's output goes to
 # build/fuzz-TARGET.out and is printed in the order of the list.
 stage_fuzz() {
-	local targets=(fuzz-stream-records fuzz-clock-sync fuzz-adb-reply fuzz-audio-decoder fuzz-video-decoder)
+	local targets=(fuzz-stream-records fuzz-clock-sync fuzz-adb-reply fuzz-audio-decoder fuzz-video-decoder fuzz-rtmp-session)
 	local log=build/fuzz-build.log i j target pids ok
 	mkdir -p build
 	if ! { cmake --preset fuzz >"$log" 2>&1 && cmake --build build/fuzz -j "$jobs" --target "${targets[@]}" >>"$log" 2>&1; }; then
