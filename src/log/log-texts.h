@@ -38,7 +38,9 @@
 #define LOGTEXT_NOT_OSTRELIN "對面回的不是 Ostrelin 串流"                /* the peer is not an Ostrelin stream */
 #define LOGTEXT_VERSION_MISMATCH "協定版本不合：手機端 %d，plugin 端 %d" /* protocol version: phone, plug-in */
 #define LOGTEXT_UNSUPPORTED_CODEC "不支援的編碼 %d"                      /* unsupported codec number */
-#define LOGTEXT_STREAM_CONNECTED "串流已連上 %ux%u @ %u fps"             /* connected: width, height, fps */
+#define LOGTEXT_APP_NOT_LISTENING \
+	"USB 連線被手機關閉：手機端 app 沒開，或沒有在連接埠 %d 等待連線（每 30 秒回報一次）" /* adb took it, the phone closed it: app not listening */
+#define LOGTEXT_STREAM_CONNECTED "串流已連上 %ux%u @ %u fps" /* connected: width, height, fps */
 #define LOGTEXT_DISCONNECTED \
 	"連線中斷，%d ms 後重試（已解 %llu 張）" /* connection lost, retry in ms (pictures decoded) */
 

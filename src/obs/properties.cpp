@@ -49,6 +49,8 @@ void status_text(const SourceInstance *inst, char out[STATUS_TEXT_SIZE])
 		snprintf(out, STATUS_TEXT_SIZE, "%s", nx_text("StatusDisabled"));
 	} else if (inst->refused_port) {
 		snprintf(out, STATUS_TEXT_SIZE, nx_text("StatusBadPort"), inst->refused_port.load());
+	} else if (!inst->status.connected && inst->status.app_not_listening) {
+		snprintf(out, STATUS_TEXT_SIZE, "%s", nx_text("StatusAppNotListening"));
 	} else if (!inst->status.connected) {
 		snprintf(out, STATUS_TEXT_SIZE, "%s", nx_text("StatusOff"));
 	} else {

@@ -13,6 +13,9 @@ struct StreamStatus {
 	mutable std::mutex caps_lock;
 	CameraCaps caps = {};
 	std::atomic<bool> connected = false;
+	/* Over USB, adb took the last attempt's connection and the phone closed
+	 * it before a byte: the app is not open, or not listening on the port. */
+	std::atomic<bool> app_not_listening = false;
 	std::atomic<uint32_t> width = 0;
 	std::atomic<uint32_t> height = 0;
 	std::atomic<uint32_t> stream_fps = 0;

@@ -10,7 +10,7 @@
 
 #include <cstring>
 
-enum class AttemptEnd { cannot_connect, dropped, streamed };
+enum class AttemptEnd { cannot_connect, app_not_listening, dropped, streamed };
 
 bool stream_address(const ConnectionSettings *settings, uint32_t *addr_be)
 {
@@ -103,8 +103,17 @@ static AttemptEnd run_attempt(const StreamThreadArgs *args, bool may_report)
 		break;
 	}
 
+	/* Over USB adb itself takes the connection: one the phone ends before
+	 * its first byte found no app listening behind the forward. */
 	uint8_t bytes[HANDSHAKE_SIZE];
-	if (connection_read(rx->conn, bytes, sizeof(bytes)) != ReadResult::complete)
+	size_t got = 0;
+	ReadResult first = connection_read_some(rx->conn, bytes, sizeof(bytes), &got);
+	if (first != ReadResult::complete)
+		return got == 0 && args->settings->use_adb &&
+				       (first == ReadResult::closed || first == ReadResult::failed)
+			       ? AttemptEnd::app_not_listening
+			       : AttemptEnd::dropped;
+	if (connection_read(rx->conn, bytes + got, sizeof(bytes) - got) != ReadResult::complete)
 		return AttemptEnd::dropped;
 	Handshake hs = handshake_parse(bytes);
 	if (!check_handshake(hs))
@@ -117,6 +126,7 @@ static AttemptEnd run_attempt(const StreamThreadArgs *args, bool may_report)
 	status->height = hs.height;
 	status->stream_fps = hs.fps;
 	status->stream_codec = hs.codec;
+	status->app_not_listening = false;
 	status->connected = true;
 	ostrelin_log(LOG_INFO, LOGTEXT_STREAM_CONNECTED, (unsigned)hs.width, (unsigned)hs.height, (unsigned)hs.fps);
 	receiver_panel_refresh(rx);
@@ -138,6 +148,7 @@ void stream_thread(void *arg)
 	uint64_t last_report = 0;
 	/* A stop ends an adb request of this thread at once. */
 	adb_set_thread_stop(conn->stop);
+	rx->status->app_not_listening = false;
 
 	while (conn->running) {
 		uint64_t now = os_gettime_ns();
@@ -150,6 +161,17 @@ void stream_thread(void *arg)
 				ostrelin_log(LOG_INFO, LOGTEXT_UNREACHABLE, stream_display_host(args->settings),
 					     (int)args->settings->port);
 			connection_pause(conn, RETRY_PAUSE_MS);
+			last_report = report_time;
+			break;
+		case AttemptEnd::app_not_listening:
+			connection_close(conn);
+			if (!rx->status->app_not_listening.exchange(true))
+				receiver_panel_refresh(rx);
+			if (conn->running) {
+				if (may_report)
+					ostrelin_log(LOG_WARNING, LOGTEXT_APP_NOT_LISTENING, (int)args->settings->port);
+				connection_pause(conn, RETRY_PAUSE_MS);
+			}
 			last_report = report_time;
 			break;
 		case AttemptEnd::dropped:

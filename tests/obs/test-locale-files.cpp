@@ -26,13 +26,48 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::vector<std::string> text_keys = {
-	"ConnMode",     "ModeUSB",        "ModeWiFi",      "Device",          "DeviceAuto",      "Rescan",
-	"Host",         "Port",           "PortUSB",       "PortWiFi",        "Enabled",         "RefreshStatus",
-	"StatusIdle",   "StatusDisabled", "StatusBadPort", "StatusOff",       "StatusOn",        "StatusStats",
-	"CameraGroup",  "CameraHint",     "Zoom",          "ExposureStep",    "Torch",           "AELock",
-	"AWB",          "AWBOff",         "AWBAuto",       "AWBIncandescent", "AWBFluorescent",  "AWBWarmFluorescent",
-	"AWBDaylight",  "AWBCloudy",      "AWBTwilight",   "AWBShade",        "AWBMode",         "Language",
-	"LanguageAuto", "LanguageHint",   "SmoothSync",    "SmoothSyncHint",  "StatusSyncDelay",
+	"ConnMode",
+	"ModeUSB",
+	"ModeWiFi",
+	"Device",
+	"DeviceAuto",
+	"Rescan",
+	"Host",
+	"Port",
+	"PortUSB",
+	"PortWiFi",
+	"Enabled",
+	"RefreshStatus",
+	"StatusIdle",
+	"StatusDisabled",
+	"StatusBadPort",
+	"StatusOff",
+	"StatusOn",
+	"StatusStats",
+	"CameraGroup",
+	"CameraHint",
+	"Zoom",
+	"ExposureStep",
+	"Torch",
+	"AELock",
+	"AWB",
+	"AWBOff",
+	"AWBAuto",
+	"AWBIncandescent",
+	"AWBFluorescent",
+	"AWBWarmFluorescent",
+	"AWBDaylight",
+	"AWBCloudy",
+	"AWBTwilight",
+	"AWBShade",
+	"AWBMode",
+	"Language",
+	"LanguageAuto",
+	"LanguageHint",
+	"SmoothSync",
+	"SmoothSyncHint",
+	"StatusSyncDelay",
+	"StatusAppNotListening",
 };
 
 const std::vector<std::string> awb_keys = {
@@ -242,8 +277,9 @@ TEST(LocaleFiles, AreTranslatedAndTellTheirEntriesApart)
 		auto &t = locale.texts;
 		EXPECT_NE(t["ModeUSB"], t["ModeWiFi"]);
 		EXPECT_NE(t["PortUSB"], t["PortWiFi"]);
-		std::set<std::string> states = {t["StatusIdle"], t["StatusDisabled"], t["StatusOff"]};
-		EXPECT_EQ(states.size(), 3u);
+		std::set<std::string> states = {t["StatusIdle"], t["StatusDisabled"], t["StatusOff"],
+						t["StatusAppNotListening"]};
+		EXPECT_EQ(states.size(), 4u);
 	}
 }
 

@@ -168,6 +168,48 @@ TEST_F(StreamThreadTest, UsbModeAsksForTheForwardBeforeEachAttempt)
 	EXPECT_EQ(log.count_prefix(plugin_line_head(LOGTEXT_FORWARD_FAILED)), 0u);
 }
 
+/* Over USB adb takes the connection itself: one the phone then ends before
+ * any byte found no app listening, and says so; a byte first, or Wi-Fi, is a
+ * dropped connection as any other. */
+TEST_F(StreamThreadTest, UsbConnectionEndedBeforeAnyByteSaysTheAppIsNotListening)
+{
+	struct Row {
+		bool usb;
+		size_t bytes_first;
+		bool not_listening;
+	};
+	for (const Row &row : {Row{true, 0, true}, Row{true, 1, false}, Row{false, 0, false}}) {
+		SCOPED_TRACE(testing::Message()
+			     << (row.usb ? "USB" : "Wi-Fi") << ", " << row.bytes_first << " byte(s)");
+		FakeAdbServer adb;
+		adb_set_server_port(adb.port());
+		log.clear();
+		obs_data_t *settings = wifi_settings(listener.port());
+		obs_data_set_int(settings, SETTING_CONN_MODE, row.usb ? 0 : 1);
+		obs_source_t *source = create(settings);
+		obs_data_release(settings);
+		{
+			peer::Connection phone = listener.accept(5000);
+			ASSERT_TRUE(phone.valid());
+			const uint8_t magic[1] = {'N'};
+			if (row.bytes_first) {
+				ASSERT_TRUE(phone.send(magic, row.bytes_first));
+			}
+		} /* closed */
+		const std::string not_listening = plugin_line(LOGTEXT_APP_NOT_LISTENING, (int)listener.port());
+		ASSERT_TRUE(wait_until(
+			[&] {
+				return log.count(LOG_WARNING, not_listening) > 0 ||
+				       log.count_prefix(plugin_line_head(LOGTEXT_DISCONNECTED)) > 0;
+			},
+			5000ms));
+		EXPECT_EQ(log.count(LOG_WARNING, not_listening) > 0, row.not_listening);
+		EXPECT_EQ(instance(source)->status.app_not_listening.load(), row.not_listening);
+		EXPECT_TRUE(listener.accept(5000).valid()) << "tried again";
+		release(source);
+	}
+}
+
 /* A phone that switches codecs between connections: each connection's
  * pictures come from a decoder of its own handshake's codec, the status
  * names that codec, and a decoder is replaced only when the codec changes. */
