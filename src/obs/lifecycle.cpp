@@ -82,6 +82,11 @@ void *ostrelin_create(obs_data_t *settings, obs_source_t *source)
 	return inst;
 }
 
+void ostrelin_video_tick(void *data, float)
+{
+	obs_tick_note(&static_cast<SourceInstance *>(data)->tick, obs_get_video_frame_time());
+}
+
 static bool connection_unchanged(const SourceInstance *inst, obs_data_t *settings)
 {
 	long long port = obs_data_get_int(settings, SETTING_PORT);

@@ -11,6 +11,7 @@
  * - what the connection thread publishes for the panel and the update:
  *   atomic, and caps whole under caps_lock. */
 
+#include "receive/obs-tick.h"
 #include "receive/receiver.h"
 #include "obs/settings.h"
 #include "receive/stream-connection.h"
@@ -62,6 +63,9 @@ struct SourceInstance {
 	std::atomic<uint64_t> frames_decoded = 0;
 	std::atomic<uint64_t> audio_packets = 0;
 	std::atomic<int32_t> smooth_delay_ms = -1; /* the mode's delay; -1: mode off or no stream */
+
+	/* Written by OBS's video thread (video_tick), read by the connection thread. */
+	ObsTick tick;
 };
 
 /* A consistent copy of the capabilities last received. */

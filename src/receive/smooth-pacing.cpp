@@ -50,7 +50,19 @@ static void hand_over_front(SourceInstance *inst, const Handover &plan)
 	SmoothPacing *p = &inst->rx.smooth;
 	HeldPicture *pic = held_pictures_front(p->held);
 	uint64_t t = picture_hand_over(inst, &p->front, p->front_decode_ns, pic->sender_ts);
-	smooth_handover_done(&p->handover, plan, t);
+	smooth_handover_done(&p->handover, plan, t, p->tick_interval);
+	/* A run behind OBS's late ticks: the delay grows, once for the pictures
+	 * held already (the gap comes after them). */
+	if ((int64_t)(pic->present_at - p->widened_through) > 0 &&
+	    smooth_delay_behind_obs(&p->delay, p->handover.behind_run, p->tick_interval, t)) {
+		HeldPictures *held = p->held; /* the newest held picture: the gap comes after it */
+		p->widened_through = held->slot[(held->first + held->count - 1) % HELD_PICTURES_MAX].present_at;
+		smooth_pacing_show_delay(inst, false);
+		if (!p->told_obs_late)
+			ostrelin_log(LOG_INFO, LOGTEXT_SMOOTH_OBS_LATE, (int64_t)(t - pic->present_at) / 1e6,
+				     p->delay.timing.allowance / 1e6);
+		p->told_obs_late = true;
+	}
 	pop_front(p);
 }
 
@@ -85,8 +97,8 @@ bool smooth_pacing_run(SourceInstance *inst)
 		if (!pic)
 			return true;
 		uint64_t now = os_gettime_ns();
-		Handover plan = smooth_handover(pic->present_at, &p->handover, obs_get_video_frame_time(),
-						p->tick_interval, now);
+		uint64_t tick = obs_tick_taken(&inst->tick, obs_get_video_frame_time());
+		Handover plan = smooth_handover(pic->present_at, &p->handover, tick, p->tick_interval, now);
 		/* Decoded the lead before its hand-over, so that the picture is
 		 * ready then, whatever its decode takes. */
 		uint64_t next = p->front_decoded ? plan.time : plan.time - (uint64_t)PICTURE_LEAD;
@@ -142,6 +154,8 @@ void smooth_pacing_follow_setting(SourceInstance *inst)
 void smooth_pacing_connection_start(SourceInstance *inst)
 {
 	Receiver *rx = &inst->rx;
+	rx->smooth.told_obs_late = false;
+	rx->smooth.widened_through = 0;
 	if (rx->smooth.on)
 		smooth_delay_start(&rx->smooth.delay, &rx->audio_allowance, os_gettime_ns());
 }

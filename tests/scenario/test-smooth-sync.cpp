@@ -19,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <memory>
@@ -142,31 +143,36 @@ TEST(SmoothSync, WhenObsTicksRunLateEveryPictureIsStillTaken)
 		w.filter = frame_filter_attach(w.source, filter_id, &w.seen);
 		obs_scene_add(scene, w.source);
 	}
-	uint32_t lagged_before = obs_get_lagged_frames(), total_before = obs_get_total_frames();
+	uint64_t stalled = 0;
 	{
-		/* The ticks' pictures taken up to 12 ms late, over half a tick. */
-		LateTicks late(11, 12);
+		/* The ticks' pictures taken up to 30 ms late, nearly two ticks: the
+		 * lateness decides, not the machine's load, but for the times OBS
+		 * stood still (see below). */
+		LateTicks late(11, 30);
 		std::this_thread::sleep_for(25s);
+		stalled = late.stalled_ns();
 	}
-	printf("OBS's ticks: %u, of them missed %u\n", obs_get_total_frames() - total_before,
-	       obs_get_lagged_frames() - lagged_before);
 
-	double shown[4];
+	double shown[4], sent = 0;
 	for (int i = 0; i < 4; i++) {
 		Watched &w = watched[i];
 		frame_filter_detach(w.source, w.filter);
 		obs_source_release(w.source);
 		EXPECT_GE(w.seen.pictures.size(), 300u) << "source " << i;
 		shown[i] = sync_marks_shown_share(&w.seen);
+		sent = std::max(sent, shown[i] ? (double)w.seen.pictures.size() / shown[i] : 0);
 	}
+	/* The pictures sent while a busy machine kept OBS's video thread from
+	 * ticking at all for over 100 ms: no source can have them taken then. */
+	double stood_still = sent > 0 ? (double)stalled / 1e9 * 30 / sent : 0;
 	obs_set_output_source(0, nullptr);
 	obs_scene_release(scene);
 
 	for (int link = 0; link < 2; link++) {
 		double on = shown[link * 2], off = shown[link * 2 + 1];
-		printf("%s link, OBS late: mode on %.1f %% of the pictures taken, off %.1f %%\n",
-		       link ? "jittery" : "steady", on * 100, off * 100);
-		EXPECT_GE(on, 0.99) << (link ? "jittery" : "steady");
+		printf("%s link, OBS late: mode on %.1f %% of the pictures taken, off %.1f %% (OBS stood still %.1f %%)\n",
+		       link ? "jittery" : "steady", on * 100, off * 100, stood_still * 100);
+		EXPECT_GE(on + stood_still, 0.99) << (link ? "jittery" : "steady");
 		/* At least as many as off, but for one picture in 500 either way. */
 		EXPECT_GE(on, off - 0.002) << (link ? "jittery" : "steady");
 	}
