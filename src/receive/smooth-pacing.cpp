@@ -154,6 +154,7 @@ void smooth_pacing_follow_setting(SourceInstance *inst)
 void smooth_pacing_connection_start(SourceInstance *inst)
 {
 	Receiver *rx = &inst->rx;
+	rx->smooth.handover = {};
 	rx->smooth.told_obs_late = false;
 	rx->smooth.widened_through = 0;
 	if (rx->smooth.on)
