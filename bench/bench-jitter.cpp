@@ -37,6 +37,10 @@
  *   - pictures shown: distinct pictures OBS's video tick took from the
  *     source, of those sent from the first it took to the last.
  *
+ * Two more rows load the machine on the steady link: OBS's video thread made
+ * late on purpose (late-ticks.h: 0-12 ms on 30 % of its ticks), and both
+ * cores kept busy by two other processes that spin.
+ *
  * OSTRELIN_BENCH_JITTER_SEED=N replays another network (default 7).
  *
  * The program links the plug-in's code and wraps (-Wl,--wrap) the calls the
@@ -49,6 +53,7 @@
 #include "child-process.h"
 #include "timing/clock-sync.h"
 #include "frame-filter.h"
+#include "late-ticks.h"
 #include "log-capture.h"
 #include "obs-env.h"
 #include "obs/ostrelin-source.h"
@@ -60,6 +65,7 @@
 
 #include <util/platform.h>
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -67,6 +73,7 @@
 #include <climits>
 #include <csignal>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -80,20 +87,26 @@ namespace {
 enum Timing { clock_only, allowance, smooth, timing_count };
 const char *const timing_names[timing_count] = {"clock only", "allowance", "smooth"};
 
+enum Load { no_load, late_ticks, busy_cores };
+
 struct Network {
 	const char *label;
 	int jitter_ms;
 	const char *spike_share;
 	const char *spike_ms;
+	Load load;
 };
 
 const Network networks[] = {
-	{"steady", 0, nullptr, nullptr},
-	{"0-20 ms jitter", 20, nullptr, nullptr},
-	{"0-20 ms + 3 % spikes 50-100 ms", 20, "3", "50-100"},
-	{"0-20 ms + 3 % spikes 100-200 ms", 20, "3", "100-200"},
+	{"steady", 0, nullptr, nullptr, no_load},
+	{"0-20 ms jitter", 20, nullptr, nullptr, no_load},
+	{"0-20 ms + 3 % spikes 50-100 ms", 20, "3", "50-100", no_load},
+	{"0-20 ms + 3 % spikes 100-200 ms", 20, "3", "100-200", no_load},
+	{"steady, OBS's ticks late", 0, nullptr, nullptr, late_ticks},
+	{"steady, both cores busy", 0, nullptr, nullptr, busy_cores},
 };
 constexpr int network_count = sizeof(networks) / sizeof(*networks);
+constexpr int link_count = 4; /* the rows without load, which the judges take */
 
 /* Noted on the connection thread, read after the source is gone. */
 struct Notes {
@@ -363,11 +376,33 @@ std::vector<std::string> sender_options(const Network &net)
 	return o;
 }
 
+/* Two processes that spin until killed, or for the row's time and a minute. */
+std::vector<pid_t> spin_both_cores(int seconds)
+{
+	std::vector<pid_t> spinners;
+	for (int i = 0; i < 2; i++) {
+		pid_t pid = fork();
+		if (pid == 0) {
+			alarm((unsigned)seconds + 60);
+			volatile unsigned long spins = 0;
+			for (;;)
+				spins = spins + 1u;
+		}
+		if (pid > 0)
+			spinners.push_back(pid);
+	}
+	return spinners;
+}
+
 /* One row in this process: prints "ROW|..." on stdout. */
 int run_row(int net_index, Timing timing, int seconds)
 {
 	const Network &net = networks[net_index];
 	g_notes.allowance_on = timing != clock_only;
+	/* Before libobs starts: the spinners are plain copies of this process. */
+	std::vector<pid_t> spinners;
+	if (net.load == busy_cores)
+		spinners = spin_both_cores(seconds);
 	LogCapture log;
 	ObsEnv env(640, 360);
 	obs_register_source(&ostrelin_source_info);
@@ -400,7 +435,16 @@ int run_row(int net_index, Timing timing, int seconds)
 		obs_sceneitem_set_bounds(item, &bounds);
 	}
 	uint64_t start = os_gettime_ns();
-	std::this_thread::sleep_for(std::chrono::seconds(seconds));
+	{
+		std::unique_ptr<LateTicks> late;
+		if (net.load == late_ticks)
+			late = std::make_unique<LateTicks>((unsigned)seed(), 12);
+		std::this_thread::sleep_for(std::chrono::seconds(seconds));
+	}
+	for (pid_t pid : spinners) {
+		kill(pid, SIGKILL);
+		waitpid(pid, nullptr, 0);
+	}
 
 	audio_output_disconnect(obs_get_audio(), 0, sync_marks_note_mix, &g_notes.output);
 	obs_sceneitem_remove(item);
@@ -520,6 +564,8 @@ int run_all(BenchReport &report, int seconds)
 			if (t == allowance)
 				report.line("%-33s %-10s audio clock above the pictures' every 10 s (ms): %s", "", "",
 					    r.clock_series);
+			if (n >= link_count)
+				continue;
 			if (t == smooth && r.marks < (size_t)(seconds - 10) / 2)
 				return report.cannot_run("too few flashes paired with a burst");
 			if (t == allowance) {
@@ -555,6 +601,19 @@ int run_all(BenchReport &report, int seconds)
 		char what[96];
 		snprintf(what, sizeof(what), "largest delay, smooth, %s (ms)", networks[n].label);
 		report.figure(what, "%.0f", rows[n][smooth].allowance_max);
+	}
+	/* Under load: the mode on against off (the allowance) in the same run. */
+	for (int n = link_count; n < network_count; n++) {
+		for (Timing t : {smooth, allowance}) {
+			const Row &r = rows[n][t];
+			char what[128];
+			snprintf(what, sizeof(what), "pictures shown, %s, %s (%%)", networks[n].label,
+				 t == smooth ? "mode on" : "mode off");
+			report.figure(what, "%.1f", r.sent ? 100.0 * (double)r.shown / (double)r.sent : 0.0);
+			snprintf(what, sizeof(what), "flash to burst in OBS's output, %s, %s, median/worst (ms)",
+				 networks[n].label, t == smooth ? "mode on" : "mode off");
+			report.figure(what, "%.1f/%.1f", r.out_median, r.out_worst);
+		}
 	}
 	report.judge("most OBS audio buffering added with the allowance, any network (ms)", worst_buffering, {0, 22});
 	report.judge("most audio breaks over 1 ms in any 10 s after the first 10, with the allowance",

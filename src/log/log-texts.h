@@ -57,6 +57,8 @@
 	"網路延遲緩衝：音訊延後 %.0f ms（太晚丟掉 %llu 個封包）" /* audio held back for late packets: ms (blocks dropped) */
 #define LOGTEXT_SMOOTH_DELAY \
 	"平滑同步：畫面與音訊延後 %.0f ms（太晚丟掉 %llu 個音訊封包）" /* smooth and in sync: delay ms (audio blocks dropped) */
+#define LOGTEXT_SMOOTH_OBS_LATE \
+	"平滑同步：OBS 的畫面更新來遲，畫面晚了 %.0f ms，延遲加大到 %.0f ms" /* smooth and in sync: OBS's ticks late, a picture late by ms, delay raised to ms */
 #define LOGTEXT_SMOOTH_ON "平滑同步：開啟，畫面依時間逐張顯示，與音訊同步" /* smooth and in sync switched on */
 #define LOGTEXT_SMOOTH_OFF "平滑同步：關閉，畫面解碼後立即顯示"            /* smooth and in sync switched off */
 #define LOGTEXT_STATS \

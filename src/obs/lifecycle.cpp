@@ -75,13 +75,18 @@ void *ostrelin_create(obs_data_t *settings, obs_source_t *source)
 	auto *inst = new (mem) SourceInstance();
 	inst->source = source;
 	connection_init(&inst->conn);
-	inst->rx = receiver_create(source, &inst->conn, &inst->status, &inst->smooth_sync);
+	inst->rx = receiver_create(source, &inst->conn, &inst->status, &inst->smooth_sync, &inst->tick);
 	inst->thread_args = {inst->rx, &inst->settings, &inst->forward};
 	/* The video decoder is made by the connection thread: opening it
 	 * starts the decoder's own threads, which can take milliseconds. */
 	obs_source_set_async_unbuffered(source, true);
 	ostrelin_update(inst, settings);
 	return inst;
+}
+
+void ostrelin_video_tick(void *data, float)
+{
+	obs_tick_note(&static_cast<SourceInstance *>(data)->tick, obs_get_video_frame_time());
 }
 
 static bool connection_unchanged(const SourceInstance *inst, obs_data_t *settings)

@@ -12,6 +12,8 @@ void ostrelin_defaults(obs_data_t *settings);
 void *ostrelin_create(obs_data_t *settings, obs_source_t *source);
 void ostrelin_update(void *data, obs_data_t *settings);
 void ostrelin_destroy(void *data);
+/* OBS's video thread, right after it took the source's picture of this tick. */
+void ostrelin_video_tick(void *data, float seconds);
 
 /* Records the camera controls of the settings; the connection thread writes
  * those the phone announced, in the order zoom, ev, torch, ae_lock, awb.

@@ -16,6 +16,7 @@ static obs_source_info make_source_info()
 	info.get_defaults = ostrelin_defaults;
 	info.get_properties = ostrelin_properties;
 	info.update = ostrelin_update;
+	info.video_tick = ostrelin_video_tick;
 	info.icon_type = OBS_ICON_TYPE_CAMERA;
 	/* Fields later libobs versions add to the record, null on purpose: not a
 	 * filter, so nothing to do when added to a source (30.0); no icon files

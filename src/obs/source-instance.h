@@ -14,6 +14,7 @@
  * - what the connection thread publishes for the panel and the update:
  *   `status`. */
 
+#include "receive/obs-tick.h"
 #include "obs/settings.h"
 #include "receive/stream-connection.h"
 #include "receive/stream-status.h"
@@ -49,4 +50,7 @@ struct SourceInstance {
 
 	/* Written by the connection thread, read by the panel and the update. */
 	StreamStatus status;
+
+	/* Written by OBS's video thread (video_tick), read by the connection thread. */
+	ObsTick tick;
 };

@@ -185,13 +185,14 @@ void receive_loop(Receiver *rx)
 }
 
 Receiver *receiver_create(obs_source_t *source, StreamConnection *conn, StreamStatus *status,
-			  const std::atomic<bool> *smooth_sync)
+			  const std::atomic<bool> *smooth_sync, const ObsTick *tick)
 {
 	auto *rx = new (bzalloc(sizeof(Receiver))) Receiver();
 	rx->source = source;
 	rx->conn = conn;
 	rx->status = status;
 	rx->smooth_sync = smooth_sync;
+	rx->tick = tick;
 	return rx;
 }
 

@@ -10,11 +10,12 @@
 struct Receiver;
 struct StreamConnection;
 struct StreamStatus;
+struct ObsTick;
 
 /* The connection thread's record, linked to what it shares with its source
  * (none of them owned; all outlive it). */
 Receiver *receiver_create(obs_source_t *source, StreamConnection *conn, StreamStatus *status,
-			  const std::atomic<bool> *smooth_sync);
+			  const std::atomic<bool> *smooth_sync, const ObsTick *tick);
 /* Frees the record and what it holds; once no thread runs. Null is fine. */
 void receiver_free(Receiver *rx);
 

@@ -9,6 +9,7 @@
 #include "decode/audio-decoder.h"
 #include "timing/clock-sync.h"
 #include "decode/video-decoder.h"
+#include "receive/obs-tick.h"
 #include "receive/smooth-pacing.h"
 #include "receive/stream-connection.h"
 #include "receive/stream-status.h"
@@ -26,6 +27,7 @@ struct Receiver {
 	StreamConnection *conn = nullptr;
 	StreamStatus *status = nullptr;
 	const std::atomic<bool> *smooth_sync = nullptr; /* the mode as the settings want it */
+	const ObsTick *tick = nullptr;                  /* OBS's last take of a picture (video_tick) */
 
 	VideoDecoder *video_decoder = nullptr; /* kept across connections of the same codec */
 	AudioDecoder *audio_decoder = nullptr;

@@ -48,12 +48,24 @@ static void decode_front(Receiver *rx)
 		pop_front(p);
 }
 
-static void hand_over_front(Receiver *rx, const Handover &plan)
+static void hand_over_front(Receiver *rx, const Handover &plan, uint64_t interval)
 {
 	SmoothPacing *p = &rx->smooth;
 	HeldPicture *pic = held_pictures_front(p->held);
 	uint64_t t = picture_hand_over(rx, &p->front, p->front_decode_ns, pic->sender_ts);
-	smooth_handover_done(&p->handover, plan, t);
+	smooth_handover_done(&p->handover, plan, t, interval);
+	/* A run behind OBS's late ticks: the delay grows, once for the pictures
+	 * held already (the gap comes after them). */
+	if ((int64_t)(pic->present_at - p->widened_through) > 0 &&
+	    smooth_delay_behind_obs(&p->delay, p->handover.behind_run, interval, t)) {
+		HeldPictures *held = p->held; /* the newest held picture: the gap comes after it */
+		p->widened_through = held->slot[(held->first + held->count - 1) % HELD_PICTURES_MAX].present_at;
+		smooth_pacing_show_delay(rx, false);
+		if (!p->told_obs_late)
+			ostrelin_log(LOG_INFO, LOGTEXT_SMOOTH_OBS_LATE, (int64_t)(t - pic->present_at) / 1e6,
+				     p->delay.timing.allowance / 1e6);
+		p->told_obs_late = true;
+	}
 	pop_front(p);
 }
 
@@ -64,7 +76,7 @@ static void present_front(Receiver *rx)
 	if (!p->front_decoded)
 		decode_front(rx);
 	if (p->front_decoded)
-		hand_over_front(rx, Handover{});
+		hand_over_front(rx, Handover{}, tick_interval());
 }
 
 void smooth_pacing_hold(Receiver *rx, const uint8_t *payload, uint32_t size, uint64_t ts, uint64_t now)
@@ -90,14 +102,14 @@ bool smooth_pacing_run(Receiver *rx)
 			return true;
 		uint64_t now = os_gettime_ns();
 		uint64_t interval = tick_interval();
-		Handover plan =
-			smooth_handover(pic->present_at, &p->handover, obs_get_video_frame_time(), interval, now);
+		uint64_t tick = obs_tick_taken(rx->tick, obs_get_video_frame_time());
+		Handover plan = smooth_handover(pic->present_at, &p->handover, tick, interval, now);
 		/* Decoded the lead before its hand-over, so that the picture is
 		 * ready then, whatever its decode takes. */
 		uint64_t next = p->front_decoded ? plan.time : plan.time - (uint64_t)PICTURE_LEAD;
 		if ((int64_t)(next - now) <= 0) {
 			if (p->front_decoded) {
-				hand_over_front(rx, plan);
+				hand_over_front(rx, plan, interval);
 			} else {
 				decode_front(rx);
 				auto hook = smooth_pacing_decoded_hook.load();
@@ -147,6 +159,8 @@ void smooth_pacing_follow_setting(Receiver *rx)
 
 void smooth_pacing_connection_start(Receiver *rx)
 {
+	rx->smooth.told_obs_late = false;
+	rx->smooth.widened_through = 0;
 	if (rx->smooth.on)
 		smooth_delay_start(&rx->smooth.delay, &rx->audio_allowance, os_gettime_ns());
 }

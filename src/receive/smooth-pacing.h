@@ -19,6 +19,8 @@ struct SmoothPacing {
 	SmoothDelay delay = {};
 	HeldPictures *held = nullptr;
 	HandoverState handover = {};
+	bool told_obs_late = false;   /* the log said once this connection that OBS's ticks came late */
+	uint64_t widened_through = 0; /* the newest held picture's time when the delay last grew for OBS */
 	/* The oldest held picture, once decoded: its planes are the decoder's
 	 * until the next decode, which comes only after it is handed over. */
 	bool front_decoded = false;

@@ -51,29 +51,45 @@ static uint64_t tick_from(uint64_t t, uint64_t tick, uint64_t interval)
 Handover smooth_handover(uint64_t at, const HandoverState *h, uint64_t tick, uint64_t interval, uint64_t now)
 {
 	if (!interval)
-		return {at, false};
+		return {at, false, false};
 	uint64_t half = interval / 2;
 	uint64_t own = tick_from(at - half, tick, interval); /* the nearest tick to `at` still to come */
-	Handover plan = {own - half, (int64_t)(own - at) > (int64_t)half};
+	Handover plan = {own - half, (int64_t)(own - at) > (int64_t)half, false};
 	if (!h->last || (int64_t)(h->last - tick) < 0)
 		return plan; /* OBS has taken the picture before */
 	uint64_t before = tick_from(h->last + 1, tick, interval);
-	/* It has this one's tick too: this one the tick after, unless that
-	 * makes too long a run of late pictures. */
-	if (before == own && h->late_run < LATE_RUN_MAX)
-		plan = {own + interval - half, true};
-	/* OBS is late with the tick that takes it: this one waits for that
-	 * tick, so as not to replace it, up to the tick this one aims at. */
+	/* It has this one's tick too, or a later one (this one is overdue):
+	 * this one the tick after it, unless that makes too long a run of late
+	 * pictures; one behind for OBS's lateness counts in no run. */
+	if ((int64_t)(before - own) >= 0 && (h->behind || h->late_run < LATE_RUN_MAX))
+		plan = {before + interval - half, true, h->behind};
+	/* OBS is late with the take of the picture before: this one waits for
+	 * that take, so as not to replace it. */
 	uint64_t aim = plan.time + half;
-	if ((int64_t)(before - aim) < 0 && (int64_t)(now - plan.time) >= 0 && (int64_t)(now - aim) < 0)
-		return {now + TICK_POLL_NS, plan.late};
+	if ((int64_t)(before - aim) < 0 && (int64_t)(now - plan.time) >= 0 && (int64_t)(now - at) < OBS_WAIT_MAX)
+		return {now + TICK_POLL_NS, plan.late || (int64_t)(now + TICK_POLL_NS - aim) > 0, true};
 	return plan;
 }
 
-void smooth_handover_done(HandoverState *h, const Handover &plan, uint64_t handed)
+void smooth_handover_done(HandoverState *h, const Handover &plan, uint64_t handed, uint64_t interval)
 {
 	h->last = handed;
-	h->late_run = plan.late ? h->late_run + 1 : 0;
+	if (!plan.obs_late)
+		h->late_run = plan.late ? h->late_run + 1 : 0;
+	h->behind_run = plan.obs_late ? h->behind_run + 1 : 0;
+	/* Handed on over half a tick after its plan: it waited for OBS. */
+	h->behind = plan.obs_late || (plan.time && (int64_t)(handed - plan.time) > (int64_t)(interval / 2));
+}
+
+bool smooth_delay_behind_obs(SmoothDelay *s, uint32_t behind_run, uint64_t interval, uint64_t now)
+{
+	if (behind_run <= LATE_RUN_MAX)
+		return false;
+	AudioAllowance *a = &s->timing;
+	int64_t before = a->allowance;
+	allowance_raise(a, a->allowance + (int64_t)interval, a->continuing ? RAISE_MIN_STEP : 0);
+	allowance_start_quiet(a, now);
+	return a->allowance > before;
 }
 
 void smooth_delay_start(SmoothDelay *s, const AudioAllowance *a, uint64_t now)

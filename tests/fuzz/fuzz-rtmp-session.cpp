@@ -41,10 +41,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 			if (event.kind == RtmpEventKind::media) {
 				const MediaPacket &p = event.packet;
 				FUZZ_CHECK(p.size <= STREAM_MAX_PAYLOAD);
-				FUZZ_CHECK(p.kind == (p.codec == MediaCodec::aac ? MediaKind::audio : MediaKind::video));
+				FUZZ_CHECK(p.kind ==
+					   (p.codec == MediaCodec::aac ? MediaKind::audio : MediaKind::video));
 				FUZZ_CHECK(p.dts_us % 1000 == 0 && p.pts_us % 1000 == 0);
 				if (p.kind == MediaKind::audio && p.config)
-					FUZZ_CHECK(p.audio.valid && p.audio.asc_len == p.size && p.audio.sample_rate > 0);
+					FUZZ_CHECK(p.audio.valid && p.audio.asc_len == p.size &&
+						   p.audio.sample_rate > 0);
 				FUZZ_CHECK(s->phase == RtmpPhase::publishing);
 			}
 			FUZZ_CHECK(s->chunks.buffered <= RTMP_MAX_BUFFERED);

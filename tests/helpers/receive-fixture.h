@@ -45,7 +45,7 @@ protected:
 		ASSERT_NE(sink, nullptr);
 		attachment = std::make_unique<probe::Attachment>(sink, &recorder);
 
-		rx = receiver_create(sink, &conn, &status, &smooth_sync);
+		rx = receiver_create(sink, &conn, &status, &smooth_sync, &obs_tick);
 		rx->video_decoder = ostrelin_decoder_create();
 		ASSERT_NE(rx->video_decoder, nullptr);
 
@@ -142,6 +142,7 @@ protected:
 	std::unique_ptr<probe::Attachment> attachment;
 	StreamConnection conn;
 	StreamStatus status;
+	ObsTick obs_tick; /* never taken: the hand-over follows OBS's frame time */
 	std::atomic<bool> smooth_sync = false;
 	Receiver *rx = nullptr;
 	peer::Listener listener;

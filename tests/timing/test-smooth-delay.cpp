@@ -355,11 +355,13 @@ TEST(SmoothDelay, HandoverAimsAtTheNearestTickAfterTheLastPicture)
 	const uint64_t t1 = tick + iv, t2 = tick + 2 * iv; /* the ticks to come */
 	const uint64_t poll = TICK_POLL_NS;
 	const uint32_t run = LATE_RUN_MAX;
+	const uint64_t wait = OBS_WAIT_MAX;
 	struct Row {
 		uint64_t at, last;
 		uint32_t late_run;
 		uint64_t now;
 		Handover expect;
+		bool behind = false;
 	};
 	const Row rows[] = {
 		{t1 + 5 * ms, 0, 0, tick, {t1 - half, false}},        /* nothing handed on yet */
@@ -371,26 +373,54 @@ TEST(SmoothDelay, HandoverAimsAtTheNearestTickAfterTheLastPicture)
 		{t1 + 5 * ms, tick, 0, tick, {t2 - half, true}},      /* handed on at the tick: it has t1 */
 		{t1 + 5 * ms, tick + 5 * ms, run - 1, tick, {t2 - half, true}},     /* late, the run goes on */
 		{t1 + 5 * ms, tick + 5 * ms, run, t1 - half, {t1 - half, false}},   /* a run too long: its own tick */
-		{t1 + 5 * ms, t1 + 1, 0, t1 - half, {t1 - half, false}},            /* ticks not seen yet: it has t2 */
+		{t1 + 5 * ms, t1 + 1, 0, t1 - half, {t2 + iv - half, true}},        /* ticks not seen yet: it has t2 */
 		{t2 + 5 * ms, tick + 5 * ms, 0, t2 - half - 1, {t2 - half, false}}, /* the picture before has t1 */
 		{t2 + 5 * ms, tick + 5 * ms, 0, t2 - half, {t2 - half + poll, false}}, /* t1 late: it waits */
-		{t2 + 5 * ms, tick + 5 * ms, 0, t2 - 1, {t2 - 1 + poll, false}},       /* up to its own tick */
-		{t2 + 5 * ms, tick + 5 * ms, 0, t2, {t2 - half, false}}, /* its own tick: no more waiting */
+		{t2 + 5 * ms, tick + 5 * ms, 0, t2 - poll, {t2, false}},               /* in time for its tick */
+		{t2 + 5 * ms, tick + 5 * ms, 0, t2 - poll + 1, {t2 + 1, true}},        /* past it: late */
+		{t2 + 5 * ms,
+		 tick + 5 * ms,
+		 0,
+		 t2 + 5 * ms + wait - 1,
+		 {t2 + 5 * ms + wait - 1 + poll, true}},                                 /* up to the most */
+		{t2 + 5 * ms, tick + 5 * ms, 0, t2 + 5 * ms + wait, {t2 - half, false}}, /* then no more waiting */
+		{t1 + 5 * ms,
+		 tick + 5 * ms,
+		 run,
+		 t1 - half,
+		 {t2 - half, true},
+		 true}, /* behind for OBS: a tick late, any run */
 	};
 	for (const Row &r : rows) {
-		HandoverState h = {r.last, r.late_run};
+		HandoverState h = {r.last, r.late_run, r.behind, 0};
 		Handover got = smooth_handover(r.at, &h, tick, iv, r.now);
 		EXPECT_EQ(got.time, r.expect.time) << (int64_t)(r.at - tick) << " " << r.last << " " << r.now;
 		EXPECT_EQ(got.late, r.expect.late) << (int64_t)(r.at - tick) << " " << r.last << " " << r.now;
 	}
-	HandoverState none = {tick + 5 * ms, 0};
+	/* A run behind OBS's late ticks longer than a run of the stream's own
+	 * may be grows the delay by a tick, by the rules of a raise. */
+	for (uint32_t behind_run : {run, run + 1}) {
+		SmoothDelay s;
+		s.timing.allowance = 60 * ms;
+		s.timing.continuing = true;
+		EXPECT_EQ(smooth_delay_behind_obs(&s, behind_run, iv, tick), behind_run > run) << behind_run;
+		EXPECT_EQ(s.timing.allowance, behind_run > run ? 140 * ms : 60 * ms) << behind_run;
+	}
+	HandoverState none = {tick + 5 * ms, 0, false, 0};
 	EXPECT_EQ(smooth_handover(tick + 10 * ms, &none, tick, 0, tick).time, tick + 10 * ms); /* no tick known */
 
-	/* The run counts pictures shown late in a row. */
-	HandoverState h = {0, 2};
-	smooth_handover_done(&h, Handover{t1, true}, t1 + 5);
+	/* The run counts pictures shown late in a row, but for OBS's lateness; a
+	 * picture handed on over half a tick after its plan waited for OBS. */
+	HandoverState h = {0, 2, false, 0};
+	smooth_handover_done(&h, Handover{t1, true, false}, t1 + 5, iv);
 	EXPECT_EQ(h.last, t1 + 5);
 	EXPECT_EQ(h.late_run, 3u);
-	smooth_handover_done(&h, Handover{t1, false}, t1 + 7);
+	EXPECT_FALSE(h.behind);
+	smooth_handover_done(&h, Handover{t1, false, false}, t1 + half + 1, iv);
 	EXPECT_EQ(h.late_run, 0u);
+	EXPECT_TRUE(h.behind);
+	smooth_handover_done(&h, Handover{t1, true, true}, t1 + half, iv);
+	EXPECT_EQ(h.late_run, 0u);
+	EXPECT_TRUE(h.behind);
+	EXPECT_EQ(h.behind_run, 1u);
 }
